@@ -1,0 +1,90 @@
+#include "platform/FileSystem.h"
+
+#include <cerrno>
+#include <climits>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+int KindAttributes(int dirFd, const dirent* entry) {
+    unsigned char type = entry->d_type;
+    if (type == DT_LNK || type == DT_UNKNOWN) {
+        struct stat info {};
+        if (fstatat(dirFd, entry->d_name, &info, 0) != 0)
+            return FileAttribute::System; // a broken link
+        if (S_ISDIR(info.st_mode))
+            return FileAttribute::Directory;
+        if (S_ISREG(info.st_mode))
+            return 0;
+        return FileAttribute::System;
+    }
+    if (type == DT_DIR)
+        return FileAttribute::Directory;
+    if (type == DT_REG)
+        return 0;
+    return FileAttribute::System;
+}
+
+} // namespace
+
+std::optional<std::vector<ScannedEntry>>
+ScanDirectory(const QByteArray& folder, const NameFilter& filter, bool wantReadOnly) {
+    DirHandle dir(opendir(folder.isEmpty() ? "." : folder.constData()));
+    if (!dir)
+        return std::nullopt;
+    const int dirFd = dirfd(dir.get());
+    std::vector<ScannedEntry> entries;
+    while (const dirent* entry = readdir(dir.get())) {
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+            continue;
+        const std::size_t length = std::char_traits<char>::length(name);
+        if (filter && !filter(name, length))
+            continue;
+        int attributes = KindAttributes(dirFd, entry);
+        if (name[0] == '.')
+            attributes |= FileAttribute::Hidden;
+        if (wantReadOnly && faccessat(dirFd, name, W_OK, AT_EACCESS) != 0)
+            attributes |= FileAttribute::ReadOnly;
+        entries.push_back({QByteArray(name, static_cast<qsizetype>(length)), attributes});
+    }
+    return entries;
+}
+
+QByteArray CurrentDirectory() {
+    std::unique_ptr<char, decltype(&free)> path(getcwd(nullptr, 0), &free);
+    return path ? QByteArray(path.get()) : QByteArray();
+}
+
+int ChangeDirectory(const QByteArray& path) {
+    return chdir(path.constData()) == 0 ? 0 : errno;
+}
+
+QByteArray AbsolutePath(const QByteArray& path) {
+    QByteArray joined = path.startsWith('/') ? path : CurrentDirectory() + '/' + path;
+    QList<QByteArray> parts;
+    for (const QByteArray& part : joined.split('/')) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.isEmpty())
+                parts.removeLast();
+            continue;
+        }
+        parts.append(part);
+    }
+    QByteArray result;
+    for (const QByteArray& part : parts)
+        result += '/' + part;
+    return result.isEmpty() ? QByteArray("/") : result;
+}

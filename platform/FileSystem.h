@@ -1,0 +1,47 @@
+#pragma once
+
+// The file system as the browser sees it. Paths and names are the file
+// system's bytes: they go back to the kernel exactly as they came.
+
+#include <QByteArray>
+#include <QList>
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <vector>
+
+// Attribute bits of a directory entry, mapped from what Linux knows of it.
+namespace FileAttribute {
+constexpr int ReadOnly = 0x01; // the user may not write it
+constexpr int Hidden = 0x02;   // the name begins with a dot
+constexpr int System =
+    0x04; // neither a regular file nor a folder: socket, device, FIFO, broken link
+constexpr int VolumeId = 0x08;  // never set on Linux
+constexpr int Directory = 0x10; // a folder, or a link to one
+constexpr int Archive = 0x20;   // never set on Linux
+} // namespace FileAttribute
+
+struct ScannedEntry {
+    QByteArray Name;
+    int Attributes = 0;
+};
+
+// Decides, from the bare name alone, whether an entry is worth its attributes.
+using NameFilter = std::function<bool(const char* name, std::size_t length)>;
+
+// Reads the entries of a folder other than "." and "..". Attributes are looked up
+// only for names the filter accepts; read-only needs an access check per entry and
+// is computed only when asked for. Returns nothing when the folder cannot be read.
+std::optional<std::vector<ScannedEntry>> ScanDirectory(const QByteArray& folder,
+                                                       const NameFilter& filter, bool wantReadOnly);
+
+// The process's current folder, or an empty array when it is gone.
+QByteArray CurrentDirectory();
+
+// Makes path the current folder; returns 0 or the errno of the failure.
+int ChangeDirectory(const QByteArray& path);
+
+// The folder part of a path made absolute against the current folder, without
+// "." or ".." components and without a trailing slash (except for the root).
+QByteArray AbsolutePath(const QByteArray& path);

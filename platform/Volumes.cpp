@@ -1,0 +1,260 @@
+#include "platform/Volumes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+
+namespace {
+
+// mountinfo writes space, tab, newline and backslash as octal escapes.
+QByteArray UnescapeOctal(const QByteArray& field) {
+    QByteArray out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            const QByteArray digits = field.mid(i + 1, 3);
+            bool ok = false;
+            const int value = digits.toInt(&ok, 8);
+            if (ok && digits.size() == 3) {
+                out.append(static_cast<char>(value));
+                i += 3;
+                continue;
+            }
+        }
+        out.append(field[i]);
+    }
+    return out;
+}
+
+const QSet<QString>& NetworkTypes() {
+    static const QSet<QString> types = {
+        QStringLiteral("nfs"),        QStringLiteral("nfs4"),        QStringLiteral("cifs"),
+        QStringLiteral("smb3"),       QStringLiteral("smbfs"),       QStringLiteral("ncpfs"),
+        QStringLiteral("afs"),        QStringLiteral("ceph"),        QStringLiteral("glusterfs"),
+        QStringLiteral("fuse.sshfs"), QStringLiteral("fuse.rclone"), QStringLiteral("davfs"),
+        QStringLiteral("fuse.davfs2")};
+    return types;
+}
+
+bool IsOptical(const QString& type) {
+    return type == QLatin1String("iso9660") || type == QLatin1String("udf");
+}
+
+bool UnderSystemTree(const QByteArray& mountPoint) {
+    for (const char* tree : {"/boot", "/efi", "/proc", "/sys", "/dev", "/run/credentials"}) {
+        const QByteArray prefix(tree);
+        if (mountPoint == prefix || mountPoint.startsWith(prefix + '/'))
+            return true;
+    }
+    return false;
+}
+
+bool UnderMediaTree(const QByteArray& mountPoint) {
+    return mountPoint.startsWith("/media/") || mountPoint.startsWith("/run/media/");
+}
+
+// Labels in /dev/disk/by-label are escaped as \xNN.
+QString UnescapeLabel(const QString& name) {
+    QByteArray bytes = QFile::encodeName(name);
+    QByteArray out;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\\' && i + 3 < bytes.size() && bytes[i + 1] == 'x') {
+            bool ok = false;
+            const int value = bytes.mid(i + 2, 2).toInt(&ok, 16);
+            if (ok) {
+                out.append(static_cast<char>(value));
+                i += 3;
+                continue;
+            }
+        }
+        out.append(bytes[i]);
+    }
+    return QString::fromUtf8(out);
+}
+
+QString SystemLabelOf(const QByteArray& device) {
+    static const QDir byLabel(QStringLiteral("/dev/disk/by-label"));
+    const QString target = QFileInfo(QFile::decodeName(device)).canonicalFilePath();
+    if (target.isEmpty())
+        return {};
+    for (const QFileInfo& link : byLabel.entryInfoList(QDir::System | QDir::Files)) {
+        if (link.canonicalFilePath() == target)
+            return UnescapeLabel(link.fileName());
+    }
+    return {};
+}
+
+bool SystemIsRemovable(const QByteArray& device) {
+    // /dev/sdb1 -> /sys/class/block/sdb1/../removable, or the disk's own flag.
+    const QString name =
+        QFileInfo(QFileInfo(QFile::decodeName(device)).canonicalFilePath()).fileName();
+    if (name.isEmpty())
+        return false;
+    for (const QString& path : {QStringLiteral("/sys/class/block/%1/removable").arg(name),
+                                QStringLiteral("/sys/class/block/%1/../removable").arg(name)}) {
+        QFile flag(path);
+        if (flag.open(QIODevice::ReadOnly))
+            return flag.readAll().trimmed() == "1";
+    }
+    return false;
+}
+
+bool SystemIsDirectory(const QByteArray& path) {
+    struct stat info {};
+    return stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+} // namespace
+
+QString Volume::DisplayText() const {
+    const QString mount = QFile::decodeName(MountPoint);
+    const QString bracketed = QStringLiteral("[%1]").arg(Label);
+    switch (Kind) {
+    case VolumeKind::Removable:
+        return mount;
+    case VolumeKind::Network:
+        return QStringLiteral("%1 %2").arg(mount, RemoteName.isEmpty() ? bracketed : RemoteName);
+    case VolumeKind::Fixed:
+    case VolumeKind::Optical:
+        break;
+    }
+    return QStringLiteral("%1 %2").arg(mount, bracketed);
+}
+
+bool Volume::DistinguishesCase() const {
+    static const QSet<QString> foldingTypes = {QStringLiteral("vfat"), QStringLiteral("msdos"),
+                                               QStringLiteral("exfat"), QStringLiteral("iso9660")};
+    return !foldingTypes.contains(FileSystemType);
+}
+
+bool Volume::Holds(const QByteArray& path) const {
+    if (MountPoint == "/")
+        return path.startsWith('/');
+    return path == MountPoint || path.startsWith(MountPoint + '/');
+}
+
+std::vector<Volume> ParseMountInfo(const QByteArray& mountInfo,
+                                   const std::function<QString(const QByteArray&)>& labelOf,
+                                   const std::function<bool(const QByteArray&)>& isRemovable,
+                                   const std::function<bool(const QByteArray&)>& isDirectory) {
+    std::vector<Volume> volumes;
+    for (const QByteArray& line : mountInfo.split('\n')) {
+        // id parent major:minor root mount-point options [optional...] - type source super
+        const QList<QByteArray> fields = line.split(' ');
+        const qsizetype dash = fields.indexOf("-");
+        if (fields.size() < 7 || dash < 6 || dash + 2 >= fields.size())
+            continue;
+        Volume volume;
+        volume.MountPoint = UnescapeOctal(fields[4]);
+        volume.FileSystemType = QString::fromUtf8(fields[dash + 1]);
+        const QByteArray source = UnescapeOctal(fields[dash + 2]);
+        const bool isRoot = volume.MountPoint == "/";
+        const bool network = NetworkTypes().contains(volume.FileSystemType);
+        const bool device =
+            source.startsWith("/dev/") && volume.FileSystemType != QLatin1String("squashfs");
+        if (!isRoot && ((!network && !device) || UnderSystemTree(volume.MountPoint)))
+            continue;
+        if (!isRoot && !isDirectory(volume.MountPoint))
+            continue; // a single file bound over another, as containers do
+        if (network) {
+            volume.Kind = VolumeKind::Network;
+            volume.RemoteName = QString::fromUtf8(source);
+        } else {
+            volume.Label = device ? labelOf(source) : QString();
+            if (IsOptical(volume.FileSystemType))
+                volume.Kind = VolumeKind::Optical;
+            else if (device && (isRemovable(source) || UnderMediaTree(volume.MountPoint)))
+                volume.Kind = VolumeKind::Removable;
+        }
+        // A later mount on the same point hides the earlier one.
+        auto same = std::find_if(volumes.begin(), volumes.end(), [&](const Volume& v) {
+            return v.MountPoint == volume.MountPoint;
+        });
+        if (same != volumes.end())
+            *same = volume;
+        else
+            volumes.push_back(volume);
+    }
+    if (std::none_of(volumes.begin(), volumes.end(),
+                     [](const Volume& v) { return v.MountPoint == "/"; })) {
+        Volume root;
+        root.MountPoint = "/";
+        volumes.push_back(root);
+    }
+    std::sort(volumes.begin(), volumes.end(),
+              [](const Volume& a, const Volume& b) { return a.MountPoint < b.MountPoint; });
+    return volumes;
+}
+
+namespace {
+std::function<std::vector<Volume>()>& Lister() {
+    static std::function<std::vector<Volume>()> lister;
+    return lister;
+}
+} // namespace
+
+void SetVolumeLister(std::function<std::vector<Volume>()> lister) {
+    Lister() = std::move(lister);
+}
+
+std::vector<Volume> ListVolumes() {
+    if (Lister())
+        return Lister()();
+    QFile file(QStringLiteral("/proc/self/mountinfo"));
+    QByteArray text;
+    if (file.open(QIODevice::ReadOnly))
+        text = file.readAll();
+    return ParseMountInfo(text, SystemLabelOf, SystemIsRemovable, SystemIsDirectory);
+}
+
+int VolumeHolding(const std::vector<Volume>& volumes, const QByteArray& path) {
+    int best = -1;
+    for (std::size_t i = 0; i < volumes.size(); ++i) {
+        if (volumes[i].Holds(path) &&
+            (best < 0 || volumes[i].MountPoint.size() > volumes[best].MountPoint.size()))
+            best = static_cast<int>(i);
+    }
+    return best;
+}
+
+bool FolderDistinguishesCase(const QByteArray& folder) {
+    constexpr long kMsdosMagic = 0x4d44;
+    constexpr long kExfatMagic = 0x2011BAB0;
+    constexpr long kIsoMagic = 0x9660;
+    struct statfs info {};
+    if (statfs(folder.constData(), &info) != 0)
+        return true;
+    const long type = static_cast<long>(info.f_type);
+    return type != kMsdosMagic && type != kExfatMagic && type != kIsoMagic;
+}
+
+bool SameFolderName(const QByteArray& a, const QByteArray& b) {
+    if (a == b)
+        return true;
+    if (FolderDistinguishesCase(a))
+        return false;
+    return QString::fromUtf8(a).compare(QString::fromUtf8(b), Qt::CaseInsensitive) == 0;
+}
+
+namespace {
+std::map<QByteArray, QByteArray>& FolderMap() {
+    static std::map<QByteArray, QByteArray> folders;
+    return folders;
+}
+} // namespace
+
+QByteArray VolumeFolders::FolderOf(const QByteArray& mountPoint) {
+    const auto found = FolderMap().find(mountPoint);
+    return found == FolderMap().end() ? mountPoint : found->second;
+}
+
+void VolumeFolders::Remember(const QByteArray& mountPoint, const QByteArray& folder) {
+    FolderMap()[mountPoint] = folder;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+// What stands for drives on Linux: the mounted volumes a user browses.
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+enum class VolumeKind { Fixed, Removable, Optical, Network };
+
+struct Volume {
+    QByteArray MountPoint; // the file system's bytes
+    QString Label;         // the file system's label, if any
+    QString RemoteName;    // for a network share: what it was mounted from
+    QString FileSystemType;
+    VolumeKind Kind = VolumeKind::Fixed;
+
+    // The text the drive selector shows for it.
+    QString DisplayText() const;
+    // Whether names on it differ by letter case.
+    bool DistinguishesCase() const;
+    // Whether path lies on this volume's tree.
+    bool Holds(const QByteArray& path) const;
+};
+
+// Parses the text of /proc/self/mountinfo into the volumes worth browsing: the
+// root, real devices, removable media and network shares, sorted by mount point.
+// labelOf maps a device path to its label.
+std::vector<Volume> ParseMountInfo(const QByteArray& mountInfo,
+                                   const std::function<QString(const QByteArray&)>& labelOf,
+                                   const std::function<bool(const QByteArray&)>& isRemovable,
+                                   const std::function<bool(const QByteArray&)>& isDirectory);
+
+// The volumes of this machine now.
+std::vector<Volume> ListVolumes();
+
+// Replaces where ListVolumes looks (tests describe their own volumes); an empty
+// function goes back to the machine's mounts.
+void SetVolumeLister(std::function<std::vector<Volume>()> lister);
+
+// Index of the volume whose tree holds path most closely, or -1.
+int VolumeHolding(const std::vector<Volume>& volumes, const QByteArray& path);
+
+// Whether names in the folder's file system differ by letter case.
+bool FolderDistinguishesCase(const QByteArray& folder);
+// Whether two absolute paths name the same folder by the rule of the file system
+// that holds the first.
+bool SameFolderName(const QByteArray& a, const QByteArray& b);
+
+// The folder last shown on each volume, kept for the life of the process.
+class VolumeFolders {
+public:
+    static QByteArray FolderOf(const QByteArray& mountPoint);
+    static void Remember(const QByteArray& mountPoint, const QByteArray& folder);
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstddef>
+#include <vector>
+
+// A list of file-name patterns separated by ";", matched as the file dialogs of
+// most desktops do: "*" any run, "?" any one byte, letters without regard to case.
+class WildcardMask {
+public:
+    explicit WildcardMask(const QString& mask);
+
+    // How many of the patterns match the name; a pattern named twice counts twice.
+    int CountMatches(const char* name, std::size_t length) const;
+
+private:
+    std::vector<QByteArray> patterns_;
+};

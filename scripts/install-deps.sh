@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Qel needs that are missing. Usage:
+#   scripts/install-deps.sh [build] [run] [test]   (default: all three)
+set -euo pipefail
+
+build_packages=(
+    cmake
+    g++
+    pkg-config
+    qt6-base-dev
+    qt6-base-dev-tools
+    libgl-dev
+)
+run_packages=(
+    fonts-ipafont-gothic
+    libgl1-mesa-dri
+    ffmpeg
+)
+test_packages=(
+    googletest
+    libgtest-dev
+    clang-format
+    xvfb
+    xauth
+    xdotool
+    imagemagick
+)
+
+groups=("$@")
+[ ${#groups[@]} -eq 0 ] && groups=(build run test)
+
+wanted=()
+for group in "${groups[@]}"; do
+    case "$group" in
+        build) wanted+=("${build_packages[@]}") ;;
+        run) wanted+=("${run_packages[@]}") ;;
+        test) wanted+=("${test_packages[@]}") ;;
+        *) echo "install-deps: unknown group '$group' (build, run, test)" >&2; exit 2 ;;
+    esac
+done
+
+missing=()
+for package in "${wanted[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [ "$status" = "install ok installed" ] || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "install-deps: run as root or install sudo" >&2; exit 1; }
+    sudo=sudo
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

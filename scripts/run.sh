@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Qel (Release) and starts it. On the first run it
+# makes a folder of sample clips and opens the browser there. Usage:
+#   scripts/run.sh            the sample folder
+#   scripts/run.sh FOLDER     your own folder of videos
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh" build run
+"$root/scripts/build.sh" "$root/build-release" Release -DQEL_BUILD_TESTS=OFF
+folder=${1:-}
+if [ -z "$folder" ]; then
+    folder="$root/samples"
+    "$root/scripts/make-samples.sh" "$folder" >/dev/null
+fi
+cd "$folder"
+exec "$root/build-release/qel"

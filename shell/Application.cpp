@@ -1,0 +1,77 @@
+#include "shell/Application.h"
+
+#include "shell/ErrorReport.h"
+#include "ui/ImageList.h"
+#include "ui/MainForm.h"
+#include "ui/Unit1.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QFontDatabase>
+#include <QStyleFactory>
+
+#include <clocale>
+#include <memory>
+
+namespace {
+
+const QString kWindowFontFamily = QStringLiteral("ＭＳ Ｐゴシック");
+
+// IPAPGothic has the metrics of the font the windows ask for; failing that, any
+// installed Japanese font keeps the Japanese messages readable.
+void SubstituteWindowFont() {
+    QStringList substitutes = {QStringLiteral("IPAPGothic"), QStringLiteral("IPA Pゴシック")};
+    for (const QString& family : QFontDatabase::families(QFontDatabase::Japanese))
+        if (!substitutes.contains(family))
+            substitutes.append(family);
+    QFont::insertSubstitutions(kWindowFontFamily, substitutes);
+}
+
+} // namespace
+
+void InitialiseApplication(QApplication& application) {
+    Q_INIT_RESOURCE(icons);
+    // The media engine parses numbers with the C locale.
+    std::setlocale(LC_NUMERIC, "C");
+    QApplication::setApplicationName(QStringLiteral("Qel"));
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    SubstituteWindowFont();
+    QFont font(kWindowFontFamily);
+    font.setPixelSize(12);
+    QApplication::setFont(font);
+    application.setWindowIcon(ProgramIcon());
+}
+
+namespace {
+
+// Both windows, from start-up to exit; the globals never outlive them.
+class Windows {
+public:
+    Windows() : main_(std::make_unique<TForm1>()) {
+        Form1 = main_.get();
+        about_ = std::make_unique<TAboutBox>(main_.get());
+        AboutBox = about_.get();
+    }
+    ~Windows() {
+        AboutBox = nullptr;
+        about_.reset();
+        Form1 = nullptr;
+        main_.reset();
+    }
+    TForm1& Main() { return *main_; }
+
+private:
+    std::unique_ptr<TForm1> main_;
+    std::unique_ptr<TAboutBox> about_;
+};
+
+} // namespace
+
+int RunApplication(QApplication& application) {
+    RunGuarded([&] {
+        Windows windows;
+        windows.Main().show();
+        application.exec();
+    });
+    return 0;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+enum class MessageIcon { Error, Information };
+
+struct MessageRequest {
+    QString Text;
+    QString Caption;
+    MessageIcon Icon = MessageIcon::Error;
+};
+
+// Every message box of the player goes through here, so tests can answer it
+// without a modal loop. The hook returns the button's result (1 for OK).
+using MessageBoxHook = std::function<int(const MessageRequest&)>;
+void SetMessageBoxHook(MessageBoxHook hook);
+int ShowMessageBox(const MessageRequest& request);
+
+// The application's title, the caption of its message boxes.
+QString ApplicationTitle();
+
+// The standard error report's text: the message with a period appended when
+// its last character sorts after the period.
+QString ErrorReportText(const QString& message);
+
+// Shows the standard error report for an error text.
+void ShowErrorReport(const QString& message);
+
+// Runs one event handler. No exception leaves it: an Exception is reported with
+// its text, anything else with an empty text, and the program goes on.
+void RunGuarded(const std::function<void()>& handler) noexcept;

@@ -1,0 +1,119 @@
+#include "tests/E2eSupport.h"
+
+#include <QElapsedTimer>
+#include <QProcessEnvironment>
+#include <QThread>
+
+#include <csignal>
+
+std::optional<QByteArray> RunTool(const QString& program, const QStringList& arguments,
+                                  int timeoutMs) {
+    QProcess tool;
+    tool.start(program, arguments);
+    if (!tool.waitForFinished(timeoutMs)) {
+        tool.kill();
+        tool.waitForFinished(1000);
+        return std::nullopt;
+    }
+    if (tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
+        return std::nullopt;
+    return tool.readAllStandardOutput();
+}
+
+QelProcess::QelProcess(const QString& workingFolder, const QStringList& arguments) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    process_.setProcessEnvironment(environment);
+    process_.setWorkingDirectory(workingFolder);
+    process_.setProcessChannelMode(QProcess::SeparateChannels);
+    process_.start(QStringLiteral(QEL_BINARY), arguments);
+    process_.waitForStarted(5000);
+}
+
+QelProcess::~QelProcess() {
+    if (process_.state() != QProcess::NotRunning) {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+}
+
+std::optional<QString> QelProcess::WaitForWindow(int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs && process_.state() == QProcess::Running) {
+        const auto found = RunTool(QStringLiteral("xdotool"),
+                                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                    QStringLiteral("--pid"), QString::number(Pid()),
+                                    QStringLiteral("--name"), QStringLiteral("^Qel$")});
+        if (found && !found->trimmed().isEmpty())
+            return QString::fromLatin1(found->trimmed().split('\n').first());
+        QThread::msleep(100);
+    }
+    return std::nullopt;
+}
+
+std::optional<QRect> QelProcess::Geometry(const QString& window) const {
+    const auto shell = RunTool(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
+                                                           QStringLiteral("--shell"), window});
+    if (!shell)
+        return std::nullopt;
+    QRect rect;
+    for (const QByteArray& line : shell->split('\n')) {
+        const QList<QByteArray> pair = line.split('=');
+        if (pair.size() != 2)
+            continue;
+        const int value = pair[1].toInt();
+        if (pair[0] == "X")
+            rect.moveLeft(value);
+        else if (pair[0] == "Y")
+            rect.moveTop(value);
+        else if (pair[0] == "WIDTH")
+            rect.setWidth(value);
+        else if (pair[0] == "HEIGHT")
+            rect.setHeight(value);
+    }
+    return rect;
+}
+
+bool QelProcess::Key(const QString& window, const QString& keys) const {
+    return RunTool(QStringLiteral("xdotool"),
+                   {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window}) &&
+           RunTool(QStringLiteral("xdotool"), {QStringLiteral("key"), keys});
+}
+
+std::optional<int> QelProcess::WaitForExit(int timeoutMs) {
+    if (!process_.waitForFinished(timeoutMs))
+        return std::nullopt;
+    stderr_ += process_.readAllStandardError();
+    if (process_.exitStatus() != QProcess::NormalExit)
+        return std::nullopt;
+    return process_.exitCode();
+}
+
+QByteArray QelProcess::StandardError() {
+    stderr_ += process_.readAllStandardError();
+    return stderr_;
+}
+
+QImage Screenshot() {
+    const auto png =
+        RunTool(QStringLiteral("import"),
+                {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("png:-")});
+    QImage image;
+    if (png)
+        image.loadFromData(*png, "PNG");
+    return image;
+}
+
+double ShareOfPixels(const QImage& image, const QRect& region,
+                     const std::function<bool(QColor)>& test) {
+    const QRect inside = region.intersected(image.rect());
+    if (inside.isEmpty())
+        return 0.0;
+    long matching = 0;
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            if (test(image.pixelColor(x, y)))
+                ++matching;
+    return double(matching) / double(inside.width() * inside.height());
+}

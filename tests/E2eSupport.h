@@ -1,0 +1,58 @@
+#pragma once
+
+// Drives the real qel binary under an X server, as a user would: xdotool for the
+// window and the keys, ImageMagick's import for screenshots.
+
+#include <QImage>
+#include <QProcess>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+
+#include <optional>
+
+// Skips the test when there is no display, unless the test command (which always
+// provides one) says a display is required, and then fails it.
+#define QEL_REQUIRE_DISPLAY()                                                                      \
+    do {                                                                                           \
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) {                                              \
+            if (qEnvironmentVariableIsSet("QEL_TEST_REQUIRE_DISPLAY"))                             \
+                FAIL() << "no DISPLAY, though the test command should have started Xvfb";          \
+            GTEST_SKIP() << "no DISPLAY: run the suite through scripts/test.sh";                   \
+        }                                                                                          \
+    } while (false)
+
+// Runs a command to its end and returns its standard output, or nothing on failure.
+std::optional<QByteArray> RunTool(const QString& program, const QStringList& arguments,
+                                  int timeoutMs = 10000);
+
+class QelProcess {
+public:
+    QelProcess(const QString& workingFolder, const QStringList& arguments = {});
+    ~QelProcess();
+
+    // The id of the window titled "Qel" that this process shows, once it is mapped.
+    std::optional<QString> WaitForWindow(int timeoutMs = 15000);
+    // The window's client area on the screen.
+    std::optional<QRect> Geometry(const QString& window) const;
+    // Gives the window the keyboard focus and types a key combination ("ctrl+alt+q").
+    bool Key(const QString& window, const QString& keys) const;
+    // Waits for the process to end; returns its exit code, or nothing on a timeout or crash.
+    std::optional<int> WaitForExit(int timeoutMs = 10000);
+    QByteArray StandardError();
+    qint64 Pid() const { return process_.processId(); }
+
+private:
+    QProcess process_;
+    QByteArray stderr_;
+};
+
+// The whole screen as it is now.
+QImage Screenshot();
+
+// Share of the pixels of a region that satisfy a test (1.0 = all of them).
+double ShareOfPixels(const QImage& image, const QRect& region,
+                     const std::function<bool(QColor)>& test);

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "shell/ErrorReport.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TForm1;
+class TAboutBox;
+
+// A temporary folder that tests fill with entries by their exact bytes.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+
+    QByteArray Path() const;
+    QByteArray PathOf(const QByteArray& name) const;
+    void File(const QByteArray& name, const QByteArray& content = "x") const;
+    void Folder(const QByteArray& name) const;
+    void Link(const QByteArray& name, const QByteArray& target) const;
+    void Fifo(const QByteArray& name) const;
+    void Mode(const QByteArray& name, unsigned mode) const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+// Answers every message box and keeps what was asked.
+class MessageRecorder {
+public:
+    MessageRecorder();
+    ~MessageRecorder();
+
+    const std::vector<MessageRequest>& Messages() const { return messages_; }
+    QString LastText() const { return messages_.empty() ? QString() : messages_.back().Text; }
+
+private:
+    std::vector<MessageRequest> messages_;
+};
+
+// Puts the process's current folder back when the test ends.
+class CurrentFolderGuard {
+public:
+    CurrentFolderGuard();
+    ~CurrentFolderGuard();
+
+private:
+    QByteArray saved_;
+};
+
+// Runs a check in a child process without root's rights (root reads everything,
+// so refused access can only be seen by an ordinary user). Returns the check's
+// result; a failed switch of user counts as failure.
+bool RunUnprivileged(const std::function<bool()>& check);
+// The user the unprivileged child runs as; files it must reach are handed to it.
+unsigned UnprivilegedUid();
+
+// The main window and the about box as start-up makes them, shown, with the
+// process in a folder of the test's own.
+class MainWindowHarness {
+public:
+    explicit MainWindowHarness(const QByteArray& startFolder);
+    ~MainWindowHarness();
+
+    TForm1& Form() const { return *form_; }
+
+private:
+    CurrentFolderGuard folderGuard_;
+    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<TAboutBox> aboutBox_;
+};

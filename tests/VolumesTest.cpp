@@ -1,0 +1,90 @@
+#include "platform/Volumes.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::vector<Volume> Parse(const QByteArray& text) {
+    return ParseMountInfo(
+        text,
+        [](const QByteArray& device) {
+            return device == "/dev/sda2" ? QStringLiteral("data disk") : QString();
+        },
+        [](const QByteArray& device) { return device == "/dev/sdb1"; },
+        [](const QByteArray& path) { return path != "/etc/hosts"; });
+}
+
+const QByteArray kMountInfo =
+    "22 27 0:21 / /proc rw,relatime - proc proc rw\n"
+    "23 27 0:22 / /sys rw,relatime - sysfs sysfs rw\n"
+    "26 24 0:24 / /dev/pts rw,relatime - devpts devpts rw,mode=600\n"
+    "41 31 0:38 / /sys/fs/cgroup/unified rw,relatime - cgroup2 cgroup2 rw\n"
+    "27 1 254:0 / / rw,relatime - ext4 /dev/sda1 rw\n"
+    "30 27 0:40 / /tmp rw shared:5 - tmpfs tmpfs rw\n"
+    "31 27 8:2 / /home rw shared:7 master:1 - ext4 /dev/sda2 rw\n"
+    "32 27 8:1 / /boot/efi rw - vfat /dev/sda3 rw\n"
+    "33 27 8:17 / /run/media/me/USB\\040STICK rw - vfat /dev/sdb1 rw\n"
+    "34 27 0:50 / /mnt/share rw - nfs4 server:/export/films rw\n"
+    "35 27 254:0 /etc/hosts /etc/hosts rw - ext4 /dev/sda1 rw\n"
+    "36 27 7:0 / /snap/core/1 ro - squashfs /dev/loop0 ro\n"
+    "37 27 11:0 / /media/cdrom ro - iso9660 /dev/sr0 ro\n"
+    "garbage line\n";
+
+} // namespace
+
+TEST(Volumes, KeepsRootDevicesMediaAndSharesAndSkipsPseudoFileSystems) {
+    const std::vector<Volume> volumes = Parse(kMountInfo);
+    std::vector<QByteArray> points;
+    for (const Volume& volume : volumes)
+        points.push_back(volume.MountPoint);
+    const std::vector<QByteArray> expected = {"/", "/home", "/media/cdrom", "/mnt/share",
+                                              "/run/media/me/USB STICK"};
+    EXPECT_EQ(points, expected);
+}
+
+TEST(Volumes, DescribesEachKindInTheDriveSelectorsForms) {
+    const std::vector<Volume> volumes = Parse(kMountInfo);
+    ASSERT_EQ(volumes.size(), 5u);
+    EXPECT_EQ(volumes[0].DisplayText(), QStringLiteral("/ []"));
+    EXPECT_EQ(volumes[1].DisplayText(), QStringLiteral("/home [data disk]"));
+    EXPECT_EQ(volumes[2].Kind, VolumeKind::Optical);
+    EXPECT_EQ(volumes[3].Kind, VolumeKind::Network);
+    EXPECT_EQ(volumes[3].DisplayText(), QStringLiteral("/mnt/share server:/export/films"));
+    EXPECT_EQ(volumes[4].Kind, VolumeKind::Removable);
+    EXPECT_EQ(volumes[4].DisplayText(), QStringLiteral("/run/media/me/USB STICK"));
+    EXPECT_FALSE(volumes[4].DistinguishesCase());
+    EXPECT_TRUE(volumes[1].DistinguishesCase());
+}
+
+TEST(Volumes, AlwaysHasARootAndALaterMountHidesAnEarlierOne) {
+    const std::vector<Volume> none = Parse("");
+    ASSERT_EQ(none.size(), 1u);
+    EXPECT_EQ(none[0].MountPoint, QByteArray("/"));
+
+    const std::vector<Volume> stacked = Parse("31 27 8:2 / /data rw - ext4 /dev/sda2 rw\n"
+                                              "32 27 8:17 / /data rw - vfat /dev/sdb1 rw\n");
+    ASSERT_EQ(stacked.size(), 2u);
+    EXPECT_EQ(stacked[1].FileSystemType, QStringLiteral("vfat"));
+}
+
+TEST(Volumes, TheVolumeHoldingAPathIsTheLongestMountPointAboveIt) {
+    const std::vector<Volume> volumes = Parse(kMountInfo);
+    EXPECT_EQ(volumes[VolumeHolding(volumes, "/home/me/Videos")].MountPoint, QByteArray("/home"));
+    EXPECT_EQ(volumes[VolumeHolding(volumes, "/home")].MountPoint, QByteArray("/home"));
+    EXPECT_EQ(volumes[VolumeHolding(volumes, "/homework")].MountPoint, QByteArray("/"));
+    EXPECT_EQ(volumes[VolumeHolding(volumes, "/")].MountPoint, QByteArray("/"));
+    EXPECT_EQ(VolumeHolding(volumes, "relative"), -1);
+}
+
+TEST(Volumes, EachVolumeRemembersItsOwnFolder) {
+    EXPECT_EQ(VolumeFolders::FolderOf("/never/shown"), QByteArray("/never/shown"));
+    VolumeFolders::Remember("/home", "/home/me/Videos");
+    VolumeFolders::Remember("/", "/srv");
+    EXPECT_EQ(VolumeFolders::FolderOf("/home"), QByteArray("/home/me/Videos"));
+    EXPECT_EQ(VolumeFolders::FolderOf("/"), QByteArray("/srv"));
+}
+
+TEST(Volumes, TheMachinesOwnMountsIncludeTheRoot) {
+    const std::vector<Volume> volumes = ListVolumes();
+    EXPECT_GE(VolumeHolding(volumes, "/"), 0);
+}

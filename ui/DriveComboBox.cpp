@@ -1,0 +1,92 @@
+#include "ui/DriveComboBox.h"
+
+#include "platform/FileSystem.h"
+#include "shell/ErrorReport.h"
+#include "ui/DirectoryListBox.h"
+
+#include <QStyle>
+
+namespace {
+
+QStyle::StandardPixmap IconOf(VolumeKind kind) {
+    switch (kind) {
+    case VolumeKind::Removable:
+        return QStyle::SP_DriveFDIcon;
+    case VolumeKind::Optical:
+        return QStyle::SP_DriveCDIcon;
+    case VolumeKind::Network:
+        return QStyle::SP_DriveNetIcon;
+    case VolumeKind::Fixed:
+        break;
+    }
+    return QStyle::SP_DriveHDIcon;
+}
+
+} // namespace
+
+TDriveComboBox::TDriveComboBox(const QString& name, QWidget* parent) : QComboBox(parent) {
+    setObjectName(name);
+    setIconSize(QSize(14, 14));
+    Fill(ListVolumes());
+    SelectVolumeOf(CurrentDirectory());
+    connect(this, &QComboBox::activated, this,
+            [this](int index) { RunGuarded([&] { ChooseEntry(index); }); });
+}
+
+void TDriveComboBox::SetDirList(TDirectoryListBox* dirList) {
+    dirList_ = dirList;
+    if (dirList_) {
+        dirList_->SetDriveCombo(this);
+        SelectVolumeOf(dirList_->Directory());
+    }
+}
+
+QByteArray TDriveComboBox::Drive() const {
+    return selected_ >= 0 && selected_ < static_cast<int>(volumes_.size())
+               ? volumes_[selected_].MountPoint
+               : QByteArray();
+}
+
+void TDriveComboBox::SelectVolumeOf(const QByteArray& path) {
+    selected_ = VolumeHolding(volumes_, path);
+    setCurrentIndex(selected_);
+}
+
+void TDriveComboBox::Refresh() {
+    const QByteArray drive = Drive();
+    Fill(ListVolumes());
+    selected_ = -1;
+    for (std::size_t i = 0; i < volumes_.size(); ++i)
+        if (volumes_[i].MountPoint == drive)
+            selected_ = static_cast<int>(i);
+    if (selected_ < 0 && dirList_)
+        selected_ = VolumeHolding(volumes_, dirList_->Directory());
+    setCurrentIndex(selected_);
+}
+
+void TDriveComboBox::ChooseEntry(int index) {
+    if (index < 0 || index >= static_cast<int>(volumes_.size()))
+        return;
+    if (index == selected_) {
+        setCurrentIndex(selected_);
+        return;
+    }
+    // The choice stays shown even if the volume cannot be entered.
+    selected_ = index;
+    setCurrentIndex(index);
+    if (dirList_)
+        dirList_->ShowVolume(volumes_[index].MountPoint);
+}
+
+void TDriveComboBox::showPopup() {
+    // Media come and go: list what is mounted now.
+    Refresh();
+    QComboBox::showPopup();
+}
+
+void TDriveComboBox::Fill(const std::vector<Volume>& volumes) {
+    volumes_ = volumes;
+    clear();
+    for (const Volume& volume : volumes_)
+        addItem(style()->standardIcon(IconOf(volume.Kind)), volume.DisplayText());
+}

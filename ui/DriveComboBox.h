@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/Volumes.h"
+
+#include <QComboBox>
+#include <QPointer>
+
+#include <vector>
+
+class TDirectoryListBox;
+
+// The drive selector: one entry per mounted volume a user browses. Choosing one
+// shows the folder last shown on it.
+class TDriveComboBox : public QComboBox {
+    Q_OBJECT
+public:
+    TDriveComboBox(const QString& name, QWidget* parent);
+
+    void SetDirList(TDirectoryListBox* dirList);
+    const std::vector<Volume>& Volumes() const { return volumes_; }
+    // The selected volume's mount point.
+    QByteArray Drive() const;
+    // Selects the volume that holds path, without moving the folder list.
+    void SelectVolumeOf(const QByteArray& path);
+    // Lists the volumes again, keeping the selection where it can.
+    void Refresh();
+    // What a user's choice of an entry does.
+    void ChooseEntry(int index);
+    // Media come and go: the list is made afresh whenever it drops down.
+    void showPopup() override;
+
+private:
+    void Fill(const std::vector<Volume>& volumes);
+
+    std::vector<Volume> volumes_;
+    QPointer<TDirectoryListBox> dirList_;
+    int selected_ = -1;
+};

@@ -1,0 +1,211 @@
+#include "ui/FileListBox.h"
+
+#include "platform/FileSystem.h"
+#include "platform/Volumes.h"
+#include "platform/WildcardMask.h"
+#include "shell/Exceptions.h"
+
+#include <QGuiApplication>
+#include <QMouseEvent>
+
+#include <algorithm>
+
+namespace {
+
+// Shows the busy cursor from the moment it is begun until the reading ends.
+class BusyCursor {
+public:
+    void Begin() {
+        if (!shown_ && QGuiApplication::instance()) {
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+            shown_ = true;
+        }
+    }
+    ~BusyCursor() {
+        if (shown_)
+            QGuiApplication::restoreOverrideCursor();
+    }
+
+private:
+    bool shown_ = false;
+};
+
+constexpr int kBusyFromEntry = 100;
+
+} // namespace
+
+int FileListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(entries_.size());
+}
+
+QVariant FileListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return entries_[index.row()].Text;
+    case Qt::SizeHintRole:
+        return QSize(0, TFileListBox::RowHeight);
+    default:
+        return {};
+    }
+}
+
+void FileListModel::Replace(std::vector<FileListEntry> entries) {
+    beginResetModel();
+    entries_ = std::move(entries);
+    endResetModel();
+}
+
+TFileListBox::TFileListBox(const QString& name, QWidget* parent) : QListView(parent) {
+    setObjectName(name);
+    setModel(&model_);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUniformItemSizes(true);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setTextElideMode(Qt::ElideNone);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (!selectingByProgram_)
+            Q_EMIT OnClick();
+    });
+    directory_ = CurrentDirectory();
+}
+
+void TFileListBox::SetMask(const QString& mask) {
+    if (mask == mask_)
+        return;
+    mask_ = mask;
+    ReadFileNames();
+}
+
+void TFileListBox::SetFileType(int fileType) {
+    if (fileType == fileType_)
+        return;
+    fileType_ = fileType;
+    ReadFileNames();
+}
+
+void TFileListBox::ApplyFilePath(const QByteArray& folder) {
+    const QByteArray target =
+        AbsolutePath(folder.startsWith('/') ? folder : directory_ + '/' + folder);
+    if (SameFolderName(target, directory_))
+        return;
+    ChangeDirectory(directory_); // the old folder, if it still exists
+    if (const int error = ChangeDirectory(folder))
+        throw EInOutError::FromErrno(error);
+    ReadFileNames();
+}
+
+void TFileListBox::ReadFileNames() {
+    using namespace TFileType;
+    int searchAttributes = 0;
+    for (int member : {ftReadOnly, ftHidden, ftSystem, ftVolumeID, ftDirectory, ftArchive})
+        if (fileType_ & member)
+            searchAttributes |= member;
+    const int excludable = FileAttribute::Hidden | FileAttribute::System | FileAttribute::VolumeId |
+                           FileAttribute::Directory;
+    const bool listAll = (fileType_ & ftNormal) != 0;
+
+    directory_ = CurrentDirectory();
+    BusyCursor busy;
+    const WildcardMask mask(mask_);
+    std::vector<int> matchCounts; // parallel to the scanned entries
+    std::size_t accepted = 0;
+    const auto scanned = ScanDirectory(
+        ".",
+        [&](const char* name, std::size_t length) {
+            const int count = mask.CountMatches(name, length);
+            if (count > 0) {
+                matchCounts.push_back(count);
+                if (++accepted > kBusyFromEntry)
+                    busy.Begin();
+            }
+            return count > 0;
+        },
+        !listAll && (searchAttributes & FileAttribute::ReadOnly));
+
+    std::vector<FileListEntry> entries;
+    if (scanned) {
+        entries.reserve(scanned->size());
+        for (std::size_t i = 0; i < scanned->size(); ++i) {
+            const ScannedEntry& entry = (*scanned)[i];
+            if (entry.Attributes & excludable & ~searchAttributes)
+                continue;
+            if (!listAll && !(entry.Attributes & searchAttributes))
+                continue;
+            QString text = QString::fromUtf8(entry.Name);
+            if (entry.Attributes & FileAttribute::Directory)
+                text = QStringLiteral("[%1]").arg(text);
+            FileListEntry listed{entry.Name, text, text.toCaseFolded()};
+            for (int n = 1; n < matchCounts[i]; ++n)
+                entries.push_back(listed);
+            entries.push_back(std::move(listed));
+        }
+    }
+    std::sort(entries.begin(), entries.end(), [](const FileListEntry& a, const FileListEntry& b) {
+        if (const int order = a.SortKey.compare(b.SortKey))
+            return order < 0;
+        return a.Name < b.Name;
+    });
+    selectingByProgram_ = true;
+    model_.Replace(std::move(entries));
+    selectingByProgram_ = false;
+    lastIndex_ = ItemIndex();
+    Q_EMIT OnChange();
+}
+
+QString TFileListBox::ItemText(int index) const {
+    return index >= 0 && index < Count() ? model_.Entries()[index].Text : QString();
+}
+
+QByteArray TFileListBox::ItemName(int index) const {
+    return index >= 0 && index < Count() ? model_.Entries()[index].Name : QByteArray();
+}
+
+bool TFileListBox::Selected(int index) const {
+    return selectionModel()->isSelected(model_.index(index));
+}
+
+void TFileListBox::SetSelected(int index, bool selected) {
+    if (index < 0 || index >= Count())
+        return;
+    selectingByProgram_ = true;
+    selectionModel()->select(model_.index(index), selected ? QItemSelectionModel::Select
+                                                           : QItemSelectionModel::Deselect);
+    selectingByProgram_ = false;
+}
+
+int TFileListBox::SelCount() const {
+    int count = 0;
+    for (const QItemSelectionRange& range : selectionModel()->selection())
+        count += range.height();
+    return count;
+}
+
+int TFileListBox::ItemIndex() const {
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+void TFileListBox::mousePressEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    if (!inDoubleClick_)
+        Q_EMIT OnMouseDown(event->button(), event->buttons(), event->modifiers(), at.x(), at.y());
+    // A right press leaves the selection alone.
+    if (event->button() != Qt::RightButton)
+        QListView::mousePressEvent(event);
+}
+
+void TFileListBox::mouseDoubleClickEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    if (event->button() == Qt::LeftButton) {
+        // The view may replay this as a plain press; that press is reported below.
+        inDoubleClick_ = true;
+        QListView::mouseDoubleClickEvent(event);
+        inDoubleClick_ = false;
+        Q_EMIT OnDblClick();
+    }
+    Q_EMIT OnMouseDown(event->button(), event->buttons(), event->modifiers(), at.x(), at.y());
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QByteArray>
+#include <QListView>
+#include <QString>
+
+#include <vector>
+
+// Which entries the file list shows.
+namespace TFileType {
+constexpr int ftReadOnly = 0x01;
+constexpr int ftHidden = 0x02;
+constexpr int ftSystem = 0x04;
+constexpr int ftVolumeID = 0x08;
+constexpr int ftDirectory = 0x10;
+constexpr int ftArchive = 0x20;
+constexpr int ftNormal = 0x40;
+} // namespace TFileType
+
+struct FileListEntry {
+    QByteArray Name; // the file system's bytes
+    QString Text;    // as shown: decoded, folders in brackets
+    QString SortKey; // Text folded to one case
+};
+
+class FileListModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+    const std::vector<FileListEntry>& Entries() const { return entries_; }
+    void Replace(std::vector<FileListEntry> entries);
+
+private:
+    std::vector<FileListEntry> entries_;
+};
+
+// The file list: the files of one folder that match the mask, sorted without
+// regard to case, with extended multiple selection.
+class TFileListBox : public QListView {
+    Q_OBJECT
+public:
+    static constexpr int RowHeight = 12;
+
+    TFileListBox(const QString& name, QWidget* parent);
+
+    QString Mask() const { return mask_; }
+    void SetMask(const QString& mask);
+    int FileType() const { return fileType_; }
+    void SetFileType(int fileType);
+
+    // The listed folder, as the file system's bytes.
+    QByteArray Directory() const { return directory_; }
+    // Moves the list to a folder (relative names are taken against the listed one)
+    // and reads it; raises EInOutError when the folder cannot be entered.
+    void ApplyFilePath(const QByteArray& folder);
+    // Reads the process's current folder into the list.
+    void ReadFileNames();
+
+    int Count() const { return static_cast<int>(model_.Entries().size()); }
+    QString ItemText(int index) const;
+    QByteArray ItemName(int index) const;
+    bool Selected(int index) const;
+    void SetSelected(int index, bool selected);
+    int SelCount() const;
+    int ItemIndex() const;
+
+Q_SIGNALS:
+    void OnClick();
+    void OnDblClick();
+    void OnMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons,
+                     Qt::KeyboardModifiers modifiers, int x, int y);
+    void OnChange();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    FileListModel model_;
+    QString mask_ = QStringLiteral("*.*");
+    int fileType_ = TFileType::ftNormal;
+    QByteArray directory_;
+    int lastIndex_ = -1;
+    bool selectingByProgram_ = false;
+    bool inDoubleClick_ = false;
+};

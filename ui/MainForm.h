@@ -1,0 +1,170 @@
+#pragma once
+
+// The main window. Its components carry their names as Qt object names; its
+// handlers are defined in the folder of the subsystem that owns them.
+
+#include <QWidget>
+
+#include <functional>
+
+class QAction;
+class QMenu;
+class TAboutBox;
+class TDirectoryListBox;
+class TDriveComboBox;
+class TFileListBox;
+class TImage;
+class TImageList;
+class TMenuItem;
+class TPanel;
+class TProgressBar;
+class TStatusBar;
+class TTimer;
+class TToolBar;
+class TToolButton;
+class TToolSeparator;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int DesignClientWidth = 533;
+    static constexpr int DesignClientHeight = 343;
+    static constexpr int BrowserWidth = 133;   // Panel1
+    static constexpr int SeekStripHeight = 24; // Panel2
+    static constexpr int StatusBarHeight = 19; // StatusBar1
+
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Components, in the order of the window's definition.
+    TPanel* Panel1;
+    TDriveComboBox* DriveComboBox1;
+    TDirectoryListBox* DirectoryListBox1;
+    TFileListBox* FileListBox1;
+    TToolBar* ToolBar1;
+    TToolSeparator* ToolButton1;
+    TToolButton* ToolButton2;
+    TToolButton* ToolButton3;
+    TToolButton* ToolButton4;
+    TToolButton* ToolButton5;
+    TToolButton* ToolButton6;
+    TPanel* Panel2;
+    TProgressBar* ProgressBar1;
+    TStatusBar* StatusBar1;
+    TPanel* Panel3;
+    TImage* Image1;
+    TPanel* Panel4;
+
+    QObject* ActionList1;
+    QAction* Action1;
+    QAction* Action2;
+    QAction* Action3;
+    QAction* Action4;
+    QAction* Action5;
+    QAction* Action6;
+    QAction* Action7;
+    QAction* Action8;
+    QAction* Action9;
+    QAction* Action10;
+    QAction* Action11;
+    QAction* Action12;
+    QAction* Action13;
+    QAction* Action14;
+    QAction* Action15;
+    QAction* Action16;
+    TImageList* ImageList1;
+    TTimer* Timer1;
+
+    QMenu* PopupMenu1;
+    TMenuItem* P1;
+    TMenuItem* Play1;
+    TMenuItem* Pause1;
+    TMenuItem* Stop1;
+    TMenuItem* Next1;
+    QAction* N3;
+    QMenu* Volume1;
+    TMenuItem* Up1;
+    TMenuItem* Down1;
+    TMenuItem* Mute1;
+    QAction* N1;
+    TMenuItem* About1;
+    QAction* N2;
+    TMenuItem* Quit1;
+
+    QMenu* PopupMenu2;
+    TMenuItem* AspectRatio1;
+    TMenuItem* OriginalSize1;
+    QMenu* N4;
+    TMenuItem* Single1;
+    TMenuItem* All1;
+
+    // Window events (shell, video, controls).
+    void FormCreate(QObject* Sender);
+    void FormShow(QObject* Sender);
+    void FormClose(QObject* Sender);
+    void FormDestroy(QObject* Sender);
+    void FormResize(QObject* Sender);
+    void FormKeyDown(QObject* Sender, int& Key, Qt::KeyboardModifiers Shift);
+    void FormKeyUp(QObject* Sender, int& Key, Qt::KeyboardModifiers Shift);
+    void FormMouseWheelUp(QObject* Sender);
+    void FormMouseWheelDown(QObject* Sender);
+
+    // Commands.
+    void Action1Execute(QObject* Sender);  // Play
+    void Action2Execute(QObject* Sender);  // Stop
+    void Action3Execute(QObject* Sender);  // Pause / Resume
+    void Action4Execute(QObject* Sender);  // Next
+    void Action5Execute(QObject* Sender);  // Previous
+    void Action6Execute(QObject* Sender);  // Quit
+    void Action7Execute(QObject* Sender);  // About
+    void Action8Execute(QObject* Sender);  // Mute
+    void Action9Execute(QObject* Sender);  // Volume up
+    void Action10Execute(QObject* Sender); // Volume down
+    void Action11Execute(QObject* Sender); // Selection changed
+    void Action12Execute(QObject* Sender); // Correct the aspect ratio
+    void Action13Execute(QObject* Sender); // Loop one file
+    void Action14Execute(QObject* Sender); // Loop the selection
+    void Action15Execute(QObject* Sender); // Picture's own size
+    void Action16Execute(QObject* Sender); // Idle reset
+
+    // Control events.
+    void Timer1Timer(QObject* Sender);
+    void ProgressBar1MouseDown(QObject* Sender, Qt::MouseButton Button, Qt::MouseButtons Buttons,
+                               int X, int Y);
+    void ProgressBar1MouseMove(QObject* Sender, Qt::MouseButtons Buttons, int X, int Y);
+    void ProgressBar1MouseUp(QObject* Sender, Qt::MouseButton Button, int X, int Y);
+    void StatusBar1MouseDown(QObject* Sender, Qt::MouseButton Button, Qt::MouseButtons Buttons,
+                             int X, int Y);
+    void FileListBox1MouseDown(QObject* Sender, Qt::MouseButton Button, Qt::MouseButtons Buttons,
+                               int X, int Y);
+
+    // Client area size, as the window's own geometry code sees it.
+    int ClientWidth() const { return width(); }
+    int ClientHeight() const { return height(); }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    void CreateComponents();
+    void CreateActions();
+    void CreateMenus();
+    void BindEvents();
+    // Places every component for the present client size: docking and anchors.
+    void ArrangeComponents();
+    QAction* MakeAction(const QString& name, const QString& category, const QString& caption,
+                        const QString& hint, int imageIndex, const QKeySequence& shortcut,
+                        void (TForm1::*handler)(QObject*));
+    // Enables or disables a transport command on its button and menu item together.
+    void SetTransport(TToolButton* button, TMenuItem* item, bool enabled, int imageIndex);
+
+    bool shown_ = false;
+    int wheelDelta_ = 0;
+};
+
+extern TForm1* Form1;

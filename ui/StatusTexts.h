@@ -1,0 +1,25 @@
+#pragma once
+
+// The texts of the status-bar panels.
+
+#include <QString>
+
+// Panel indices.
+namespace StatusPanel {
+constexpr int PlayList = 0;
+constexpr int Time = 1;
+constexpr int Sizes = 2;
+constexpr int Volume = 3;
+constexpr int LoopMode = 4;
+constexpr int FileName = 5;
+} // namespace StatusPanel
+
+// "%4dx%4d": the video area alone.
+inline QString AreaSizeText(int width, int height) {
+    return QString::asprintf("%4dx%4d", width, height);
+}
+
+// "%4dx%4d/ %4dx%4d": the video area, then the picture.
+inline QString AreaAndPictureSizeText(int width, int height, int pictureWidth, int pictureHeight) {
+    return QString::asprintf("%4dx%4d/ %4dx%4d", width, height, pictureWidth, pictureHeight);
+}
