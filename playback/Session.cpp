@@ -1,19 +1,187 @@
-// The media session: Play, Stop, Pause/Resume and the idle reset.
+// The media session: Play, Stop, Pause/Resume, opening one file, the idle reset
+// and the close sequence.
 
 #include "ui/MainForm.h"
 
+#include "media/MediaPlayer.h"
+#include "platform/FileSystem.h"
+#include "shell/ErrorReport.h"
+#include "shell/Exceptions.h"
+#include "ui/Controls.h"
+#include "ui/DirectoryListBox.h"
+#include "ui/DriveComboBox.h"
+#include "ui/FileListBox.h"
+#include "ui/ImageList.h"
+#include "ui/ProgressBar.h"
+#include "ui/StatusBar.h"
+#include "ui/StatusTexts.h"
+#include "ui/ToolBar.h"
+
+int FileIndex = 0;
+int PlayOrdinal = 0;
+bool OpenFailed = false;
+int VideoWidth = 0;
+int VideoHeight = 0;
+
+namespace {
+const char* const kOriginalSize = "Original Size";
+const char* const kCurrentSize = "Current Size";
+} // namespace
+
+void TForm1::PlayCurrentFile() {
+    // The browser keeps the process's current folder on the listed one.
+    MediaPlayer1->FileName = CurrentDirectory() + '/' + FileListBox1->ItemName(FileIndex);
+    Panel4->show();
+    MediaPlayer1->Open();
+    VideoHeight = 0;
+    VideoWidth = 0;
+    MediaRect picture;
+    MediaPlayer1->GetDisplayRect(picture);
+    VideoHeight = picture.Bottom - picture.Top;
+    VideoWidth = picture.Right - picture.Left;
+    if (VideoHeight < 1 || VideoWidth < 1) {
+        Panel4->hide();
+        OpenFailed = true;
+        return;
+    }
+    MediaPlayer1->SetDisplayRect({0, 0, Panel3->width(), Panel3->height()});
+    MediaPlayer1->SetTimeFormat(kTimeFormatMilliseconds);
+    ProgressBar1->SetMax(MediaPlayer1->Length());
+    ProgressBar1->SetPosition(0);
+    Panel4->hide();
+    MediaPlayer1->Play();
+    StatusBar1->SetPanelText(StatusPanel::FileName,
+                             QStringLiteral("  ") + FileListBox1->ItemText(FileIndex));
+    if (Panel3->height() == VideoHeight && Panel3->width() == VideoWidth)
+        OriginalSize1->SetCaption(QString::fromLatin1(kCurrentSize));
+    else if (OriginalSize1->Caption() != QLatin1String(kOriginalSize))
+        OriginalSize1->SetCaption(QString::fromLatin1(kOriginalSize));
+    StatusBar1->SetPanelText(
+        StatusPanel::Sizes,
+        AreaAndPictureSizeText(Panel3->width(), Panel3->height(), VideoWidth, VideoHeight));
+    StatusBar1->SetPanelText(StatusPanel::Time,
+                             TimeText(MediaPlayer1->Position(), MediaPlayer1->Length()));
+    StatusBar1->SetPanelText(StatusPanel::PlayList,
+                             PlayListText(PlayOrdinal, FileListBox1->SelCount()));
+    OpenFailed = false;
+    Timer1->SetEnabled(true);
+}
+
+void TForm1::ShowCannotPlay() {
+    ShowMessageBox(
+        {QStringLiteral("このファイルは再生できません。"), ApplicationTitle(), MessageIcon::Error});
+}
+
+void TForm1::SetPlayingLook() {
+    SetTransport(ToolButton4, Pause1, true, 2);
+    SetTransport(ToolButton5, Stop1, true, 1);
+    DriveComboBox1->setEnabled(false);
+    DirectoryListBox1->setEnabled(false);
+    FileListBox1->setEnabled(false);
+    // Keys go to the window itself while the browser is off.
+    setFocus();
+    Timer1->SetEnabled(true);
+    AspectRatio1->setEnabled(true);
+    OriginalSize1->setEnabled(true);
+    if (FileListBox1->SelCount() > 1)
+        SetTransport(ToolButton6, Next1, true, 4);
+    if (ToolButton2->isEnabled())
+        SetTransport(ToolButton2, P1, false, TImageList::Blank);
+}
+
 void TForm1::Action1Execute(QObject*) {
-    // Playback is not built yet.
+    if (FileListBox1->Count() == 0)
+        return;
+    for (FileIndex = 0; FileIndex < FileListBox1->Count(); ++FileIndex) {
+        if (!FileListBox1->Selected(FileIndex))
+            continue;
+        PlayOrdinal = 1;
+        Image1->hide();
+        if (MediaPlayer1->DeviceID() != 0) {
+            if (MediaPlayer1->Mode() != mpStopped) {
+                Timer1->SetEnabled(false);
+                MediaPlayer1->Stop();
+            }
+            MediaPlayer1->Close();
+            MediaPlayer1->SetDisplay(Panel3);
+            OpenFailed = false;
+        }
+        try {
+            PlayCurrentFile();
+        } catch (const EMCIDeviceError& error) {
+            // Report the engine's reason, then give the user the browser back
+            // (the file that was playing is closed by now).
+            ShowErrorReport(error.Message);
+            Timer1->SetEnabled(false);
+            Action16Execute(this);
+            return;
+        }
+        if (OpenFailed) {
+            ShowCannotPlay();
+            Action2Execute(this);
+        } else {
+            SetPlayingLook();
+        }
+        return;
+    }
 }
 
 void TForm1::Action2Execute(QObject*) {
-    // Playback is not built yet.
+    Timer1->SetEnabled(false);
+    if (MediaPlayer1->DeviceID() == 0)
+        return;
+    if (MediaPlayer1->Mode() != mpStopped)
+        MediaPlayer1->Stop();
+    MediaPlayer1->Close();
+    MediaPlayer1->SetDisplay(Panel3);
+    OpenFailed = false;
+    IdleReset();
 }
 
-void TForm1::Action3Execute(QObject*) {
-    // Playback is not built yet.
+void TForm1::IdleReset() {
+    SetTransport(ToolButton2, P1, false, TImageList::Blank);
+    SetTransport(ToolButton4, Pause1, false, TImageList::Blank);
+    SetTransport(ToolButton5, Stop1, false, TImageList::Blank);
+    SetTransport(ToolButton6, Next1, false, TImageList::Blank);
+    AspectRatio1->setEnabled(false);
+    if (OriginalSize1->Caption() != QLatin1String(kOriginalSize))
+        OriginalSize1->SetCaption(QString::fromLatin1(kOriginalSize));
+    OriginalSize1->setEnabled(false);
+    ProgressBar1->SetPosition(0);
+    for (int panel :
+         {StatusPanel::PlayList, StatusPanel::Time, StatusPanel::Sizes, StatusPanel::FileName})
+        StatusBar1->SetPanelText(panel, QString());
+    StatusBar1->SetPanelText(StatusPanel::Sizes, AreaSizeText(Panel3->width(), Panel3->height()));
+    DriveComboBox1->setEnabled(true);
+    DirectoryListBox1->setEnabled(true);
+    FileListBox1->setEnabled(true);
+    Image1->show();
 }
 
 void TForm1::Action16Execute(QObject*) {
-    // Playback is not built yet.
+    if (Panel4->isVisible())
+        Panel4->hide();
+    MediaPlayer1->SetDisplay(Panel3);
+    OpenFailed = false;
+    IdleReset();
+}
+
+void TForm1::Action3Execute(QObject*) {
+    if (MediaPlayer1->DeviceID() == 0)
+        return;
+    if (MediaPlayer1->Mode() == mpPlaying) {
+        MediaPlayer1->Pause();
+    } else {
+        MediaPlayer1->Play();
+        Timer1->SetEnabled(true);
+    }
+}
+
+void TForm1::FormClose(QObject*) {
+    if (MediaPlayer1->DeviceID() == 0)
+        return;
+    Timer1->SetEnabled(false);
+    if (MediaPlayer1->Mode() != mpStopped)
+        MediaPlayer1->Stop();
+    MediaPlayer1->Close();
 }

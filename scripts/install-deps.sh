@@ -10,11 +10,14 @@ build_packages=(
     qt6-base-dev
     qt6-base-dev-tools
     libgl-dev
+    libqt6opengl6-dev
+    libmpv-dev
 )
 run_packages=(
     fonts-ipafont-gothic
     libgl1-mesa-dri
     ffmpeg
+    pulseaudio
 )
 test_packages=(
     googletest

@@ -1,5 +1,6 @@
 #include "shell/Application.h"
 
+#include "platform/MpvMediaService.h"
 #include "shell/ErrorReport.h"
 #include "ui/ImageList.h"
 #include "ui/MainForm.h"
@@ -47,7 +48,7 @@ namespace {
 // Both windows, from start-up to exit; the globals never outlive them.
 class Windows {
 public:
-    Windows() : main_(std::make_unique<TForm1>()) {
+    Windows() : main_(std::make_unique<TForm1>(std::make_unique<MpvMediaService>())) {
         Form1 = main_.get();
         about_ = std::make_unique<TAboutBox>(main_.get());
         AboutBox = about_.get();

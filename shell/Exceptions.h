@@ -27,3 +27,10 @@ public:
 
     int ErrorCode;
 };
+
+// A media device operation that failed: an open the service refused (with its
+// reason), or an operation that needs an open device when none is open.
+class EMCIDeviceError : public Exception {
+public:
+    using Exception::Exception;
+};

@@ -14,10 +14,6 @@ void TForm1::FormShow(QObject*) {
     StatusBar1->SetPanelText(StatusPanel::Sizes, AreaSizeText(Panel3->width(), Panel3->height()));
 }
 
-void TForm1::FormClose(QObject*) {
-    // The media session's close sequence joins here with playback.
-}
-
 void TForm1::FormDestroy(QObject*) {
     // The volume restore joins here with the volume control.
 }

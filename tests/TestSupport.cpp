@@ -1,6 +1,7 @@
 #include "tests/TestSupport.h"
 
 #include "platform/FileSystem.h"
+#include "platform/SimulatedMediaService.h"
 #include "ui/MainForm.h"
 #include "ui/Unit1.h"
 
@@ -114,7 +115,9 @@ bool RunUnprivileged(const std::function<bool()>& check) {
 
 MainWindowHarness::MainWindowHarness(const QByteArray& startFolder) {
     ChangeDirectory(startFolder);
-    form_ = std::make_unique<TForm1>();
+    auto media = std::make_unique<SimulatedMediaService>();
+    media_ = media.get();
+    form_ = std::make_unique<TForm1>(std::move(media));
     Form1 = form_.get();
     aboutBox_ = std::make_unique<TAboutBox>(form_.get());
     AboutBox = aboutBox_.get();

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+class SimulatedMediaService;
 class TForm1;
 class TAboutBox;
 
@@ -69,8 +70,10 @@ public:
     ~MainWindowHarness();
 
     TForm1& Form() const { return *form_; }
+    SimulatedMediaService& Media() const { return *media_; }
 
 private:
+    SimulatedMediaService* media_ = nullptr;
     CurrentFolderGuard folderGuard_;
     std::unique_ptr<TForm1> form_;
     std::unique_ptr<TAboutBox> aboutBox_;

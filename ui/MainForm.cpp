@@ -1,5 +1,7 @@
 #include "ui/MainForm.h"
 
+#include "media/MediaPlayer.h"
+#include "platform/MediaService.h"
 #include "shell/ErrorReport.h"
 #include "ui/Controls.h"
 #include "ui/DirectoryListBox.h"
@@ -26,7 +28,7 @@ QColor ButtonFace(const QWidget* widget) {
 
 } // namespace
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent) {
+TForm1::TForm1(std::unique_ptr<MediaService> mediaService, QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Qel"));
     setWindowIcon(ProgramIcon());
@@ -38,6 +40,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     setAcceptDrops(false);
 
     CreateComponents();
+    mediaPlayer_ = std::make_unique<TMediaPlayer>(QStringLiteral("MediaPlayer1"), nullptr,
+                                                  std::move(mediaService));
+    MediaPlayer1 = mediaPlayer_.get();
+    MediaPlayer1->SetDisplay(Panel3);
     CreateActions();
     CreateMenus();
     BindEvents();

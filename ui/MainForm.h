@@ -6,9 +6,12 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
+class MediaService;
 class QAction;
 class QMenu;
+class TMediaPlayer;
 class TAboutBox;
 class TDirectoryListBox;
 class TDriveComboBox;
@@ -33,7 +36,8 @@ public:
     static constexpr int SeekStripHeight = 24; // Panel2
     static constexpr int StatusBarHeight = 19; // StatusBar1
 
-    explicit TForm1(QWidget* parent = nullptr);
+    // The media service is the window's road to the media engine.
+    explicit TForm1(std::unique_ptr<MediaService> mediaService, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // Components, in the order of the window's definition.
@@ -54,6 +58,7 @@ public:
     TPanel* Panel3;
     TImage* Image1;
     TPanel* Panel4;
+    TMediaPlayer* MediaPlayer1;
 
     QObject* ActionList1;
     QAction* Action1;
@@ -151,6 +156,12 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 
 private:
+    void PlayCurrentFile();
+    // The one sequence that returns the window to its look with no file open.
+    void IdleReset();
+    void SetPlayingLook();
+    void ShowCannotPlay();
+
     void CreateComponents();
     void CreateActions();
     void CreateMenus();
@@ -163,8 +174,21 @@ private:
     // Enables or disables a transport command on its button and menu item together.
     void SetTransport(TToolButton* button, TMenuItem* item, bool enabled, int imageIndex);
 
+    std::unique_ptr<TMediaPlayer> mediaPlayer_;
     bool shown_ = false;
     int wheelDelta_ = 0;
 };
 
 extern TForm1* Form1;
+
+// The playback state, one set per process.
+extern int FileIndex;   // index in FileListBox1 of the file being played, or last tried
+extern int PlayOrdinal; // 1-based rank of that file among the selected ones
+extern bool OpenFailed; // the last open found no picture
+extern int VideoWidth;  // the open file's picture at its own size
+extern int VideoHeight;
+
+// The window-size state.
+extern int SavedClientWidth; // client size before the last switch to the picture's own size
+extern int SavedClientHeight;
+extern bool ResizingByProgram; // the program itself is changing the window's size

@@ -23,3 +23,15 @@ inline QString AreaSizeText(int width, int height) {
 inline QString AreaAndPictureSizeText(int width, int height, int pictureWidth, int pictureHeight) {
     return QString::asprintf("%4dx%4d/ %4dx%4d", width, height, pictureWidth, pictureHeight);
 }
+
+// "%3d:%02d/ %3d:%02d": elapsed, then total, from millisecond counts. There are
+// no hours: minutes grow past 99.
+inline QString TimeText(int positionMs, int lengthMs) {
+    return QString::asprintf("%3d:%02d/ %3d:%02d", positionMs / 60000, (positionMs / 1000) % 60,
+                             lengthMs / 60000, (lengthMs / 1000) % 60);
+}
+
+// "%4d/ %4d": the rank of the playing file among the selected ones, and their number.
+inline QString PlayListText(int ordinal, int selected) {
+    return QString::asprintf("%4d/ %4d", ordinal, selected);
+}

@@ -3,20 +3,38 @@
 
 #include "ui/MainForm.h"
 
+#include "media/MediaPlayer.h"
 #include "ui/Controls.h"
 #include "ui/StatusBar.h"
 #include "ui/StatusTexts.h"
 
+int SavedClientWidth = TForm1::DesignClientWidth;
+int SavedClientHeight = TForm1::DesignClientHeight;
+bool ResizingByProgram = false;
+
 void TForm1::FormResize(QObject*) {
-    StatusBar1->SetPanelText(StatusPanel::Sizes, AreaSizeText(Panel3->width(), Panel3->height()));
+    if (MediaPlayer1->DeviceID() != 0) {
+        if (!ResizingByProgram)
+            MediaPlayer1->SetDisplayRect({0, 0, Panel3->width(), Panel3->height()});
+        StatusBar1->SetPanelText(
+            StatusPanel::Sizes,
+            AreaAndPictureSizeText(Panel3->width(), Panel3->height(), VideoWidth, VideoHeight));
+        if (Panel3->height() == VideoHeight && Panel3->width() == VideoWidth)
+            OriginalSize1->SetCaption(QStringLiteral("Current Size"));
+        else if (OriginalSize1->Caption() != QLatin1String("Original Size"))
+            OriginalSize1->SetCaption(QStringLiteral("Original Size"));
+    } else {
+        StatusBar1->SetPanelText(StatusPanel::Sizes,
+                                 AreaSizeText(Panel3->width(), Panel3->height()));
+    }
     // Integer division truncates toward zero, also for an area narrower than the icon.
     Image1->move((Panel3->width() - 32) / 2, (Panel3->height() - 32) / 2);
 }
 
 void TForm1::Action12Execute(QObject*) {
-    // Needs an open picture; comes with the picture geometry.
+    // Correcting the aspect ratio is not built yet.
 }
 
 void TForm1::Action15Execute(QObject*) {
-    // Needs an open picture; comes with the picture geometry.
+    // The toggle to the picture's own size is not built yet.
 }

@@ -1,0 +1,196 @@
+#include "media/MediaPlayer.h"
+
+#include "shell/Exceptions.h"
+
+#include <QWidget>
+
+namespace {
+const char* const kNoDevice = "MCI デバイスがありません";
+}
+
+TMediaPlayer::TMediaPlayer(const QString& name, QObject* owner,
+                           std::unique_ptr<MediaService> service)
+    : QObject(owner), service_(std::move(service)) {
+    setObjectName(name);
+    // Notices arrive as window messages do: after the command that caused them.
+    service_->SetNotifyHandler([this](MediaDeviceId, MediaNotify notice) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, notice] {
+                switch (notice) {
+                case MediaNotify::Successful:
+                    notifyValue_ = 0;
+                    break;
+                case MediaNotify::Superseded:
+                    notifyValue_ = 1;
+                    break;
+                case MediaNotify::Aborted:
+                    notifyValue_ = 2;
+                    break;
+                case MediaNotify::Failure:
+                    notifyValue_ = 3;
+                    break;
+                }
+                if (OnNotify)
+                    OnNotify();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+TMediaPlayer::~TMediaPlayer() {
+    if (deviceId_ != 0)
+        service_->Close(deviceId_);
+    service_->SetNotifyHandler(nullptr);
+}
+
+MediaError TMediaPlayer::Send(MediaError result) {
+    error_ = result;
+    return result;
+}
+
+void TMediaPlayer::RequireDevice() const {
+    if (deviceId_ == 0)
+        throw EMCIDeviceError(QString::fromUtf8(kNoDevice));
+}
+
+void TMediaPlayer::Open() {
+    if (deviceId_ != 0)
+        Close();
+    MediaDeviceId device = 0;
+    if (Send(service_->Open(FileName, &device)) != MediaErrors::None)
+        throw EMCIDeviceError(ErrorMessage());
+    opened_ = true;
+    deviceId_ = device;
+    startPending_ = false;
+    bool hasVideo = false;
+    Send(service_->HasVideo(deviceId_, &hasVideo));
+    hasPicture_ = hasVideo;
+    MediaRect source;
+    if (Send(service_->WhereSource(deviceId_, &source)) == MediaErrors::None) {
+        pictureWidth_ = source.Width();
+        pictureHeight_ = source.Height();
+    }
+    if (hasPicture_) {
+        SetDisplay(display_);
+        MediaRect own;
+        if (Send(service_->WhereDestination(deviceId_, &own)) == MediaErrors::None) {
+            pictureWidth_ = own.Width();
+            pictureHeight_ = own.Height();
+        }
+    }
+}
+
+void TMediaPlayer::Close() {
+    if (deviceId_ == 0)
+        return;
+    if (Send(service_->Close(deviceId_)) == MediaErrors::None) {
+        opened_ = false;
+        deviceId_ = 0;
+        hasPicture_ = false;
+    }
+}
+
+void TMediaPlayer::Play() {
+    RequireDevice();
+    if (AutoRewind && !startPending_ && Position() == Length())
+        service_->SeekToStart(deviceId_);
+    std::optional<int> from;
+    if (startPending_) {
+        from = pendingStart_;
+        startPending_ = false;
+    }
+    Send(service_->Play(deviceId_, from));
+}
+
+void TMediaPlayer::Stop() {
+    RequireDevice();
+    Send(service_->Stop(deviceId_));
+}
+
+void TMediaPlayer::Pause() {
+    RequireDevice();
+    const TMPModes mode = Mode();
+    if (mode == mpPlaying) {
+        Send(service_->Pause(deviceId_));
+    } else if (mode == mpPaused) {
+        if (Send(service_->Resume(deviceId_)) != MediaErrors::None)
+            Play();
+    }
+}
+
+void TMediaPlayer::SetStartPosition(int position) {
+    pendingStart_ = position;
+    startPending_ = true;
+}
+
+int TMediaPlayer::Length() {
+    RequireDevice();
+    int value = 0;
+    Send(service_->Status(deviceId_, MediaStatusItem::Length, &value));
+    return value;
+}
+
+int TMediaPlayer::Position() {
+    int value = 0;
+    Send(service_->Status(deviceId_, MediaStatusItem::Position, &value));
+    return value;
+}
+
+TMPModes TMediaPlayer::Mode() {
+    int value = MediaServiceMode::NotReady;
+    if (Send(service_->Status(deviceId_, MediaStatusItem::Mode, &value)) != MediaErrors::None)
+        return mpNotReady;
+    const int mode = value - MediaServiceMode::NotReady;
+    return mode >= mpNotReady && mode <= mpOpen ? static_cast<TMPModes>(mode) : mpNotReady;
+}
+
+void TMediaPlayer::SetTimeFormat(int format) {
+    Send(service_->SetTimeFormat(deviceId_, format));
+}
+
+void TMediaPlayer::SetDisplay(QWidget* window) {
+    if (window != display_.data()) {
+        disconnect(displayWatch_);
+        if (window)
+            displayWatch_ =
+                connect(window, &QObject::destroyed, this, &TMediaPlayer::DisplayDestroyed);
+        if (window)
+            service_->PrepareDisplayWindow(window);
+    }
+    display_ = window;
+    if (window && deviceId_ != 0 && hasPicture_) {
+        if (Send(service_->SetDisplayWindow(deviceId_, window)) != MediaErrors::None) {
+            disconnect(displayWatch_);
+            display_ = nullptr;
+        }
+    }
+}
+
+void TMediaPlayer::DisplayDestroyed() {
+    display_ = nullptr;
+    if (deviceId_ != 0)
+        Send(service_->SetDisplayWindow(deviceId_, nullptr));
+}
+
+void TMediaPlayer::GetDisplayRect(MediaRect& rect) {
+    if (deviceId_ == 0 || !hasPicture_)
+        return;
+    MediaRect where;
+    if (Send(service_->WhereDestination(deviceId_, &where)) == MediaErrors::None)
+        rect = where;
+}
+
+void TMediaPlayer::SetDisplayRect(const MediaRect& rect) {
+    if (deviceId_ == 0 || !hasPicture_)
+        return;
+    MediaRect put = rect;
+    if (rect.Right == 0 && rect.Bottom == 0)
+        put = {rect.Left, rect.Top, rect.Left + pictureWidth_, rect.Top + pictureHeight_};
+    Send(service_->PutDestination(deviceId_, put));
+}
+
+QString TMediaPlayer::ErrorMessage() {
+    const QString text = service_->ErrorText(error_);
+    return text.isEmpty() ? QStringLiteral("原因不明のエラー") : text;
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+// The media device layer: one media file at a time on the media control
+// service, with the operations and rules the player relies on.
+
+#include "platform/MediaService.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+
+class QWidget;
+
+enum TMPModes { mpNotReady, mpStopped, mpPlaying, mpRecording, mpSeeking, mpPaused, mpOpen };
+
+class TMediaPlayer : public QObject {
+    Q_OBJECT
+public:
+    TMediaPlayer(const QString& name, QObject* owner, std::unique_ptr<MediaService> service);
+    ~TMediaPlayer() override;
+
+    QByteArray FileName; // absolute path, the file system's bytes
+    bool AutoRewind = true;
+    std::function<void()> OnNotify; // after a completion notice
+
+    // Opens FileName, closing any open file first; raises EMCIDeviceError with the
+    // service's reason when it cannot.
+    void Open();
+    void Close();
+    void Play();
+    void Stop();
+    // Pauses a playing file; resumes a paused one; otherwise does nothing.
+    void Pause();
+    // The start point of the next Play, which consumes it.
+    void SetStartPosition(int position);
+    int Length();
+    int Position();
+    TMPModes Mode();
+    void SetTimeFormat(int format);
+
+    QWidget* Display() const { return display_; }
+    void SetDisplay(QWidget* window);
+    // Leaves rect as it was unless a file with a picture is open.
+    void GetDisplayRect(MediaRect& rect);
+    void SetDisplayRect(const MediaRect& rect);
+
+    MediaDeviceId DeviceID() const { return deviceId_; }
+    MediaError Error() const { return error_; }
+    QString ErrorMessage();
+    // How the last command with a notice finished: 0 successful, 1 superseded,
+    // 2 aborted, 3 failure.
+    int NotifyValue() const { return notifyValue_; }
+    MediaService& Service() { return *service_; }
+
+private:
+    void RequireDevice() const;
+    MediaError Send(MediaError result);
+    void DisplayDestroyed();
+
+    std::unique_ptr<MediaService> service_;
+    QPointer<QWidget> display_;
+    QMetaObject::Connection displayWatch_;
+    MediaDeviceId deviceId_ = 0;
+    bool opened_ = false;
+    bool hasPicture_ = false;
+    int pictureWidth_ = 0;
+    int pictureHeight_ = 0;
+    MediaError error_ = 0;
+    int pendingStart_ = 0;
+    bool startPending_ = false;
+    int notifyValue_ = 0;
+};

@@ -1,0 +1,555 @@
+#include "platform/MpvMediaService.h"
+
+#include "platform/MpvVideoWidget.h"
+
+#include <QCoreApplication>
+#include <QWidget>
+
+#include <mpv/client.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+// Engine properties, named once.
+const char* const kTimePos = "time-pos";
+const char* const kDuration = "duration";
+const char* const kPause = "pause";
+const char* const kEofReached = "eof-reached";
+const char* const kTrackList = "track-list";
+const char* const kDisplayWidth = "dwidth";
+const char* const kDisplayHeight = "dheight";
+
+enum ObservedProperty : std::uint64_t {
+    ObservedTimePos = 1,
+    ObservedDuration,
+    ObservedPause,
+    ObservedEof
+};
+
+// Options for a player of local files the user chose.
+const char* const kOptions[][2] = {
+    {"config", "no"},
+    {"load-scripts", "no"},
+    {"ytdl", "no"},
+    {"osc", "no"},
+    {"load-stats-overlay", "no"},
+    {"load-osd-console", "no"},
+    {"load-auto-profiles", "no"},
+    {"input-default-bindings", "no"},
+    {"input-vo-keyboard", "no"},
+    {"input-cursor", "no"},
+    {"terminal", "no"},
+    {"access-references", "no"}, // a playlist must not reach the network
+    {"autoload-files", "no"},
+    {"resume-playback", "no"},
+    {"sub-auto", "no"},
+    {"audio-file-auto", "no"},
+    {"cover-art-auto", "no"},
+    {"audio-display", "no"},
+    {"keep-open", "yes"},
+    {"keepaspect", "no"},
+    {"idle", "yes"},
+    {"pause", "yes"},
+    {"vo", "libmpv"}, // never a window of the engine's own
+    {"hwdec", "auto-safe"},
+    {"audio-fallback-to-null", "yes"},
+};
+
+// Frees an mpv_node's contents when it goes.
+struct NodeHolder {
+    mpv_node node{};
+    ~NodeHolder() { mpv_free_node_contents(&node); }
+};
+
+const mpv_node* MapValue(const mpv_node& map, const char* key) {
+    if (map.format != MPV_FORMAT_NODE_MAP)
+        return nullptr;
+    for (int i = 0; i < map.u.list->num; ++i)
+        if (std::strcmp(map.u.list->keys[i], key) == 0)
+            return &map.u.list->values[i];
+    return nullptr;
+}
+
+bool FlagValue(const mpv_node& map, const char* key) {
+    const mpv_node* value = MapValue(map, key);
+    return value && value->format == MPV_FORMAT_FLAG && value->u.flag;
+}
+
+} // namespace
+
+void MpvMediaService::CoreDeleter::operator()(mpv_handle* core) const {
+    mpv_terminate_destroy(core);
+}
+
+MpvMediaService::MpvMediaService() = default;
+
+MpvMediaService::~MpvMediaService() {
+    // Callbacks first, then the render context, then the core.
+    if (core_)
+        mpv_set_wakeup_callback(core_.get(), nullptr, nullptr);
+    if (surface_) {
+        surface_->FreeRenderContext();
+        delete surface_.data();
+    }
+    core_.reset();
+}
+
+bool MpvMediaService::CreateCore() {
+    if (core_)
+        return true;
+    if (!coreError_.isEmpty())
+        return false;
+    mpv_handle* core = mpv_create();
+    if (!core) {
+        coreError_ = QStringLiteral("The media engine could not be started.");
+        return false;
+    }
+    core_.reset(core);
+    for (const auto& option : kOptions) {
+        if (const int error = mpv_set_option_string(core, option[0], option[1]); error < 0) {
+            coreError_ = QStringLiteral("The media engine refused its option %1=%2: %3")
+                             .arg(QString::fromLatin1(option[0]), QString::fromLatin1(option[1]),
+                                  QString::fromUtf8(mpv_error_string(error)));
+            core_.reset();
+            return false;
+        }
+    }
+    mpv_request_log_messages(core, "error");
+    if (mpv_initialize(core) < 0) {
+        coreError_ = QStringLiteral("The media engine could not be initialised.");
+        core_.reset();
+        return false;
+    }
+    mpv_observe_property(core, ObservedTimePos, kTimePos, MPV_FORMAT_DOUBLE);
+    mpv_observe_property(core, ObservedDuration, kDuration, MPV_FORMAT_DOUBLE);
+    mpv_observe_property(core, ObservedPause, kPause, MPV_FORMAT_FLAG);
+    mpv_observe_property(core, ObservedEof, kEofReached, MPV_FORMAT_FLAG);
+    // The wake-up may call nothing of the engine: it only schedules a drain.
+    mpv_set_wakeup_callback(
+        core,
+        [](void* self) {
+            auto* service = static_cast<MpvMediaService*>(self);
+            QMetaObject::invokeMethod(
+                &service->pump_, [service] { service->Drain(); }, Qt::QueuedConnection);
+        },
+        this);
+    return true;
+}
+
+void MpvMediaService::PrepareDisplayWindow(QWidget* window) {
+    if (!window || (display_ == window && surface_) || !CreateCore())
+        return;
+    display_ = window;
+    // The surface must exist before the window is first shown, and stays there,
+    // blank while nothing plays; it sits below the window's other children.
+    surface_ = new MpvVideoWidget(window, core_.get());
+    surface_->setGeometry(window->rect());
+    surface_->lower();
+    surface_->show();
+}
+
+MediaError MpvMediaService::Fail(const QString& text) {
+    lastError_ = text;
+    return MediaErrors::CannotOpen;
+}
+
+void MpvMediaService::Drain() {
+    if (!core_)
+        return;
+    while (true) {
+        const mpv_event* event = mpv_wait_event(core_.get(), 0);
+        if (event->event_id == MPV_EVENT_NONE)
+            break;
+        Handle(*event);
+    }
+}
+
+void MpvMediaService::Handle(const mpv_event& event) {
+    switch (event.event_id) {
+    case MPV_EVENT_LOG_MESSAGE:
+        if (opening_) {
+            const auto* message = static_cast<const mpv_event_log_message*>(event.data);
+            const QString text = QString::fromUtf8(message->text).trimmed();
+            if (!text.isEmpty() && !opening_->log.contains(text))
+                opening_->log << text;
+        }
+        break;
+    case MPV_EVENT_PROPERTY_CHANGE: {
+        const auto* property = static_cast<const mpv_event_property*>(event.data);
+        const bool present = property->format != MPV_FORMAT_NONE && property->data;
+        switch (event.reply_userdata) {
+        case ObservedTimePos:
+            if (present)
+                timePos_ = *static_cast<double*>(property->data);
+            break;
+        case ObservedDuration:
+            duration_ = present ? *static_cast<double*>(property->data) : 0.0;
+            break;
+        case ObservedPause:
+            if (present)
+                paused_ = *static_cast<int*>(property->data) != 0;
+            break;
+        case ObservedEof:
+            // Until a seek has landed, an end reported before it is stale.
+            if (present && !pendingPosition_) {
+                eofReached_ = *static_cast<int*>(property->data) != 0;
+                if (eofReached_)
+                    Notify(MediaNotify::Successful);
+            }
+            break;
+        default:
+            break;
+        }
+        break;
+    }
+    case MPV_EVENT_FILE_LOADED:
+        if (opening_)
+            opening_->loaded = true;
+        break;
+    case MPV_EVENT_VIDEO_RECONFIG:
+        if (opening_) {
+            std::int64_t width = 0, height = 0;
+            mpv_get_property(core_.get(), kDisplayWidth, MPV_FORMAT_INT64, &width);
+            mpv_get_property(core_.get(), kDisplayHeight, MPV_FORMAT_INT64, &height);
+            if (width > 0 && height > 0) {
+                source_ = {0, 0, static_cast<int>(width), static_cast<int>(height)};
+                opening_->videoConfigured = true;
+            }
+        }
+        break;
+    case MPV_EVENT_PLAYBACK_RESTART:
+        if (pendingPosition_) {
+            pendingPosition_.reset();
+            ReadPlaybackState();
+        }
+        break;
+    case MPV_EVENT_END_FILE: {
+        const auto* end = static_cast<const mpv_event_end_file*>(event.data);
+        if (opening_ && end->playlist_entry_id == opening_->entryId &&
+            (end->reason == MPV_END_FILE_REASON_ERROR ||
+             end->reason == MPV_END_FILE_REASON_REDIRECT)) {
+            opening_->failed = true;
+            if (end->reason == MPV_END_FILE_REASON_REDIRECT)
+                opening_->failure = QStringLiteral("This is a playlist, not a media file.");
+            else if (end->error < 0)
+                opening_->failure = QString::fromUtf8(mpv_error_string(end->error));
+        }
+        break;
+    }
+    case MPV_EVENT_SHUTDOWN:
+        coreError_ = QStringLiteral("The media engine has stopped.");
+        break;
+    default:
+        break;
+    }
+}
+
+void MpvMediaService::ReadPlaybackState() {
+    double position = 0;
+    if (mpv_get_property(core_.get(), kTimePos, MPV_FORMAT_DOUBLE, &position) >= 0)
+        timePos_ = position;
+    int eof = 0;
+    if (mpv_get_property(core_.get(), kEofReached, MPV_FORMAT_FLAG, &eof) >= 0) {
+        eofReached_ = eof != 0;
+        if (eofReached_)
+            Notify(MediaNotify::Successful);
+    }
+}
+
+bool MpvMediaService::ReadVideoTrack() {
+    NodeHolder tracks;
+    if (mpv_get_property(core_.get(), kTrackList, MPV_FORMAT_NODE, &tracks.node) < 0 ||
+        tracks.node.format != MPV_FORMAT_NODE_ARRAY)
+        return false;
+    for (int i = 0; i < tracks.node.u.list->num; ++i) {
+        const mpv_node& track = tracks.node.u.list->values[i];
+        const mpv_node* type = MapValue(track, "type");
+        if (type && type->format == MPV_FORMAT_STRING &&
+            std::strcmp(type->u.string, "video") == 0 && !FlagValue(track, "albumart"))
+            return true;
+    }
+    return false;
+}
+
+MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) {
+    if (!CreateCore())
+        return Fail(coreError_);
+    if (device_ != 0)
+        Close(device_);
+    struct stat info {};
+    if (stat(path.constData(), &info) != 0)
+        return Fail(QString::fromLocal8Bit(std::strerror(errno)));
+    if (S_ISDIR(info.st_mode))
+        return Fail(QStringLiteral("This is a folder, not a media file."));
+    if (surface_ && !surface_->Ready())
+        return Fail(QStringLiteral("No OpenGL video output is available for the picture."));
+
+    Drain();
+    opening_.emplace();
+    timePos_ = 0;
+    duration_ = 0;
+    eofReached_ = false;
+    pendingPosition_.reset();
+    source_ = {};
+    SetPaused(true);
+    stopped_ = true;
+
+    // The path goes as one argument, byte for byte: never through a command string.
+    const char* command[] = {"loadfile", path.constData(), "replace", nullptr};
+    NodeHolder result;
+    if (const int error = mpv_command_ret(core_.get(), command, &result.node); error < 0) {
+        opening_.reset();
+        return Fail(QString::fromUtf8(mpv_error_string(error)));
+    }
+    if (const mpv_node* id = MapValue(result.node, "playlist_entry_id");
+        id && id->format == MPV_FORMAT_INT64)
+        opening_->entryId = id->u.int64;
+
+    QElapsedTimer clock;
+    clock.start();
+    bool videoKnown = false;
+    bool hasVideo = false;
+    while (!opening_->failed && clock.elapsed() < kOpenTimeoutMs) {
+        if (opening_->loaded && !videoKnown) {
+            hasVideo = ReadVideoTrack();
+            videoKnown = true;
+        }
+        if (videoKnown && (!hasVideo || opening_->videoConfigured))
+            break;
+        const double wait = double(kOpenTimeoutMs - clock.elapsed()) / 1000.0;
+        Handle(*mpv_wait_event(core_.get(), std::max(0.01, std::min(wait, 0.25))));
+    }
+    if (opening_->failed) {
+        // The engine's own words for the failure come just after it.
+        while (clock.elapsed() < kOpenTimeoutMs) {
+            const mpv_event* event = mpv_wait_event(core_.get(), 0.5);
+            Handle(*event);
+            if (event->event_id == MPV_EVENT_IDLE || event->event_id == MPV_EVENT_NONE)
+                break;
+        }
+    }
+    const OpenState state = *opening_;
+    opening_.reset();
+    const bool done = videoKnown && (!hasVideo || state.videoConfigured);
+    if (!done) {
+        const char* stop[] = {"stop", nullptr};
+        mpv_command(core_.get(), stop);
+        QString reason = state.log.join(QLatin1Char(' '));
+        if (reason.isEmpty())
+            reason =
+                state.failed ? state.failure : QStringLiteral("The file took too long to open.");
+        return Fail(reason);
+    }
+
+    hasVideo_ = hasVideo;
+    destination_ = source_;
+    lastDevice_ = static_cast<MediaDeviceId>(lastDevice_ % 0xFFFF + 1);
+    device_ = lastDevice_;
+    *device = device_;
+    ReadPlaybackState();
+    double length = 0;
+    if (mpv_get_property(core_.get(), kDuration, MPV_FORMAT_DOUBLE, &length) >= 0)
+        duration_ = length;
+    return MediaErrors::None;
+}
+
+MediaError MpvMediaService::Close(MediaDeviceId device) {
+    if (!Valid(device))
+        return MediaErrors::InvalidDevice;
+    Notify(MediaNotify::Aborted);
+    const char* stop[] = {"stop", nullptr};
+    mpv_command(core_.get(), stop);
+    device_ = 0;
+    hasVideo_ = false;
+    stopped_ = true;
+    pendingPosition_.reset();
+    if (surface_ && display_) {
+        surface_->SetBlank(true);
+        surface_->setGeometry(display_->rect());
+    }
+    return MediaErrors::None;
+}
+
+void MpvMediaService::SetPaused(bool paused) {
+    int flag = paused ? 1 : 0;
+    mpv_set_property(core_.get(), kPause, MPV_FORMAT_FLAG, &flag);
+    paused_ = paused;
+}
+
+void MpvMediaService::Seek(int ms) {
+    Drain(); // what the engine said before the seek is settled now
+    const QByteArray seconds = QByteArray::number(double(ms) / 1000.0, 'f', 3);
+    const char* command[] = {"seek", seconds.constData(), "absolute", nullptr};
+    if (mpv_command(core_.get(), command) >= 0) {
+        pendingPosition_ = std::clamp(ms, 0, LengthMs());
+        eofReached_ = false;
+    }
+}
+
+void MpvMediaService::Notify(MediaNotify kind) {
+    if (!playNoticePending_)
+        return;
+    playNoticePending_ = false;
+    if (notify_)
+        notify_(device_, kind);
+}
+
+MediaError MpvMediaService::Play(MediaDeviceId device, std::optional<int> from) {
+    if (!Valid(device))
+        return MediaErrors::InvalidDevice;
+    Notify(MediaNotify::Superseded);
+    if (from)
+        Seek(*from);
+    stopped_ = false;
+    SetPaused(false);
+    playNoticePending_ = true;
+    if (surface_)
+        surface_->SetBlank(false);
+    return MediaErrors::None;
+}
+
+MediaError MpvMediaService::SeekToStart(MediaDeviceId device) {
+    if (!Valid(device))
+        return MediaErrors::InvalidDevice;
+    Notify(MediaNotify::Aborted);
+    SetPaused(true);
+    stopped_ = true;
+    Seek(0);
+    return MediaErrors::None;
+}
+
+MediaError MpvMediaService::Stop(MediaDeviceId device) {
+    if (!Valid(device))
+        return MediaErrors::InvalidDevice;
+    Notify(MediaNotify::Aborted);
+    SetPaused(true);
+    stopped_ = true;
+    return MediaErrors::None;
+}
+
+MediaError MpvMediaService::Pause(MediaDeviceId device) {
+    if (!Valid(device))
+        return MediaErrors::InvalidDevice;
+    SetPaused(true);
+    return MediaErrors::None;
+}
+
+MediaError MpvMediaService::Resume(MediaDeviceId device) {
+    if (!Valid(device))
+        return MediaErrors::InvalidDevice;
+    if (stopped_ || eofReached_ || !paused_)
+        return MediaErrors::Unsupported;
+    SetPaused(false);
+    return MediaErrors::None;
+}
+
+int MpvMediaService::LengthMs() const {
+    return static_cast<int>(std::llround(std::max(0.0, duration_) * 1000.0));
+}
+
+MediaError MpvMediaService::Status(MediaDeviceId device, MediaStatusItem item, int* value) {
+    if (!Valid(device))
+        return MediaErrors::InvalidDevice;
+    const int length = LengthMs();
+    const bool atEnd = eofReached_ && !pendingPosition_;
+    switch (item) {
+    case MediaStatusItem::Length:
+        *value = length;
+        break;
+    case MediaStatusItem::Position:
+        if (pendingPosition_)
+            *value = *pendingPosition_;
+        else if (atEnd)
+            *value = length; // the engine's clock may stand a little past the end
+        else
+            *value = std::clamp(static_cast<int>(std::llround(timePos_ * 1000.0)), 0, length);
+        break;
+    case MediaStatusItem::Mode:
+        if (stopped_ || atEnd)
+            *value = MediaServiceMode::Stopped;
+        else
+            *value = paused_ ? MediaServiceMode::Paused : MediaServiceMode::Playing;
+        break;
+    }
+    return MediaErrors::None;
+}
+
+MediaError MpvMediaService::HasVideo(MediaDeviceId device, bool* hasVideo) {
+    if (!Valid(device))
+        return MediaErrors::InvalidDevice;
+    *hasVideo = hasVideo_;
+    return MediaErrors::None;
+}
+
+MediaError MpvMediaService::SetTimeFormat(MediaDeviceId device, int format) {
+    if (!Valid(device))
+        return MediaErrors::InvalidDevice;
+    return format == kTimeFormatMilliseconds ? MediaErrors::None : MediaErrors::Unsupported;
+}
+
+MediaError MpvMediaService::SetDisplayWindow(MediaDeviceId device, QWidget* window) {
+    if (!Valid(device))
+        return MediaErrors::InvalidDevice;
+    if (!surface_)
+        return MediaErrors::Unsupported;
+    if (!window) {
+        surface_->hide();
+        return MediaErrors::None;
+    }
+    if (window != display_)
+        return MediaErrors::Unsupported; // the surface lives in the window it was made in
+    surface_->show();
+    return MediaErrors::None;
+}
+
+MediaError MpvMediaService::PutDestination(MediaDeviceId device, const MediaRect& rect) {
+    if (!Valid(device))
+        return MediaErrors::InvalidDevice;
+    if (!hasVideo_)
+        return MediaErrors::NoPicture;
+    destination_ = rect;
+    if (rect.Right == 0 && rect.Bottom == 0)
+        destination_ = {rect.Left, rect.Top, rect.Left + source_.Width(),
+                        rect.Top + source_.Height()};
+    if (surface_)
+        surface_->setGeometry(destination_.Left, destination_.Top,
+                              std::max(0, destination_.Width()),
+                              std::max(0, destination_.Height()));
+    return MediaErrors::None;
+}
+
+MediaError MpvMediaService::WhereDestination(MediaDeviceId device, MediaRect* rect) {
+    if (!Valid(device))
+        return MediaErrors::InvalidDevice;
+    if (!hasVideo_)
+        return MediaErrors::NoPicture;
+    *rect = destination_;
+    return MediaErrors::None;
+}
+
+MediaError MpvMediaService::WhereSource(MediaDeviceId device, MediaRect* rect) {
+    if (!Valid(device))
+        return MediaErrors::InvalidDevice;
+    *rect = source_;
+    return MediaErrors::None;
+}
+
+QString MpvMediaService::ErrorText(MediaError error) {
+    switch (error) {
+    case MediaErrors::CannotOpen:
+        return lastError_;
+    case MediaErrors::InvalidDevice:
+        return QStringLiteral("The media device is not open.");
+    case MediaErrors::Unsupported:
+        return QStringLiteral("The media device cannot do that.");
+    case MediaErrors::NoPicture:
+        return QStringLiteral("The media has no picture.");
+    default:
+        return {};
+    }
+}

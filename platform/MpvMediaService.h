@@ -1,0 +1,97 @@
+#pragma once
+
+#include "platform/MediaService.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+struct mpv_handle;
+struct mpv_event;
+class MpvVideoWidget;
+
+// The media control service on libmpv, for local files the user picked: no user
+// configuration, no scripts, no network, no window of the engine's own.
+class MpvMediaService : public MediaService {
+public:
+    MpvMediaService();
+    ~MpvMediaService() override;
+
+    void PrepareDisplayWindow(QWidget* window) override;
+    MediaError Open(const QByteArray& path, MediaDeviceId* device) override;
+    MediaError Close(MediaDeviceId device) override;
+    MediaError Play(MediaDeviceId device, std::optional<int> from) override;
+    MediaError SeekToStart(MediaDeviceId device) override;
+    MediaError Stop(MediaDeviceId device) override;
+    MediaError Pause(MediaDeviceId device) override;
+    MediaError Resume(MediaDeviceId device) override;
+    MediaError Status(MediaDeviceId device, MediaStatusItem item, int* value) override;
+    MediaError HasVideo(MediaDeviceId device, bool* hasVideo) override;
+    MediaError SetTimeFormat(MediaDeviceId device, int format) override;
+    MediaError SetDisplayWindow(MediaDeviceId device, QWidget* window) override;
+    MediaError PutDestination(MediaDeviceId device, const MediaRect& rect) override;
+    MediaError WhereDestination(MediaDeviceId device, MediaRect* rect) override;
+    MediaError WhereSource(MediaDeviceId device, MediaRect* rect) override;
+    QString ErrorText(MediaError error) override;
+    void SetNotifyHandler(std::function<void(MediaDeviceId, MediaNotify)> handler) override {
+        notify_ = std::move(handler);
+    }
+
+    // How long an open may take before it is given up.
+    static constexpr int kOpenTimeoutMs = 15000;
+
+private:
+    struct CoreDeleter {
+        void operator()(mpv_handle* core) const;
+    };
+
+    bool CreateCore();
+    bool Valid(MediaDeviceId device) const { return device != 0 && device == device_; }
+    MediaError Fail(const QString& text);
+    void Drain();
+    void Handle(const mpv_event& event);
+    void ReadPlaybackState();
+    bool ReadVideoTrack();
+    void Seek(int ms);
+    void SetPaused(bool paused);
+    void Notify(MediaNotify kind);
+    int LengthMs() const;
+
+    std::unique_ptr<mpv_handle, CoreDeleter> core_;
+    QString coreError_;
+    QObject pump_; // receives the engine's wake-ups on the GUI thread
+    QPointer<QWidget> display_;
+    QPointer<MpvVideoWidget> surface_;
+    std::function<void(MediaDeviceId, MediaNotify)> notify_;
+
+    MediaDeviceId device_ = 0;
+    MediaDeviceId lastDevice_ = 0;
+    QString lastError_;
+
+    // What the engine last told, kept so that a status costs nothing.
+    double timePos_ = 0;
+    double duration_ = 0;
+    bool paused_ = true;
+    bool eofReached_ = false;
+    bool stopped_ = true;
+    std::optional<int> pendingPosition_; // a seek sent and not yet done
+    MediaRect source_;
+    MediaRect destination_;
+    bool hasVideo_ = false;
+    bool playNoticePending_ = false;
+
+    // The open under way.
+    struct OpenState {
+        qint64 entryId = -1;
+        bool loaded = false;
+        bool videoConfigured = false;
+        bool failed = false;
+        QStringList log;
+        QString failure;
+    };
+    std::optional<OpenState> opening_;
+};
