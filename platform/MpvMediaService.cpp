@@ -58,6 +58,10 @@ const char* const kOptions[][2] = {
     {"vo", "libmpv"}, // never a window of the engine's own
     {"hwdec", "auto-safe"},
     {"audio-fallback-to-null", "yes"},
+    // Seeks land on the chosen point; MPEG program streams seek by byte estimate
+    // and may land past it, so the demuxer is asked for an earlier point.
+    {"hr-seek", "yes"},
+    {"hr-seek-demuxer-offset", "1.5"},
 };
 
 // Frees an mpv_node's contents when it goes.

@@ -10,8 +10,11 @@ build_dir="$root/build"
 
 work=$(mktemp -d)
 xvfb_pid=""
+pulse_pid=""
 cleanup() {
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+    for pid in $pulse_pid $xvfb_pid; do
+        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -26,6 +29,19 @@ done
 [ -s "$work/display" ] || { echo "test: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 export DISPLAY=":$(tr -d '\n' <"$work/display")"
 export QEL_TEST_REQUIRE_DISPLAY=1
+
+# A private sound server with a null sink, so the engine has somewhere to play.
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm \
+    --load="module-null-sink sink_name=nullsink" --load=module-native-protocol-unix \
+    >"$work/pulse.log" 2>&1 &
+pulse_pid=$!
+for _ in $(seq 100); do
+    [ -S "$XDG_RUNTIME_DIR/pulse/native" ] && break
+    sleep 0.1
+done
+[ -S "$XDG_RUNTIME_DIR/pulse/native" ] || { echo "test: PulseAudio did not start" >&2; cat "$work/pulse.log" >&2; exit 1; }
 
 cd "$build_dir"
 ctest --output-on-failure --timeout 300 -j"$(nproc)" "$@"

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Makes the clips the end-to-end tests play: two seconds of SMPTE colour bars
+# with a tone in each container, a file without a picture, random bytes and a
+# playlist, each named as a video. Usage: scripts/make-test-clips.sh FOLDER
+set -euo pipefail
+folder=${1:?usage: make-test-clips.sh FOLDER}
+mkdir -p "$folder"
+bars() { # name, video codec, audio codec, container
+    [ -s "$folder/$1" ] && return 0
+    ffmpeg -loglevel error -nostdin -y -f lavfi -i "smptebars=size=320x240:rate=25" \
+        -f lavfi -i "sine=frequency=440:sample_rate=44100" -t 2 \
+        -c:v "$2" -c:a "$3" -f "$4" "$folder/$1.part"
+    mv "$folder/$1.part" "$folder/$1"
+}
+bars bars.mpg mpeg1video mp2 mpeg
+bars bars.mpeg mpeg2video mp2 mpeg
+bars bars.wmv wmv2 wmav2 asf
+bars bars.asf wmv2 wmav2 asf
+if [ ! -s "$folder/sound.mpg" ]; then
+    ffmpeg -loglevel error -nostdin -y -f lavfi -i "sine=frequency=440" -t 2 -c:a mp2 -f mpeg \
+        "$folder/sound.mpg.part"
+    mv "$folder/sound.mpg.part" "$folder/sound.mpg"
+fi
+[ -s "$folder/random.mpg" ] || head -c 65536 /dev/urandom >"$folder/random.mpg"
+printf '#EXTM3U\n%s\nhttp://127.0.0.1:9/elsewhere.mpg\n' "$folder/bars.mpg" >"$folder/playlist.mpg"

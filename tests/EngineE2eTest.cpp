@@ -1,0 +1,187 @@
+// The real window with the libmpv service under the X server: real clips, real
+// pictures on the screen.
+
+#include "media/MediaPlayer.h"
+#include "platform/FileSystem.h"
+#include "platform/MpvMediaService.h"
+#include "tests/E2eSupport.h"
+#include "tests/TestSupport.h"
+#include "ui/Controls.h"
+#include "ui/FileListBox.h"
+#include "ui/MainForm.h"
+#include "ui/StatusBar.h"
+#include "ui/Unit1.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QThread>
+#include <gtest/gtest.h>
+
+namespace {
+
+bool IsBlack(QColor c) {
+    return c.red() < 24 && c.green() < 24 && c.blue() < 24;
+}
+bool IsNotBlack(QColor c) {
+    return !IsBlack(c);
+}
+
+class RealEngine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QEL_REQUIRE_DISPLAY();
+        ChangeDirectory(QEL_TEST_CLIPS);
+        form = std::make_unique<TForm1>(std::make_unique<MpvMediaService>());
+        Form1 = form.get();
+        about = std::make_unique<TAboutBox>(form.get());
+        AboutBox = about.get();
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        form->activateWindow();
+        QTest::qWait(100);
+    }
+    void TearDown() override {
+        AboutBox = nullptr;
+        about.reset();
+        Form1 = nullptr;
+        form.reset();
+    }
+
+    void PlayOnly(const char* name) {
+        TFileListBox& list = *form->FileListBox1;
+        for (int i = 0; i < list.Count(); ++i)
+            list.SetSelected(i, list.ItemText(i) == QLatin1String(name));
+        ASSERT_EQ(list.SelCount(), 1) << name;
+        form->Action1->trigger();
+    }
+
+    // Waits, with the event loop running, until the condition holds.
+    static bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!condition()) {
+            if (clock.elapsed() > timeoutMs)
+                return false;
+            QTest::qWait(20);
+        }
+        return true;
+    }
+
+    QImage VideoArea() const {
+        const QPoint origin = form->Panel3->mapToGlobal(QPoint(0, 0));
+        return Screenshot().copy(QRect(origin, form->Panel3->size()));
+    }
+
+    CurrentFolderGuard folderGuard;
+    MessageRecorder messages;
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<TAboutBox> about;
+};
+
+class EachClip : public RealEngine, public ::testing::WithParamInterface<const char*> {};
+
+} // namespace
+
+TEST_P(EachClip, PlaysStretchedOverTheVideoAreaAndStopsAtItsEnd) {
+    PlayOnly(GetParam());
+    ASSERT_TRUE(messages.Messages().empty()) << messages.LastText().toStdString();
+    TMediaPlayer& player = *form->MediaPlayer1;
+    ASSERT_NE(player.DeviceID(), 0);
+    EXPECT_EQ(VideoWidth, 320);
+    EXPECT_EQ(VideoHeight, 240);
+    // As long as the container says, within a frame.
+    const auto probed =
+        RunTool(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                 QStringLiteral("format=duration"), QStringLiteral("-of"),
+                 QStringLiteral("csv=p=0"), QString::fromLatin1(GetParam())});
+    ASSERT_TRUE(probed);
+    EXPECT_NEAR(player.Length(), probed->trimmed().toDouble() * 1000.0, 40);
+    EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral(" 400x 300/  320x 240"));
+
+    ASSERT_TRUE(WaitFor([&] { return player.Position() > 300; }, 5000));
+    const QImage area = VideoArea();
+    area.save(QStringLiteral("engine-%1.png").arg(QString::fromLatin1(GetParam())));
+    // The bars fill the top two thirds of the picture: stretched, they reach the
+    // area's right edge and two thirds of its height.
+    EXPECT_GT(ShareOfPixels(area, QRect(0, 0, 400, 190), IsNotBlack), 0.97);
+    EXPECT_GT(ShareOfPixels(area, QRect(330, 0, 70, 190), IsNotBlack), 0.97);
+    EXPECT_GT(ShareOfPixels(area, QRect(0, 170, 400, 25), IsNotBlack), 0.9);
+
+    // Right after a seek the position is the chosen point, and it goes on from there.
+    player.SetStartPosition(1000);
+    player.Play();
+    EXPECT_EQ(player.Position(), 1000);
+    int previous = 1000;
+    for (int i = 0; i < 10; ++i) {
+        QTest::qWait(30);
+        const int now = player.Position();
+        EXPECT_GE(now, previous) << "the position went back";
+        previous = now;
+    }
+    EXPECT_GE(previous, 1000);
+    EXPECT_LE(previous, 1000 + 300 + 2 * 40);
+
+    ASSERT_TRUE(WaitFor([&] { return player.Mode() == mpStopped; }, 6000));
+    EXPECT_EQ(player.Position(), player.Length());
+    form->Action2->trigger();
+    EXPECT_EQ(player.DeviceID(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, EachClip,
+                         ::testing::Values("bars.mpg", "bars.mpeg", "bars.wmv", "bars.asf"),
+                         [](const auto& info) {
+                             return QString::fromLatin1(info.param).replace('.', '_').toStdString();
+                         });
+
+TEST_F(RealEngine, AFileWithoutAPictureIsRefused) {
+    PlayOnly("sound.mpg");
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(messages.LastText(), QStringLiteral("このファイルは再生できません。"));
+    EXPECT_EQ(form->MediaPlayer1->DeviceID(), 0);
+    EXPECT_TRUE(form->FileListBox1->isEnabled());
+    EXPECT_TRUE(form->Image1->isVisible());
+}
+
+TEST_F(RealEngine, BrokenFilesAndPlaylistsAreReportedWithTheEnginesReason) {
+    for (const char* name : {"random.mpg", "playlist.mpg"}) {
+        const std::size_t before = messages.Messages().size();
+        PlayOnly(name);
+        ASSERT_EQ(messages.Messages().size(), before + 1) << name;
+        const QString text = messages.LastText();
+        EXPECT_FALSE(text.isEmpty()) << name;
+        EXPECT_NE(text, QStringLiteral("原因不明のエラー")) << name;
+        EXPECT_EQ(form->MediaPlayer1->DeviceID(), 0) << name;
+        EXPECT_TRUE(form->FileListBox1->isEnabled()) << name;
+        EXPECT_FALSE(form->Panel4->isVisible()) << name;
+        EXPECT_TRUE(form->StatusBar1->PanelText(5).isEmpty()) << name;
+    }
+    // And a good file still plays after them.
+    PlayOnly("bars.mpg");
+    EXPECT_NE(form->MediaPlayer1->DeviceID(), 0);
+}
+
+TEST(RealProgram, ClosingTheWindowWhilePlayingEndsWithExitCodeZero) {
+    QEL_REQUIRE_DISPLAY();
+    QelProcess qel(QStringLiteral(QEL_TEST_CLIPS));
+    const auto window = qel.WaitForWindow();
+    ASSERT_TRUE(window);
+    const auto geometry = qel.Geometry(*window);
+    ASSERT_TRUE(geometry);
+    // The first entry of the file list, then Play.
+    const QPoint row = geometry->topLeft() + QPoint(400 + 5 + 30, 102 + 8);
+    ASSERT_TRUE(RunTool(QStringLiteral("xdotool"),
+                        {QStringLiteral("mousemove"), QString::number(row.x()),
+                         QString::number(row.y()), QStringLiteral("click"), QStringLiteral("1")}));
+    ASSERT_TRUE(qel.Key(*window, QStringLiteral("ctrl+alt+x")));
+    QThread::msleep(800);
+    const QImage shot = Screenshot().copy(QRect(geometry->topLeft(), QSize(400, 300)));
+    EXPECT_GT(ShareOfPixels(shot, QRect(0, 0, 400, 190), IsNotBlack), 0.97);
+    ASSERT_TRUE(qel.Key(*window, QStringLiteral("ctrl+alt+q")));
+    const auto exitCode = qel.WaitForExit();
+    ASSERT_TRUE(exitCode);
+    EXPECT_EQ(*exitCode, 0);
+    const QByteArray errors = qel.StandardError();
+    for (const char* displayTrouble : {"X Error", "xcb", "XIO", "GLX", "BadWindow"})
+        EXPECT_FALSE(errors.contains(displayTrouble)) << errors.toStdString();
+}
