@@ -21,5 +21,12 @@ if [ ! -s "$folder/sound.mpg" ]; then
         "$folder/sound.mpg.part"
     mv "$folder/sound.mpg.part" "$folder/sound.mpg"
 fi
+if [ ! -s "$folder/cover.mpg" ]; then
+    ffmpeg -loglevel error -nostdin -y -f lavfi -i "sine=frequency=440" \
+        -f lavfi -i "smptebars=size=64x64" -frames:v 1 -t 2 \
+        -map 0:a -map 1:v -c:a libmp3lame -c:v png -disposition:v attached_pic -id3v2_version 3 \
+        -f mp3 "$folder/cover.mpg.part"
+    mv "$folder/cover.mpg.part" "$folder/cover.mpg"
+fi
 [ -s "$folder/random.mpg" ] || head -c 65536 /dev/urandom >"$folder/random.mpg"
 printf '#EXTM3U\n%s\nhttp://127.0.0.1:9/elsewhere.mpg\n' "$folder/bars.mpg" >"$folder/playlist.mpg"

@@ -124,6 +124,14 @@ TEST_P(EachClip, PlaysStretchedOverTheVideoAreaAndStopsAtItsEnd) {
 
     ASSERT_TRUE(WaitFor([&] { return player.Mode() == mpStopped; }, 6000));
     EXPECT_EQ(player.Position(), player.Length());
+
+    // Play at the end starts again, and the very next query already says so.
+    player.Play();
+    EXPECT_EQ(player.Mode(), mpPlaying);
+    EXPECT_EQ(player.Position(), 0);
+    QTest::qWait(150);
+    EXPECT_EQ(player.Mode(), mpPlaying);
+    EXPECT_LT(player.Position(), 600);
     form->Action2->trigger();
     EXPECT_EQ(player.DeviceID(), 0);
 }
@@ -135,8 +143,11 @@ INSTANTIATE_TEST_SUITE_P(Containers, EachClip,
                          });
 
 TEST_F(RealEngine, AFileWithoutAPictureIsRefused) {
-    PlayOnly("sound.mpg");
+    PlayOnly("cover.mpg"); // a song with its album art is still no picture
     ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(messages.LastText(), QStringLiteral("このファイルは再生できません。"));
+    PlayOnly("sound.mpg");
+    ASSERT_EQ(messages.Messages().size(), 2u);
     EXPECT_EQ(messages.LastText(), QStringLiteral("このファイルは再生できません。"));
     EXPECT_EQ(form->MediaPlayer1->DeviceID(), 0);
     EXPECT_TRUE(form->FileListBox1->isEnabled());
