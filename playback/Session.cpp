@@ -23,11 +23,6 @@ bool OpenFailed = false;
 int VideoWidth = 0;
 int VideoHeight = 0;
 
-namespace {
-const char* const kOriginalSize = "Original Size";
-const char* const kCurrentSize = "Current Size";
-} // namespace
-
 void TForm1::PlayCurrentFile() {
     // The browser keeps the process's current folder on the listed one.
     MediaPlayer1->FileName = CurrentDirectory() + '/' + FileListBox1->ItemName(FileIndex);
@@ -52,13 +47,7 @@ void TForm1::PlayCurrentFile() {
     MediaPlayer1->Play();
     StatusBar1->SetPanelText(StatusPanel::FileName,
                              QStringLiteral("  ") + FileListBox1->ItemText(FileIndex));
-    if (Panel3->height() == VideoHeight && Panel3->width() == VideoWidth)
-        OriginalSize1->SetCaption(QString::fromLatin1(kCurrentSize));
-    else if (OriginalSize1->Caption() != QLatin1String(kOriginalSize))
-        OriginalSize1->SetCaption(QString::fromLatin1(kOriginalSize));
-    StatusBar1->SetPanelText(
-        StatusPanel::Sizes,
-        AreaAndPictureSizeText(Panel3->width(), Panel3->height(), VideoWidth, VideoHeight));
+    SizeReport();
     StatusBar1->SetPanelText(StatusPanel::Time,
                              TimeText(MediaPlayer1->Position(), MediaPlayer1->Length()));
     StatusBar1->SetPanelText(StatusPanel::PlayList,
@@ -144,8 +133,8 @@ void TForm1::IdleReset() {
     SetTransport(ToolButton5, Stop1, false, TImageList::Blank);
     SetTransport(ToolButton6, Next1, false, TImageList::Blank);
     AspectRatio1->setEnabled(false);
-    if (OriginalSize1->Caption() != QLatin1String(kOriginalSize))
-        OriginalSize1->SetCaption(QString::fromLatin1(kOriginalSize));
+    if (OriginalSize1->Caption() != OriginalSizeCaption())
+        OriginalSize1->SetCaption(OriginalSizeCaption());
     OriginalSize1->setEnabled(false);
     ProgressBar1->SetPosition(0);
     for (int panel :

@@ -10,6 +10,7 @@
 #include "ui/ImageList.h"
 #include "ui/ProgressBar.h"
 #include "ui/StatusBar.h"
+#include "ui/StatusTexts.h"
 #include "ui/ToolBar.h"
 
 #include <QAction>
@@ -225,7 +226,7 @@ void TForm1::CreateMenus() {
     PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
     AspectRatio1 = item(QStringLiteral("AspectRatio1"), QStringLiteral("Correct A-Ratio"),
                         QStringLiteral("K"), Action12, PopupMenu2, false);
-    OriginalSize1 = item(QStringLiteral("OriginalSize1"), QStringLiteral("Original Size"),
+    OriginalSize1 = item(QStringLiteral("OriginalSize1"), OriginalSizeCaption(),
                          QStringLiteral("L"), Action15, PopupMenu2, false);
     N4 = PopupMenu2->addMenu(QStringLiteral("Loop"));
     N4->setObjectName(QStringLiteral("N4"));

@@ -157,6 +157,8 @@ protected:
 
 private:
     void PlayCurrentFile();
+    // Panel 2 with the area and picture sizes, and the own-size caption.
+    void SizeReport();
     // The one sequence that returns the window to its look with no file open.
     void IdleReset();
     void SetPlayingLook();

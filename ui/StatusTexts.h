@@ -35,3 +35,11 @@ inline QString TimeText(int positionMs, int lengthMs) {
 inline QString PlayListText(int ordinal, int selected) {
     return QString::asprintf("%4d/ %4d", ordinal, selected);
 }
+
+// The captions of the own-size menu item: what choosing it would do.
+inline QString OriginalSizeCaption() {
+    return QStringLiteral("Original Size");
+}
+inline QString CurrentSizeCaption() {
+    return QStringLiteral("Current Size");
+}

@@ -12,17 +12,22 @@ int SavedClientWidth = TForm1::DesignClientWidth;
 int SavedClientHeight = TForm1::DesignClientHeight;
 bool ResizingByProgram = false;
 
+void TForm1::SizeReport() {
+    StatusBar1->SetPanelText(
+        StatusPanel::Sizes,
+        AreaAndPictureSizeText(Panel3->width(), Panel3->height(), VideoWidth, VideoHeight));
+    // An area that happens to equal the picture counts as showing its own size.
+    if (Panel3->height() == VideoHeight && Panel3->width() == VideoWidth)
+        OriginalSize1->SetCaption(CurrentSizeCaption());
+    else if (OriginalSize1->Caption() != OriginalSizeCaption())
+        OriginalSize1->SetCaption(OriginalSizeCaption());
+}
+
 void TForm1::FormResize(QObject*) {
     if (MediaPlayer1->DeviceID() != 0) {
         if (!ResizingByProgram)
             MediaPlayer1->SetDisplayRect({0, 0, Panel3->width(), Panel3->height()});
-        StatusBar1->SetPanelText(
-            StatusPanel::Sizes,
-            AreaAndPictureSizeText(Panel3->width(), Panel3->height(), VideoWidth, VideoHeight));
-        if (Panel3->height() == VideoHeight && Panel3->width() == VideoWidth)
-            OriginalSize1->SetCaption(QStringLiteral("Current Size"));
-        else if (OriginalSize1->Caption() != QLatin1String("Original Size"))
-            OriginalSize1->SetCaption(QStringLiteral("Original Size"));
+        SizeReport();
     } else {
         StatusBar1->SetPanelText(StatusPanel::Sizes,
                                  AreaSizeText(Panel3->width(), Panel3->height()));
