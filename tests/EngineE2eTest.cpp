@@ -122,6 +122,17 @@ TEST_P(EachClip, PlaysStretchedOverTheVideoAreaAndStopsAtItsEnd) {
     EXPECT_GE(previous, 1000);
     EXPECT_LE(previous, 1000 + 300 + 2 * 40);
 
+    // Pause holds the picture where it is; Resume goes on from there.
+    form->Action3->trigger();
+    EXPECT_EQ(player.Mode(), mpPaused);
+    QTest::qWait(100);
+    const int pausedAt = player.Position();
+    QTest::qWait(250);
+    EXPECT_EQ(player.Position(), pausedAt);
+    form->Action3->trigger();
+    EXPECT_EQ(player.Mode(), mpPlaying);
+    ASSERT_TRUE(WaitFor([&] { return player.Position() > pausedAt; }, 2000));
+
     ASSERT_TRUE(WaitFor([&] { return player.Mode() == mpStopped; }, 6000));
     EXPECT_EQ(player.Position(), player.Length());
 
