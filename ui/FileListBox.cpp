@@ -77,20 +77,22 @@ void TFileListBox::SetMask(const QString& mask) {
     if (mask == mask_)
         return;
     mask_ = mask;
-    ReadFileNames();
+    if (everRead_)
+        ReadFileNames();
 }
 
 void TFileListBox::SetFileType(int fileType) {
     if (fileType == fileType_)
         return;
     fileType_ = fileType;
-    ReadFileNames();
+    if (everRead_)
+        ReadFileNames();
 }
 
 void TFileListBox::ApplyFilePath(const QByteArray& folder) {
     const QByteArray target =
         AbsolutePath(folder.startsWith('/') ? folder : directory_ + '/' + folder);
-    if (SameFolderName(target, directory_))
+    if (everRead_ && SameFolderName(target, directory_))
         return;
     ChangeDirectory(directory_); // the old folder, if it still exists
     if (const int error = ChangeDirectory(folder))
@@ -109,6 +111,7 @@ void TFileListBox::ReadFileNames() {
     const bool listAll = (fileType_ & ftNormal) != 0;
 
     directory_ = CurrentDirectory();
+    everRead_ = true;
     BusyCursor busy;
     const WildcardMask mask(mask_);
     std::vector<int> matchCounts; // parallel to the scanned entries

@@ -88,4 +88,6 @@ private:
     int lastIndex_ = -1;
     bool selectingByProgram_ = false;
     bool inDoubleClick_ = false;
+    // Until the list is first moved to a folder, setting its mask or type reads nothing.
+    bool everRead_ = false;
 };
