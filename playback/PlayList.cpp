@@ -1,32 +1,130 @@
 // The play list: Next, Previous, the end of a file, the loop modes, and the Play
-// button following the selection.
+// button following the selection. The play list is the file list's selection,
+// read afresh at every step.
 
 #include "ui/MainForm.h"
 
 #include "media/MediaPlayer.h"
 #include "ui/Controls.h"
+#include "ui/FileListBox.h"
+#include "ui/ImageList.h"
 #include "ui/ProgressBar.h"
 #include "ui/StatusBar.h"
 #include "ui/StatusTexts.h"
+#include "ui/ToolBar.h"
+
+namespace {
+
+// The first selected item from `from` on, in the given direction, or -1.
+int NextSelected(const TFileListBox& list, int from, int direction) {
+    for (int index = from; index >= 0 && index < list.Count(); index += direction)
+        if (list.Selected(index))
+            return index;
+    return -1;
+}
+
+} // namespace
+
+bool TForm1::SwitchToFile(int index, int ordinalStep) {
+    FileIndex = index;
+    Timer1->SetEnabled(false);
+    MediaPlayer1->Stop();
+    MediaPlayer1->Close();
+    MediaPlayer1->SetDisplay(Panel3);
+    OpenFailed = false;
+    Timer1->SetEnabled(true);
+    PlayOrdinal += ordinalStep;
+    PlayCurrentFile();
+    if (OpenFailed) {
+        AbandonPlayList();
+        return false;
+    }
+    return true;
+}
 
 void TForm1::Action4Execute(QObject*) {
-    // The play list is not built yet.
+    if (MediaPlayer1->DeviceID() == 0)
+        return;
+    const int found = NextSelected(*FileListBox1, FileIndex + 1, +1);
+    // No wrap-around, whatever the loop mode.
+    if (found >= 0 && SwitchToFile(found, +1))
+        ShowStepForward();
+}
+
+void TForm1::ShowStepForward() {
+    if (!ToolButton2->isEnabled())
+        SetTransport(ToolButton2, P1, true, 3);
+    if (PlayOrdinal == FileListBox1->SelCount())
+        SetTransport(ToolButton6, Next1, false, TImageList::Blank);
 }
 
 void TForm1::Action5Execute(QObject*) {
-    // The play list is not built yet.
+    if (MediaPlayer1->DeviceID() == 0)
+        return;
+    const int found = NextSelected(*FileListBox1, FileIndex - 1, -1);
+    if (found < 0 || !SwitchToFile(found, -1))
+        return;
+    if (PlayOrdinal == 1)
+        SetTransport(ToolButton2, P1, false, TImageList::Blank);
+    if (!ToolButton6->isEnabled())
+        SetTransport(ToolButton6, Next1, true, 4);
+}
+
+void TForm1::EndOfFile() {
+    if (Single1->Checked()) {
+        // The device rewinds a file that stands at its end: nothing is reopened.
+        MediaPlayer1->Play();
+        return;
+    }
+    if (FileIndex >= FileListBox1->Count())
+        return;
+    const int found = NextSelected(*FileListBox1, FileIndex + 1, +1);
+    if (found >= 0) {
+        FileIndex = found;
+        // The device has stopped by itself; the timer keeps running.
+        MediaPlayer1->Close();
+        MediaPlayer1->SetDisplay(Panel3);
+        OpenFailed = false;
+        ++PlayOrdinal;
+        PlayCurrentFile();
+        if (OpenFailed) {
+            AbandonPlayList();
+            return;
+        }
+        ShowStepForward();
+        return;
+    }
+    if (All1->Checked())
+        Action1Execute(this);
+    // Otherwise the last file stays open at its end, in the playing look.
 }
 
 void TForm1::Action11Execute(QObject*) {
-    // The play list is not built yet.
+    const int selected = FileListBox1->SelCount();
+    if (selected > 0 && !ToolButton3->isEnabled())
+        SetTransport(ToolButton3, Play1, true, 0);
+    else if (selected <= 0 && ToolButton3->isEnabled())
+        SetTransport(ToolButton3, Play1, false, TImageList::Blank);
+}
+
+void TForm1::ToggleLoopMode(TMenuItem* mode, TMenuItem* other, const QString& label) {
+    if (mode->Checked()) {
+        mode->SetChecked(false);
+        StatusBar1->SetPanelText(StatusPanel::LoopMode, QString());
+        return;
+    }
+    mode->SetChecked(true);
+    if (other->Checked())
+        other->SetChecked(false);
+    StatusBar1->SetPanelText(StatusPanel::LoopMode, label);
 }
 
 void TForm1::Action13Execute(QObject*) {
-    // The loop modes are not built yet.
+    ToggleLoopMode(Single1, All1, QStringLiteral("Single"));
 }
 
 void TForm1::Action14Execute(QObject*) {
-    // The loop modes are not built yet.
+    ToggleLoopMode(All1, Single1, QStringLiteral("All"));
 }
 
 void TForm1::Timer1Timer(QObject*) {
@@ -35,8 +133,10 @@ void TForm1::Timer1Timer(QObject*) {
         Action16Execute(this);
         return;
     }
-    if (MediaPlayer1->Mode() == mpStopped)
-        return; // the end of a file: the play list's step comes with the loop modes
+    if (MediaPlayer1->Mode() == mpStopped) {
+        EndOfFile();
+        return;
+    }
     const int position = MediaPlayer1->Position();
     const int length = MediaPlayer1->Length();
     ProgressBar1->SetPosition(position);

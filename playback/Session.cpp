@@ -61,6 +61,12 @@ void TForm1::ShowCannotPlay() {
         {QStringLiteral("このファイルは再生できません。"), ApplicationTitle(), MessageIcon::Error});
 }
 
+void TForm1::AbandonPlayList() {
+    // A file that cannot be played ends the whole play list: the rest is not tried.
+    ShowCannotPlay();
+    Action2Execute(this);
+}
+
 void TForm1::SetPlayingLook() {
     SetTransport(ToolButton4, Pause1, true, 2);
     SetTransport(ToolButton5, Stop1, true, 1);
@@ -106,8 +112,7 @@ void TForm1::Action1Execute(QObject*) {
             return;
         }
         if (OpenFailed) {
-            ShowCannotPlay();
-            Action2Execute(this);
+            AbandonPlayList();
         } else {
             SetPlayingLook();
         }

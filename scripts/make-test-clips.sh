@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the clips the end-to-end tests play: two seconds of SMPTE colour bars
-# with a tone in each container, a file without a picture, random bytes and a
-# playlist, each named as a video. Usage: scripts/make-test-clips.sh FOLDER
+# with a tone in each container, three one-second clips of one colour each for
+# the play list, a file without a picture, random bytes and a playlist, each
+# named as a video. Usage: scripts/make-test-clips.sh FOLDER
 set -euo pipefail
 folder=${1:?usage: make-test-clips.sh FOLDER}
 mkdir -p "$folder"
@@ -16,6 +17,14 @@ bars bars.mpg mpeg1video mp2 mpeg
 bars bars.mpeg mpeg2video mp2 mpeg
 bars bars.wmv wmv2 wmav2 asf
 bars bars.asf wmv2 wmav2 asf
+for clip in seq-1:red seq-2:lime seq-3:blue; do
+    name=${clip%%:*}.mpg
+    [ -s "$folder/$name" ] && continue
+    ffmpeg -loglevel error -nostdin -y -f lavfi -i "color=c=${clip#*:}:size=320x240:rate=25" \
+        -f lavfi -i "sine=frequency=660:sample_rate=44100" -t 1 \
+        -c:v mpeg1video -c:a mp2 -f mpeg "$folder/$name.part"
+    mv "$folder/$name.part" "$folder/$name"
+done
 if [ ! -s "$folder/sound.mpg" ]; then
     ffmpeg -loglevel error -nostdin -y -f lavfi -i "sine=frequency=440" -t 2 -c:a mp2 -f mpeg \
         "$folder/sound.mpg.part"

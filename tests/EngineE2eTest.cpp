@@ -9,12 +9,15 @@
 #include "ui/Controls.h"
 #include "ui/FileListBox.h"
 #include "ui/MainForm.h"
+#include "ui/ProgressBar.h"
 #include "ui/StatusBar.h"
+#include "ui/ToolBar.h"
 #include "ui/Unit1.h"
 
 #include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 namespace {
@@ -31,6 +34,7 @@ protected:
     void SetUp() override {
         QEL_REQUIRE_DISPLAY();
         ChangeDirectory(QEL_TEST_CLIPS);
+        ResetWindowState();
         form = std::make_unique<TForm1>(std::make_unique<MpvMediaService>());
         Form1 = form.get();
         about = std::make_unique<TAboutBox>(form.get());
@@ -47,12 +51,23 @@ protected:
         form.reset();
     }
 
-    void PlayOnly(const char* name) {
+    void PlayOnly(const char* name) { PlaySelection({name}); }
+
+    void PlaySelection(std::initializer_list<const char*> names) {
         TFileListBox& list = *form->FileListBox1;
-        for (int i = 0; i < list.Count(); ++i)
-            list.SetSelected(i, list.ItemText(i) == QLatin1String(name));
-        ASSERT_EQ(list.SelCount(), 1) << name;
+        for (int i = 0; i < list.Count(); ++i) {
+            bool wanted = false;
+            for (const char* name : names)
+                wanted = wanted || list.ItemText(i) == QLatin1String(name);
+            list.SetSelected(i, wanted);
+        }
+        ASSERT_EQ(list.SelCount(), static_cast<int>(names.size()));
         form->Action1->trigger();
+    }
+
+    QString Playing() const {
+        return form->MediaPlayer1->DeviceID() == 0 ? QString()
+                                                   : form->FileListBox1->ItemText(FileIndex);
     }
 
     // Waits, with the event loop running, until the condition holds.
@@ -181,6 +196,142 @@ TEST_F(RealEngine, BrokenFilesAndPlaylistsAreReportedWithTheEnginesReason) {
     // And a good file still plays after them.
     PlayOnly("bars.mpg");
     EXPECT_NE(form->MediaPlayer1->DeviceID(), 0);
+}
+
+TEST_F(RealEngine, TheSelectionPlaysThroughInListOrderAndStopsAtTheEndOfTheLast) {
+    PlaySelection({"seq-3.mpg", "seq-1.mpg", "seq-2.mpg"});
+    QStringList played{Playing()};
+    bool sawGreen = false;
+    const bool ended = WaitFor(
+        [&] {
+            if (Playing() != played.last())
+                played << Playing();
+            if (Playing() == QLatin1String("seq-2.mpg") && form->MediaPlayer1->Position() > 300 &&
+                !sawGreen)
+                sawGreen = ShareOfPixels(VideoArea(), QRect(0, 0, 400, 300), [](QColor c) {
+                               return c.green() > 200 && c.red() < 60 && c.blue() < 60;
+                           }) > 0.95;
+            return played.size() == 3 && form->MediaPlayer1->Mode() == mpStopped;
+        },
+        10000);
+    ASSERT_TRUE(ended) << played.join(' ').toStdString();
+    EXPECT_EQ(played, (QStringList{"seq-1.mpg", "seq-2.mpg", "seq-3.mpg"}));
+    EXPECT_TRUE(sawGreen) << "the second file's picture was never on the screen";
+    // The last file stays open at its end, in the playing look.
+    QTest::qWait(400);
+    EXPECT_EQ(Playing(), QStringLiteral("seq-3.mpg"));
+    EXPECT_EQ(form->StatusBar1->PanelText(0), QStringLiteral("   3/    3"));
+    EXPECT_TRUE(form->ToolButton5->isEnabled());
+    EXPECT_FALSE(form->FileListBox1->isEnabled());
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
+TEST_F(RealEngine, LoopAllComesBackToTheFirstFile) {
+    form->Action14->trigger();
+    PlaySelection({"seq-1.mpg", "seq-2.mpg"});
+    QStringList played{Playing()};
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            if (Playing() != played.last())
+                played << Playing();
+            return played.size() == 3;
+        },
+        8000));
+    EXPECT_EQ(played, (QStringList{"seq-1.mpg", "seq-2.mpg", "seq-1.mpg"}));
+    EXPECT_EQ(PlayOrdinal, 1);
+    EXPECT_FALSE(form->ToolButton2->isEnabled());
+    EXPECT_TRUE(form->ToolButton6->isEnabled());
+}
+
+TEST_F(RealEngine, LoopSingleRepeatsOneFileWithoutReopeningIt) {
+    form->Action13->trigger();
+    PlaySelection({"seq-1.mpg", "seq-2.mpg"});
+    const int device = form->MediaPlayer1->DeviceID();
+    TMediaPlayer& player = *form->MediaPlayer1;
+    int repeats = 0;
+    int last = 0;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const int now = player.Position();
+            if (now + 300 < last)
+                ++repeats;
+            last = now;
+            return repeats == 2;
+        },
+        8000));
+    EXPECT_EQ(player.DeviceID(), device);
+    EXPECT_EQ(Playing(), QStringLiteral("seq-1.mpg"));
+    EXPECT_EQ(PlayOrdinal, 1);
+}
+
+TEST_F(RealEngine, PressDragAndReleaseOnTheSeekBarPlaysFromTheChosenPoint) {
+    PlayOnly("bars.mpg");
+    TMediaPlayer& player = *form->MediaPlayer1;
+    ASSERT_TRUE(WaitFor([&] { return player.Position() > 200; }, 5000));
+    QWidget* bar = form->ProgressBar1;
+    QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(60, 8));
+    EXPECT_EQ(player.Mode(), mpPaused);
+    QTest::mouseMove(bar, QPoint(200, 8));
+    QTest::mouseMove(bar, QPoint(262, 8));
+    const int chosen = form->ProgressBar1->Position();
+    EXPECT_EQ(chosen, static_cast<int>(static_cast<float>(player.Length()) / 525.0f * 262.0f));
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(262, 8));
+    EXPECT_EQ(player.Mode(), mpPlaying);
+    EXPECT_EQ(player.Position(), chosen);
+    // The bar never jumps back behind the chosen point, and playback goes on from it.
+    int previous = chosen;
+    for (int i = 0; i < 5; ++i) {
+        QTest::qWait(110);
+        EXPECT_GE(form->ProgressBar1->Position(), previous);
+        previous = form->ProgressBar1->Position();
+    }
+    EXPECT_GT(previous, chosen);
+    EXPECT_LE(previous, chosen + 550 + 2 * 40);
+}
+
+TEST_F(RealEngine, TheGeometryCommandsResizeTheRealWindowAroundThePicture) {
+    PlayOnly("bars.mpg");
+    form->Action15->trigger();
+    // Laid out before the command returned, and the window system agrees.
+    EXPECT_EQ(form->Panel3->size(), QSize(320, 240));
+    EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral(" 320x 240/  320x 240"));
+    ASSERT_TRUE(
+        WaitFor([&] { return form->windowHandle()->geometry().size() == QSize(453, 283); }, 2000));
+    QTest::qWait(200);
+    EXPECT_EQ(form->size(), QSize(453, 283));
+    EXPECT_EQ(form->OriginalSize1->Caption(), QStringLiteral("Current Size"));
+    QImage area = VideoArea();
+    EXPECT_GT(ShareOfPixels(area, QRect(0, 0, 320, 150), IsNotBlack), 0.97);
+
+    form->Action15->trigger();
+    EXPECT_EQ(form->Panel3->size(), QSize(400, 300));
+    ASSERT_TRUE(
+        WaitFor([&] { return form->windowHandle()->geometry().size() == QSize(533, 343); }, 2000));
+
+    // An area of 500 x 300 takes the picture's 4:3 again.
+    form->resize(633, 343);
+    ASSERT_TRUE(
+        WaitFor([&] { return form->windowHandle()->geometry().size() == QSize(633, 343); }, 2000));
+    form->Action12->trigger();
+    EXPECT_EQ(form->Panel3->size(), QSize(400, 300));
+    ASSERT_TRUE(
+        WaitFor([&] { return form->windowHandle()->geometry().size() == QSize(533, 343); }, 2000));
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
+TEST_F(RealEngine, AResizeWhilePlayingKeepsThePictureFillingTheArea) {
+    PlayOnly("bars.mpg");
+    ASSERT_TRUE(WaitFor([&] { return form->MediaPlayer1->Position() > 200; }, 5000));
+    form->resize(733, 443);
+    ASSERT_TRUE(
+        WaitFor([&] { return form->windowHandle()->geometry().size() == QSize(733, 443); }, 2000));
+    QTest::qWait(250);
+    const QImage area = VideoArea();
+    ASSERT_EQ(area.size(), QSize(600, 400));
+    area.save(QStringLiteral("engine-resized.png"));
+    EXPECT_GT(ShareOfPixels(area, QRect(0, 0, 600, 260), IsNotBlack), 0.97);
+    EXPECT_GT(ShareOfPixels(area, QRect(540, 0, 60, 260), IsNotBlack), 0.97);
+    EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral(" 600x 400/  320x 240"));
 }
 
 TEST(RealProgram, ClosingTheWindowWhilePlayingEndsWithExitCodeZero) {

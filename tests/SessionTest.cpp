@@ -1,5 +1,6 @@
 #include "media/MediaPlayer.h"
 #include "platform/SimulatedMediaService.h"
+#include "tests/PlayerFixture.h"
 #include "tests/TestSupport.h"
 #include "ui/Controls.h"
 #include "ui/DirectoryListBox.h"
@@ -16,73 +17,17 @@
 
 namespace {
 
-// The window over the simulated service, in a folder of four clips.
-class Session : public ::testing::Test {
+// The window over the simulated service, in a folder of six clips.
+class Session : public PlayerFixture {
 protected:
-    static bool MakeClips(const TempFolder& folder) {
-        for (const char* name : {"a.mpg", "b.mpg", "c.mpg", "_sound.mpg", "broken.mpg", "big.mpg"})
-            folder.File(name);
-        return true;
-    }
-
-    Session() {
-        Describe("a.mpg", {2500, 320, 240, {}});
-        Describe("b.mpg", {61000, 352, 240, {}});
-        Describe("c.mpg", {3000, 320, 240, {}});
-        Describe("_sound.mpg", {2000, 0, 0, {}});
-        Describe("broken.mpg", {0, 0, 0, QStringLiteral("Failed to recognize file format")});
-        Describe("big.mpg", {1000, 400, 300, {}});
-    }
-
-    void Describe(const char* name, const SimulatedMediaService::File& file) {
-        media.AddFile(folder.PathOf(name), file);
-    }
-
-    int Row(const char* name) const {
-        for (int i = 0; i < form.FileListBox1->Count(); ++i)
-            if (form.FileListBox1->ItemText(i) == QLatin1String(name))
-                return i;
-        return -1;
-    }
-
-    void Select(std::initializer_list<const char*> names) {
-        for (int i = 0; i < form.FileListBox1->Count(); ++i)
-            form.FileListBox1->SetSelected(i, false);
-        for (const char* name : names)
-            form.FileListBox1->SetSelected(Row(name), true);
-    }
-
-    QString Panel(int index) const { return form.StatusBar1->PanelText(index); }
-
-    void ExpectIdleLook() const {
-        for (TToolButton* button :
-             {form.ToolButton2, form.ToolButton4, form.ToolButton5, form.ToolButton6}) {
-            EXPECT_FALSE(button->isEnabled()) << button->objectName().toStdString();
-            EXPECT_EQ(button->ImageIndex(), TImageList::Blank);
-        }
-        for (TMenuItem* item :
-             {form.P1, form.Pause1, form.Stop1, form.Next1, form.AspectRatio1, form.OriginalSize1})
-            EXPECT_FALSE(item->isEnabled()) << item->objectName().toStdString();
-        EXPECT_EQ(form.OriginalSize1->Caption(), QStringLiteral("Original Size"));
-        EXPECT_TRUE(form.DriveComboBox1->isEnabled());
-        EXPECT_TRUE(form.DirectoryListBox1->isEnabled());
-        EXPECT_TRUE(form.FileListBox1->isEnabled());
-        EXPECT_TRUE(form.Image1->isVisible());
-        EXPECT_FALSE(form.Panel4->isVisible());
-        EXPECT_EQ(form.ProgressBar1->Position(), 0);
-        EXPECT_EQ(Panel(0), QString());
-        EXPECT_EQ(Panel(1), QString());
-        EXPECT_EQ(Panel(2), QStringLiteral(" 400x 300"));
-        EXPECT_EQ(Panel(5), QString());
-        EXPECT_EQ(form.MediaPlayer1->DeviceID(), 0);
-    }
-
-    TempFolder folder;
-    bool clipsMade = MakeClips(folder); // before the window lists the folder
-    MainWindowHarness harness{folder.Path()};
-    TForm1& form = harness.Form();
-    SimulatedMediaService& media = harness.Media();
-    MessageRecorder messages;
+    Session()
+        : PlayerFixture(
+              {{"a.mpg", {2500, 320, 240, {}}},
+               {"b.mpg", {61000, 352, 240, {}}},
+               {"c.mpg", {3000, 320, 240, {}}},
+               {"_sound.mpg", {2000, 0, 0, {}}},
+               {"broken.mpg", {0, 0, 0, QStringLiteral("Failed to recognize file format")}},
+               {"big.mpg", {1000, 400, 300, {}}}}) {}
 };
 
 } // namespace

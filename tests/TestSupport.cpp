@@ -113,7 +113,19 @@ bool RunUnprivileged(const std::function<bool()>& check) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+void ResetWindowState() {
+    FileIndex = 0;
+    PlayOrdinal = 0;
+    OpenFailed = false;
+    VideoWidth = 0;
+    VideoHeight = 0;
+    SavedClientWidth = TForm1::DesignClientWidth;
+    SavedClientHeight = TForm1::DesignClientHeight;
+    ResizingByProgram = false;
+}
+
 MainWindowHarness::MainWindowHarness(const QByteArray& startFolder) {
+    ResetWindowState();
     ChangeDirectory(startFolder);
     auto media = std::make_unique<SimulatedMediaService>();
     media_ = media.get();

@@ -143,6 +143,11 @@ public:
     void FileListBox1MouseDown(QObject* Sender, Qt::MouseButton Button, Qt::MouseButtons Buttons,
                                int X, int Y);
 
+    // The seek keys: each press or repeat steps the seek bar by 1 % of the length
+    // (direction +1 forward, -1 back) with playback held; the release plays from there.
+    void SeekStep(int direction);
+    void SeekRelease();
+
     // Client area size, as the window's own geometry code sees it.
     int ClientWidth() const { return width(); }
     int ClientHeight() const { return height(); }
@@ -163,6 +168,26 @@ private:
     void IdleReset();
     void SetPlayingLook();
     void ShowCannotPlay();
+    // The cannot-play message, then Stop.
+    void AbandonPlayList();
+    // What the tick does when it finds the open file stopped: by loop mode, play
+    // it again, advance, or start the selection again.
+    void EndOfFile();
+    // Next and Previous: stops and closes the open file, opens the selected file at
+    // index with the rank moved by ordinalStep. False when it could not be played
+    // and the play list has ended.
+    bool SwitchToFile(int index, int ordinalStep);
+    // Previous and Next after a step forward through the selection.
+    void ShowStepForward();
+    void ToggleLoopMode(TMenuItem* mode, TMenuItem* other, const QString& label);
+    // The seek bar and the time text at the point under the mouse.
+    void ShowPointerPosition(int x);
+    // The main window is neither maximised, minimised nor full screen.
+    bool WindowStateIsNormal() const;
+    // Sets the client area's width or height; the layout and the resize handler
+    // have run when it returns.
+    void SetClientWidth(int width);
+    void SetClientHeight(int height);
 
     void CreateComponents();
     void CreateActions();

@@ -8,9 +8,32 @@
 #include "ui/StatusBar.h"
 #include "ui/StatusTexts.h"
 
+#include <QWidget>
+
+#include <algorithm>
+
 int SavedClientWidth = TForm1::DesignClientWidth;
 int SavedClientHeight = TForm1::DesignClientHeight;
 bool ResizingByProgram = false;
+
+namespace {
+
+// A client dimension as the window system can take it; a picture size from a
+// damaged file must not overflow into a negative or wrapped size.
+int ClientDimension(long long wanted) {
+    return static_cast<int>(std::clamp<long long>(wanted, 0, QWIDGETSIZE_MAX));
+}
+
+// True for the span of a program-made size change, whatever leaves the scope.
+class ProgramResize {
+public:
+    ProgramResize() { ResizingByProgram = true; }
+    ~ProgramResize() { ResizingByProgram = false; }
+    ProgramResize(const ProgramResize&) = delete;
+    ProgramResize& operator=(const ProgramResize&) = delete;
+};
+
+} // namespace
 
 void TForm1::SizeReport() {
     StatusBar1->SetPanelText(
@@ -36,10 +59,47 @@ void TForm1::FormResize(QObject*) {
     Image1->move((Panel3->width() - 32) / 2, (Panel3->height() - 32) / 2);
 }
 
+bool TForm1::WindowStateIsNormal() const {
+    return !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
+}
+
+void TForm1::SetClientWidth(int width) {
+    // On a shown window Qt lays out and sends the resize event inside resize().
+    resize(width, height());
+}
+
+void TForm1::SetClientHeight(int height) {
+    resize(width(), height);
+}
+
 void TForm1::Action12Execute(QObject*) {
-    // Correcting the aspect ratio is not built yet.
+    if (MediaPlayer1->DeviceID() == 0 || !WindowStateIsNormal() || VideoHeight < 1)
+        return;
+    const ProgramResize programResize;
+    SetClientWidth(ClientDimension(
+        static_cast<long long>(Panel3->height()) * VideoWidth / VideoHeight + BrowserWidth));
+    MediaPlayer1->SetDisplayRect({0, 0, Panel3->width(), Panel3->height()});
 }
 
 void TForm1::Action15Execute(QObject*) {
-    // The toggle to the picture's own size is not built yet.
+    if (MediaPlayer1->DeviceID() == 0 || !WindowStateIsNormal())
+        return;
+    const ProgramResize programResize;
+    if (Panel3->height() != VideoHeight || Panel3->width() != VideoWidth) {
+        SavedClientHeight = ClientHeight();
+        SavedClientWidth = ClientWidth();
+        SetClientWidth(ClientDimension(static_cast<long long>(VideoWidth) + BrowserWidth));
+        SetClientHeight(ClientDimension(static_cast<long long>(VideoHeight) + SeekStripHeight +
+                                        StatusBarHeight));
+        MediaPlayer1->SetDisplayRect({0, 0, VideoWidth, VideoHeight});
+        if (OriginalSize1->Caption() != CurrentSizeCaption())
+            OriginalSize1->SetCaption(CurrentSizeCaption());
+    } else {
+        SetClientWidth(SavedClientWidth);
+        SetClientHeight(SavedClientHeight);
+        MediaPlayer1->SetDisplayRect({0, 0, SavedClientWidth - BrowserWidth,
+                                      SavedClientHeight - SeekStripHeight - StatusBarHeight});
+        if (OriginalSize1->Caption() != OriginalSizeCaption())
+            OriginalSize1->SetCaption(OriginalSizeCaption());
+    }
 }
