@@ -27,6 +27,8 @@ test_packages=(
     xauth
     xdotool
     imagemagick
+    openbox
+    x11-utils
 )
 
 groups=("$@")
