@@ -1,27 +1,94 @@
-// The keyboard and mouse bindings of the main window.
+// The keyboard and mouse bindings of the main window. Keys act only while a file
+// is open; then the window itself holds the focus and every key reaches it.
 
 #include "ui/MainForm.h"
 
-void TForm1::FormKeyDown(QObject*, int&, Qt::KeyboardModifiers) {
-    // The letter keys are not bound yet.
+#include "media/MediaPlayer.h"
+
+namespace {
+
+struct KeyBinding {
+    int Key;
+    void (TForm1::*Command)(QObject*);
+};
+
+// Whatever the modifiers.
+constexpr KeyBinding kAnyModifiers[] = {
+    {Qt::Key_C, &TForm1::Action3Execute},  {Qt::Key_V, &TForm1::Action2Execute},
+    {Qt::Key_Z, &TForm1::Action5Execute},  {Qt::Key_B, &TForm1::Action4Execute},
+    {Qt::Key_K, &TForm1::Action12Execute}, {Qt::Key_L, &TForm1::Action15Execute},
+};
+
+// Only without Ctrl and Alt, so that Ctrl+Alt+letter stays the shortcut's.
+constexpr KeyBinding kPlainOrShift[] = {
+    {Qt::Key_Q, &TForm1::Action6Execute},  {Qt::Key_W, &TForm1::Action10Execute},
+    {Qt::Key_E, &TForm1::Action9Execute},  {Qt::Key_O, &TForm1::Action13Execute},
+    {Qt::Key_P, &TForm1::Action14Execute}, {Qt::Key_A, &TForm1::Action7Execute},
+    {Qt::Key_R, &TForm1::Action8Execute},  {Qt::Key_X, &TForm1::Action1Execute},
+};
+
+template <std::size_t N> bool RunBinding(TForm1& form, const KeyBinding (&table)[N], int key) {
+    for (const KeyBinding& binding : table) {
+        if (binding.Key == key) {
+            (form.*binding.Command)(&form);
+            return true;
+        }
+    }
+    return false;
 }
 
-void TForm1::FormKeyUp(QObject*, int&, Qt::KeyboardModifiers) {
-    // The letter keys are not bound yet.
+// Where the right button lowers on its left and raises from it rightwards.
+constexpr int kStatusBarVolumeBoundary = 323;
+constexpr int kFileListVolumeBoundary = 62;
+
+} // namespace
+
+void TForm1::FormKeyDown(QObject*, int& Key, Qt::KeyboardModifiers Shift) {
+    if (MediaPlayer1->DeviceID() == 0)
+        return;
+    if (Key == Qt::Key_D)
+        SeekStep(+1);
+    else if (Key == Qt::Key_S)
+        SeekStep(-1);
+    if (RunBinding(*this, kAnyModifiers, Key))
+        return;
+    if (Shift & (Qt::ControlModifier | Qt::AltModifier))
+        return;
+    RunBinding(*this, kPlainOrShift, Key);
+}
+
+void TForm1::FormKeyUp(QObject*, int& Key, Qt::KeyboardModifiers) {
+    if (MediaPlayer1->DeviceID() == 0)
+        return;
+    if (Key == Qt::Key_D || Key == Qt::Key_S)
+        SeekRelease();
 }
 
 void TForm1::FormMouseWheelUp(QObject*) {
-    // The wheel is not bound yet.
+    if (MediaPlayer1->DeviceID() != 0 && !Muted)
+        VolumeUp();
 }
 
 void TForm1::FormMouseWheelDown(QObject*) {
-    // The wheel is not bound yet.
+    if (MediaPlayer1->DeviceID() != 0 && !Muted)
+        VolumeDown();
 }
 
-void TForm1::StatusBar1MouseDown(QObject*, Qt::MouseButton, Qt::MouseButtons, int, int) {
-    // The volume regions are not bound yet.
+void TForm1::StatusBar1MouseDown(QObject*, Qt::MouseButton, Qt::MouseButtons Buttons, int X, int) {
+    if (!(Buttons & Qt::RightButton) || Muted)
+        return;
+    if (X < kStatusBarVolumeBoundary)
+        VolumeDown();
+    else
+        VolumeUp();
 }
 
-void TForm1::FileListBox1MouseDown(QObject*, Qt::MouseButton, Qt::MouseButtons, int, int) {
-    // The volume regions are not bound yet.
+void TForm1::FileListBox1MouseDown(QObject*, Qt::MouseButton, Qt::MouseButtons Buttons, int X,
+                                   int) {
+    if (!(Buttons & Qt::RightButton) || Muted)
+        return;
+    if (X < kFileListVolumeBoundary)
+        VolumeDown();
+    else
+        VolumeUp();
 }

@@ -1,5 +1,9 @@
 #include "platform/FileSystem.h"
 
+#include "platform/Volumes.h"
+
+#include <QString>
+
 #include <cerrno>
 #include <climits>
 #include <dirent.h>
@@ -87,4 +91,52 @@ QByteArray AbsolutePath(const QByteArray& path) {
     for (const QByteArray& part : parts)
         result += '/' + part;
     return result.isEmpty() ? QByteArray("/") : result;
+}
+
+std::optional<int> FileAttributes(const QByteArray& path) {
+    struct stat status {};
+    if (::stat(path.constData(), &status) != 0)
+        return std::nullopt;
+    int attributes = 0;
+    if (S_ISDIR(status.st_mode))
+        attributes |= FileAttribute::Directory;
+    else if (!S_ISREG(status.st_mode))
+        attributes |= FileAttribute::System;
+    if (::access(path.constData(), W_OK) != 0)
+        attributes |= FileAttribute::ReadOnly;
+    const int slash = path.lastIndexOf('/');
+    if (path.mid(slash + 1).startsWith('.'))
+        attributes |= FileAttribute::Hidden;
+    return attributes;
+}
+
+std::optional<QByteArray> StoredEntryName(const QByteArray& path) {
+    const int slash = path.lastIndexOf('/');
+    const QByteArray name = path.mid(slash + 1);
+    struct stat wanted {};
+    if (name.isEmpty() || ::lstat(path.constData(), &wanted) != 0)
+        return std::nullopt;
+    const QByteArray folder = slash > 0 ? path.left(slash) : slash == 0 ? QByteArray("/") : ".";
+    if (FolderDistinguishesCase(folder))
+        return name;
+    // Only a volume that ignores case may store another spelling: find the entry
+    // that is the same file.
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.constData()), ::closedir);
+    if (!dir)
+        return name;
+    const QString decodedName = QString::fromUtf8(name);
+    std::optional<QByteArray> sameFile;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const QByteArray candidate(entry->d_name);
+        if (candidate == name)
+            return name;
+        if (sameFile || QString::fromUtf8(candidate).compare(decodedName, Qt::CaseInsensitive) != 0)
+            continue;
+        struct stat status {};
+        const QByteArray candidatePath = folder + '/' + candidate;
+        if (::lstat(candidatePath.constData(), &status) == 0 && status.st_dev == wanted.st_dev &&
+            status.st_ino == wanted.st_ino)
+            sameFile = candidate;
+    }
+    return sameFile ? sameFile : name;
 }

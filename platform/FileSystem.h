@@ -45,3 +45,12 @@ int ChangeDirectory(const QByteArray& path);
 // The folder part of a path made absolute against the current folder, without
 // "." or ".." components and without a trailing slash (except for the root).
 QByteArray AbsolutePath(const QByteArray& path);
+
+// The attribute bits of what a path names (links followed), or nothing when they
+// cannot be read.
+std::optional<int> FileAttributes(const QByteArray& path);
+
+// The last component of path as its folder stores it: on a volume that ignores
+// case this is the stored spelling of the same entry. Nothing when the path
+// names nothing or has no last component.
+std::optional<QByteArray> StoredEntryName(const QByteArray& path);

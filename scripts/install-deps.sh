@@ -12,6 +12,7 @@ build_packages=(
     libgl-dev
     libqt6opengl6-dev
     libmpv-dev
+    libpulse-dev
 )
 run_packages=(
     fonts-ipafont-gothic

@@ -1,7 +1,9 @@
 #include "shell/Application.h"
 
 #include "platform/MpvMediaService.h"
+#include "platform/PulseWaveOutVolume.h"
 #include "shell/ErrorReport.h"
+#include "shell/TerminationSignals.h"
 #include "ui/ImageList.h"
 #include "ui/MainForm.h"
 #include "ui/Unit1.h"
@@ -12,6 +14,7 @@
 #include <QStyleFactory>
 
 #include <clocale>
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -48,7 +51,9 @@ namespace {
 // Both windows, from start-up to exit; the globals never outlive them.
 class Windows {
 public:
-    Windows() : main_(std::make_unique<TForm1>(std::make_unique<MpvMediaService>())) {
+    Windows()
+        : main_(std::make_unique<TForm1>(std::make_unique<MpvMediaService>(),
+                                         std::make_unique<PulseWaveOutVolume>())) {
         Form1 = main_.get();
         about_ = std::make_unique<TAboutBox>(main_.get());
         AboutBox = about_.get();
@@ -69,8 +74,11 @@ private:
 } // namespace
 
 int RunApplication(QApplication& application) {
+    // A sound server that has gone must not end the program by a broken pipe.
+    std::signal(SIGPIPE, SIG_IGN);
     RunGuarded([&] {
         Windows windows;
+        const TerminationSignals signals(CloseMainWindowForSignal);
         windows.Main().show();
         application.exec();
     });

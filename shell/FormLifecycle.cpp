@@ -7,15 +7,18 @@
 #include "ui/StatusTexts.h"
 
 void TForm1::FormCreate(QObject*) {
-    // The volume save joins here with the volume control.
+    SaveWaveVolume();
 }
 
 void TForm1::FormShow(QObject*) {
+    setAcceptDrops(true);
     StatusBar1->SetPanelText(StatusPanel::Sizes, AreaSizeText(Panel3->width(), Panel3->height()));
+    ApplyVolume();
+    ShowCommandLineFolder();
 }
 
 void TForm1::FormDestroy(QObject*) {
-    // The volume restore joins here with the volume control.
+    RestoreWaveVolume();
 }
 
 void TForm1::Action6Execute(QObject*) {

@@ -3,6 +3,7 @@
 
 #include "media/MediaPlayer.h"
 #include "platform/FileSystem.h"
+#include "platform/MemoryWaveOutVolume.h"
 #include "platform/MpvMediaService.h"
 #include "tests/E2eSupport.h"
 #include "tests/TestSupport.h"
@@ -35,7 +36,8 @@ protected:
         QEL_REQUIRE_DISPLAY();
         ChangeDirectory(QEL_TEST_CLIPS);
         ResetWindowState();
-        form = std::make_unique<TForm1>(std::make_unique<MpvMediaService>());
+        form = std::make_unique<TForm1>(std::make_unique<MpvMediaService>(),
+                                        std::make_unique<MemoryWaveOutVolume>(outputDevice));
         Form1 = form.get();
         about = std::make_unique<TAboutBox>(form.get());
         AboutBox = about.get();
@@ -88,6 +90,7 @@ protected:
     }
 
     CurrentFolderGuard folderGuard;
+    MemoryOutputDevice outputDevice;
     MessageRecorder messages;
     std::unique_ptr<TForm1> form;
     std::unique_ptr<TAboutBox> about;

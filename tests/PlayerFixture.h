@@ -26,8 +26,10 @@ class PlayerFixture : public ::testing::Test {
 protected:
     using Described = std::pair<const char*, SimulatedMediaService::File>;
 
-    explicit PlayerFixture(std::vector<Described> files)
-        : files_(std::move(files)), filesMade_(MakeFiles(folder, files_)) {
+    explicit PlayerFixture(std::vector<Described> files,
+                           MemoryOutputDevice device = {0x4CCC4CCC, true, {}})
+        : files_(std::move(files)), device_(std::move(device)),
+          filesMade_(MakeFiles(folder, files_)) {
         for (const auto& [name, file] : files_)
             Describe(name, file);
     }
@@ -90,10 +92,12 @@ protected:
 
     // In this order: the files exist before the window lists the folder.
     std::vector<Described> files_;
+    MemoryOutputDevice device_;
     TempFolder folder;
     bool filesMade_;
-    MainWindowHarness harness{folder.Path()};
+    MainWindowHarness harness{folder.Path(), device_};
     TForm1& form = harness.Form();
     SimulatedMediaService& media = harness.Media();
+    MemoryOutputDevice& device = harness.Device();
     MessageRecorder messages;
 };

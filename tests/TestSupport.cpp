@@ -1,5 +1,8 @@
 #include "tests/TestSupport.h"
 
+#include "platform/MemoryWaveOutVolume.h"
+#include "shell/CommandLine.h"
+
 #include "platform/FileSystem.h"
 #include "platform/SimulatedMediaService.h"
 #include "ui/MainForm.h"
@@ -122,14 +125,23 @@ void ResetWindowState() {
     SavedClientWidth = TForm1::DesignClientWidth;
     SavedClientHeight = TForm1::DesignClientHeight;
     ResizingByProgram = false;
+    VolumeLeft = 100;
+    VolumeRight = 100;
+    Muted = false;
+    SavedWaveVolume = 0;
+    WaveVolumeSaved = false;
 }
 
-MainWindowHarness::MainWindowHarness(const QByteArray& startFolder) {
+MainWindowHarness::MainWindowHarness(const QByteArray& startFolder, MemoryOutputDevice device,
+                                     std::vector<QByteArray> arguments)
+    : device_(std::move(device)) {
     ResetWindowState();
+    SetCommandLineArguments(std::move(arguments));
     ChangeDirectory(startFolder);
     auto media = std::make_unique<SimulatedMediaService>();
     media_ = media.get();
-    form_ = std::make_unique<TForm1>(std::move(media));
+    form_ =
+        std::make_unique<TForm1>(std::move(media), std::make_unique<MemoryWaveOutVolume>(device_));
     Form1 = form_.get();
     aboutBox_ = std::make_unique<TAboutBox>(form_.get());
     AboutBox = aboutBox_.get();
@@ -137,9 +149,13 @@ MainWindowHarness::MainWindowHarness(const QByteArray& startFolder) {
     Check(QTest::qWaitForWindowExposed(form_.get()), "the window was not shown");
 }
 
-MainWindowHarness::~MainWindowHarness() {
+void MainWindowHarness::DestroyWindow() {
     AboutBox = nullptr;
     aboutBox_.reset();
     Form1 = nullptr;
     form_.reset();
+}
+
+MainWindowHarness::~MainWindowHarness() {
+    DestroyWindow();
 }

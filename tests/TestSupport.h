@@ -1,11 +1,13 @@
 #pragma once
 
+#include "platform/MemoryWaveOutVolume.h"
 #include "shell/ErrorReport.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -82,14 +84,22 @@ void ResetWindowState();
 // process in a folder of the test's own.
 class MainWindowHarness {
 public:
-    explicit MainWindowHarness(const QByteArray& startFolder);
+    // device: the output device as the program finds it at start; arguments:
+    // the command line after the program's name.
+    explicit MainWindowHarness(const QByteArray& startFolder,
+                               MemoryOutputDevice device = {0x4CCC4CCC, true, {}},
+                               std::vector<QByteArray> arguments = {});
     ~MainWindowHarness();
 
     TForm1& Form() const { return *form_; }
     SimulatedMediaService& Media() const { return *media_; }
+    MemoryOutputDevice& Device() { return device_; }
+    // Ends the window as exit does: its destroy handler runs.
+    void DestroyWindow();
 
 private:
     SimulatedMediaService* media_ = nullptr;
+    MemoryOutputDevice device_;
     CurrentFolderGuard folderGuard_;
     std::unique_ptr<TForm1> form_;
     std::unique_ptr<TAboutBox> aboutBox_;

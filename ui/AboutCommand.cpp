@@ -11,4 +11,6 @@ void TForm1::Action7Execute(QObject*) {
     const QSize box = AboutBox->frameGeometry().size();
     AboutBox->move(frame.center() - QPoint(box.width() / 2, box.height() / 2));
     AboutBox->exec();
+    // Without a window manager nobody hands the keyboard back to the main window.
+    activateWindow();
 }

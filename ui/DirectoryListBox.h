@@ -4,8 +4,9 @@
 #include <QListWidget>
 #include <QPointer>
 
+#include "ui/DriveComboBox.h"
+
 class TFileListBox;
-class TDriveComboBox;
 
 // The folder list: the folders on the way from "/" down to the shown folder,
 // then its subfolders. The process's current folder follows the shown one.

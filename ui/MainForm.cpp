@@ -1,7 +1,9 @@
 #include "ui/MainForm.h"
 
 #include "media/MediaPlayer.h"
+#include "platform/DroppedFiles.h"
 #include "platform/MediaService.h"
+#include "platform/WaveOutVolume.h"
 #include "shell/ErrorReport.h"
 #include "ui/Controls.h"
 #include "ui/DirectoryListBox.h"
@@ -15,8 +17,11 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QWheelEvent>
 
 TForm1* Form1 = nullptr;
@@ -29,7 +34,9 @@ QColor ButtonFace(const QWidget* widget) {
 
 } // namespace
 
-TForm1::TForm1(std::unique_ptr<MediaService> mediaService, QWidget* parent) : QWidget(parent) {
+TForm1::TForm1(std::unique_ptr<MediaService> mediaService, std::unique_ptr<WaveOutVolume> waveOut,
+               QWidget* parent)
+    : QWidget(parent), waveOut_(std::move(waveOut)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Qel"));
     setWindowIcon(ProgramIcon());
@@ -335,9 +342,26 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
 }
 
 void TForm1::keyReleaseEvent(QKeyEvent* event) {
-    int key = event->key();
-    RunGuarded([&] { FormKeyUp(this, key, event->modifiers()); });
+    // A held key sends a release before each repeat; only the real release counts.
+    if (!event->isAutoRepeat()) {
+        int key = event->key();
+        RunGuarded([&] { FormKeyUp(this, key, event->modifiers()); });
+    }
     QWidget::keyReleaseEvent(event);
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    // Drops are taken only while no file is open; the cursor says so at once.
+    if (MediaPlayer1->DeviceID() == 0 && DroppedFiles::FromMimeData(*event->mimeData()).Count() > 0)
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    const DroppedFiles drop = DroppedFiles::FromMimeData(*event->mimeData());
+    RunGuarded([&] { WMDropFiles(drop); });
+    event->acceptProposedAction();
 }
 
 void TForm1::wheelEvent(QWheelEvent* event) {

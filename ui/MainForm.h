@@ -5,10 +5,13 @@
 
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
+class DroppedFiles;
 class MediaService;
+class WaveOutVolume;
 class QAction;
 class QMenu;
 class TMediaPlayer;
@@ -36,8 +39,10 @@ public:
     static constexpr int SeekStripHeight = 24; // Panel2
     static constexpr int StatusBarHeight = 19; // StatusBar1
 
-    // The media service is the window's road to the media engine.
-    explicit TForm1(std::unique_ptr<MediaService> mediaService, QWidget* parent = nullptr);
+    // The media service is the window's road to the media engine, the wave-out
+    // volume its road to the system's output device.
+    TForm1(std::unique_ptr<MediaService> mediaService, std::unique_ptr<WaveOutVolume> waveOut,
+           QWidget* parent = nullptr);
     ~TForm1() override;
 
     // Components, in the order of the window's definition.
@@ -132,6 +137,9 @@ public:
     void Action15Execute(QObject* Sender); // Picture's own size
     void Action16Execute(QObject* Sender); // Idle reset
 
+    // Items dropped from the desktop.
+    void WMDropFiles(const DroppedFiles& Drop);
+
     // Control events.
     void Timer1Timer(QObject* Sender);
     void ProgressBar1MouseDown(QObject* Sender, Qt::MouseButton Button, Qt::MouseButtons Buttons,
@@ -156,12 +164,26 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
 private:
     void PlayCurrentFile();
+    // The device volume for the present levels, and the level in panel 3.
+    void ApplyVolume();
+    void VolumeUp();
+    void VolumeDown();
+    void SaveWaveVolume();
+    void RestoreWaveVolume();
+    // The stored spelling of every component of an absolute path; a path that
+    // names nothing comes back unchanged.
+    QByteArray ResolveLongPath(const QByteArray& path) const;
+    // Points the browser at a folder, or at the folder holding a file.
+    void ShowFolderOf(const QByteArray& path);
+    void ShowCommandLineFolder();
     // Panel 2 with the area and picture sizes, and the own-size caption.
     void SizeReport();
     // The one sequence that returns the window to its look with no file open.
@@ -202,6 +224,7 @@ private:
     void SetTransport(TToolButton* button, TMenuItem* item, bool enabled, int imageIndex);
 
     std::unique_ptr<TMediaPlayer> mediaPlayer_;
+    std::unique_ptr<WaveOutVolume> waveOut_;
     bool shown_ = false;
     int wheelDelta_ = 0;
 };
@@ -219,3 +242,10 @@ extern int VideoHeight;
 extern int SavedClientWidth; // client size before the last switch to the picture's own size
 extern int SavedClientHeight;
 extern bool ResizingByProgram; // the program itself is changing the window's size
+
+// The volume state.
+extern int VolumeLeft; // levels in percent, in steps of 10
+extern int VolumeRight;
+extern bool Muted;
+extern std::uint32_t SavedWaveVolume; // the device's volume found at start
+extern bool WaveVolumeSaved;          // it could be read

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/WaveOutVolume.h"
+
+#include <vector>
+
+// An output device that lives in memory, for tests. It outlives the window that
+// sets it, so a test can see what was left on it at exit.
+struct MemoryOutputDevice {
+    std::uint32_t Volume = 0xFFFFFFFF;
+    bool Available = true; // without a device every call fails and changes nothing
+    std::vector<std::uint32_t> Sets;
+};
+
+class MemoryWaveOutVolume : public WaveOutVolume {
+public:
+    explicit MemoryWaveOutVolume(MemoryOutputDevice& device) : device_(device) {}
+
+    bool GetVolume(std::uint32_t& volume) override {
+        if (!device_.Available)
+            return false;
+        volume = device_.Volume;
+        return true;
+    }
+    bool SetVolume(std::uint32_t volume) override {
+        if (!device_.Available)
+            return false;
+        device_.Volume = volume;
+        device_.Sets.push_back(volume);
+        return true;
+    }
+
+private:
+    MemoryOutputDevice& device_;
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+
+// The volume of the system's output device as one 32-bit value: the left
+// channel in the low 16 bits, the right in the high 16 bits, each from 0
+// (silent) to 0xFFFF (full scale).
+class WaveOutVolume {
+public:
+    virtual ~WaveOutVolume() = default;
+
+    // False when there is no device to ask; volume is then left unchanged.
+    virtual bool GetVolume(std::uint32_t& volume) = 0;
+    // False when the device could not be set.
+    virtual bool SetVolume(std::uint32_t volume) = 0;
+};
+
+// Packs two channel values the way the device takes them.
+constexpr std::uint32_t PackVolume(std::uint32_t left, std::uint32_t right) {
+    return (right & 0xFFFF) << 16 | (left & 0xFFFF);
+}
+constexpr std::uint32_t LeftOf(std::uint32_t volume) {
+    return volume & 0xFFFF;
+}
+constexpr std::uint32_t RightOf(std::uint32_t volume) {
+    return volume >> 16;
+}

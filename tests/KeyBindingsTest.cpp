@@ -1,0 +1,250 @@
+#include "tests/PlayerFixture.h"
+#include "ui/Unit1.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+class Keys : public PlayerFixture {
+protected:
+    Keys()
+        : PlayerFixture({{"a.mpg", {60000, 352, 240, {}}},
+                         {"b.mpg", {60000, 352, 240, {}}},
+                         {"c.mpg", {60000, 352, 240, {}}}}) {}
+
+    // Playing the second of three selected files, so that every command has
+    // something to do.
+    void PlaySecondOfThree() {
+        Select({"a.mpg", "b.mpg", "c.mpg"});
+        form.Action1->trigger();
+        form.Action4->trigger();
+        ASSERT_EQ(FileIndex, Row("b.mpg"));
+        media.Advance(20000);
+        Tick();
+        media.ClearCommands();
+        device.Sets.clear();
+    }
+
+    // Everything a key could change, to see that an unbound key changes none of it.
+    QStringList State() {
+        QStringList state = media.Commands();
+        for (int panel = 0; panel < 6; ++panel)
+            state << Panel(panel);
+        state << QString::number(device.Sets.size()) << QString::number(FileIndex)
+              << QString::number(form.width()) << QString::number(form.height())
+              << QString::number(form.isVisible()) << QString::number(Muted)
+              << QString::number(form.Single1->Checked()) << QString::number(form.All1->Checked())
+              << QString::number(form.ProgressBar1->Position())
+              << QString::number(form.MediaPlayer1->Mode()) << QString::number(aboutShown);
+        return state;
+    }
+
+    // Counts the About boxes shown, and answers them.
+    void AnswerAboutBoxes() {
+        QTimer::singleShot(0, [this] {
+            if (QApplication::activeModalWidget() == AboutBox) {
+                ++aboutShown;
+                AboutBox->done(1);
+            }
+        });
+    }
+
+    void SendKey(QEvent::Type type, Qt::Key key, bool autoRepeat) {
+        QKeyEvent event(type, key, Qt::NoModifier, QString(), autoRepeat);
+        QApplication::sendEvent(&form, &event);
+    }
+
+    int aboutShown = 0;
+};
+
+} // namespace
+
+TEST_F(Keys, EveryLetterOfTheTableRunsItsCommandWhileAFileIsOpen) {
+    const std::vector<std::pair<Qt::Key, std::function<bool()>>> letters = {
+        {Qt::Key_C,
+         [&] {
+             return form.MediaPlayer1->Mode() == mpPaused;
+         }},
+        {Qt::Key_V,
+         [&] {
+             return form.MediaPlayer1->DeviceID() == 0;
+         }},
+        {Qt::Key_Z,
+         [&] {
+             return FileIndex == Row("a.mpg");
+         }},
+        {Qt::Key_B,
+         [&] {
+             return FileIndex == Row("c.mpg");
+         }},
+        {Qt::Key_K,
+         [&] {
+             return form.width() == 573;
+         }},
+        {Qt::Key_L,
+         [&] {
+             return form.Panel3->size() == QSize(352, 240);
+         }},
+        {Qt::Key_Q,
+         [&] {
+             return !form.isVisible();
+         }},
+        {Qt::Key_W,
+         [&] {
+             return VolumeLeft == 90;
+         }},
+        {Qt::Key_E,
+         [&] {
+             return VolumeLeft == 100 && device.Sets.size() == 2;
+         }},
+        {Qt::Key_O,
+         [&] {
+             return form.Single1->Checked();
+         }},
+        {Qt::Key_P,
+         [&] {
+             return form.All1->Checked();
+         }},
+        {Qt::Key_A,
+         [&] {
+             return aboutShown == 1;
+         }},
+        {Qt::Key_R,
+         [&] {
+             return Muted;
+         }},
+        {Qt::Key_X,
+         [&] {
+             return FileIndex == Row("a.mpg") && PlayOrdinal == 1;
+         }},
+    };
+    for (const auto& [key, happened] : letters) {
+        PlaySecondOfThree();
+        if (key == Qt::Key_E)
+            form.Action10Execute(nullptr); // from 90, so that E has a step to make
+        AnswerAboutBoxes();
+        QTest::keyClick(&form, key, Qt::ShiftModifier);
+        EXPECT_TRUE(happened()) << QKeySequence(key).toString().toStdString();
+        // Back to a playing window for the next letter.
+        form.show();
+        form.resize(TForm1::DesignClientWidth, TForm1::DesignClientHeight);
+        if (form.Single1->Checked())
+            form.Action13Execute(nullptr);
+        if (form.All1->Checked())
+            form.Action14Execute(nullptr);
+        if (Muted)
+            form.Action8Execute(nullptr);
+        if (VolumeLeft < 100)
+            form.Action9Execute(nullptr);
+        aboutShown = 0;
+        form.Action2Execute(nullptr);
+    }
+}
+
+TEST_F(Keys, CtrlOrAltLeavesOnlyTheTransportAndGeometryLetters) {
+    PlaySecondOfThree();
+    const QStringList before = State();
+    for (Qt::KeyboardModifiers modifiers :
+         {Qt::KeyboardModifiers(Qt::ControlModifier), Qt::KeyboardModifiers(Qt::AltModifier)}) {
+        for (Qt::Key key : {Qt::Key_Q, Qt::Key_W, Qt::Key_E, Qt::Key_O, Qt::Key_P, Qt::Key_A,
+                            Qt::Key_R, Qt::Key_X}) {
+            AnswerAboutBoxes();
+            QTest::keyClick(&form, key, modifiers);
+            QTest::qWait(0);
+        }
+    }
+    EXPECT_EQ(State(), before);
+    // Ctrl+C pauses as C does.
+    QTest::keyClick(&form, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPaused);
+    QTest::keyClick(&form, Qt::Key_C, Qt::AltModifier | Qt::ShiftModifier);
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPlaying);
+}
+
+TEST_F(Keys, KeysOutsideTheTableRunNothing) {
+    PlaySecondOfThree();
+    const QStringList before = State();
+    std::vector<Qt::Key> unbound = {Qt::Key_F,     Qt::Key_G,      Qt::Key_H,     Qt::Key_I,
+                                    Qt::Key_J,     Qt::Key_M,      Qt::Key_N,     Qt::Key_T,
+                                    Qt::Key_U,     Qt::Key_Y,      Qt::Key_Left,  Qt::Key_Right,
+                                    Qt::Key_Up,    Qt::Key_Down,   Qt::Key_Space, Qt::Key_Return,
+                                    Qt::Key_Enter, Qt::Key_Escape, Qt::Key_Tab};
+    for (int digit = Qt::Key_0; digit <= Qt::Key_9; ++digit)
+        unbound.push_back(static_cast<Qt::Key>(digit));
+    for (int function = Qt::Key_F1; function <= Qt::Key_F12; ++function)
+        unbound.push_back(static_cast<Qt::Key>(function));
+    for (Qt::Key key : unbound)
+        QTest::keyClick(&form, key);
+    EXPECT_EQ(State(), before);
+}
+
+TEST_F(Keys, WithNoFileOpenNoLetterActsButTheShortcutsDo) {
+    Select({"a.mpg"});
+    const QStringList before = State();
+    for (int key = Qt::Key_A; key <= Qt::Key_Z; ++key) {
+        AnswerAboutBoxes();
+        QTest::keyClick(&form, static_cast<Qt::Key>(key));
+        QTest::qWait(0);
+    }
+    EXPECT_EQ(State(), before);
+    AnswerAboutBoxes();
+    QTest::keyClick(&form, Qt::Key_A, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(aboutShown, 1);
+    // The main window has the keys again once the box has gone.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &form; }, 1000));
+    QTest::keyClick(&form, Qt::Key_Q, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_FALSE(form.isVisible());
+}
+
+TEST_F(Keys, HoldingDPausesOnceStepsPerRepeatAndPlaysOnlyOnTheRealRelease) {
+    PlaySecondOfThree(); // at 20 s of 60: steps of 600 ms
+    SendKey(QEvent::KeyPress, Qt::Key_D, false);
+    EXPECT_EQ(form.ProgressBar1->Position(), 20600);
+    EXPECT_EQ(Panel(1), QStringLiteral("  0:20/   1:00"));
+    for (int repeat = 0; repeat < 4; ++repeat) {
+        // X11 sends a release before every repeated press.
+        SendKey(QEvent::KeyRelease, Qt::Key_D, true);
+        SendKey(QEvent::KeyPress, Qt::Key_D, true);
+    }
+    EXPECT_EQ(form.ProgressBar1->Position(), 23000);
+    EXPECT_EQ(Panel(1), QStringLiteral("  0:23/   1:00"));
+    EXPECT_EQ(media.Commands(), QStringList{"pause"});
+    EXPECT_FALSE(form.Timer1->Enabled());
+    SendKey(QEvent::KeyRelease, Qt::Key_D, false);
+    EXPECT_EQ(media.Commands(), (QStringList{"pause", "play from 23000"}));
+    EXPECT_TRUE(form.Timer1->Enabled());
+
+    // S goes back the same way, with Ctrl held too.
+    QTest::keyPress(&form, Qt::Key_S, Qt::ControlModifier);
+    QTest::keyRelease(&form, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(media.Commands().last(), QStringLiteral("play from 22400"));
+}
+
+TEST_F(Keys, HeldLettersRunTheirCommandAtEveryRepeat) {
+    PlaySecondOfThree();
+    form.Action10Execute(nullptr);
+    form.Action10Execute(nullptr);
+    form.Action10Execute(nullptr);
+    for (int repeat = 0; repeat < 5; ++repeat)
+        SendKey(QEvent::KeyPress, Qt::Key_E, repeat > 0);
+    EXPECT_EQ(VolumeLeft, 100);
+    SendKey(QEvent::KeyPress, Qt::Key_B, false);
+    SendKey(QEvent::KeyPress, Qt::Key_B, true);
+    EXPECT_EQ(FileIndex, Row("c.mpg"));
+}
+
+TEST_F(Keys, TheWindowKeepsTheFocusWhilePlayingSoKeysReachIt) {
+    Select({"a.mpg"});
+    form.FileListBox1->setFocus();
+    form.Action1->trigger();
+    EXPECT_TRUE(form.hasFocus());
+    // A click on a tool button does not take the focus away.
+    QTest::mouseClick(form.ToolButton4, Qt::LeftButton);
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPaused);
+    EXPECT_TRUE(form.hasFocus());
+}

@@ -1,0 +1,269 @@
+// The wave-out volume on a real sound server: a private PulseAudio per test, so
+// that nothing here touches the machine's own sound setting.
+
+#include "platform/PulseWaveOutVolume.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// A PulseAudio server of the test's own, with one null sink.
+class PrivateSoundServer {
+public:
+    explicit PrivateSoundServer(const QString& sinkOptions = {}) {
+        runtime_.setAutoRemove(true);
+        socket_ = runtime_.filePath(QStringLiteral("native"));
+        Start(sinkOptions);
+    }
+    ~PrivateSoundServer() { Kill(); }
+
+    bool Running() const { return process_.state() == QProcess::Running && ready_; }
+    std::string Address() const { return "unix:" + socket_.toStdString(); }
+
+    void Kill() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+        ready_ = false;
+    }
+    void Start(const QString& sinkOptions = {}) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
+        environment.insert(QStringLiteral("HOME"), runtime_.path());
+        process_.setProcessEnvironment(environment);
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.start(QStringLiteral("pulseaudio"),
+                       {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
+                        QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--disable-shm"),
+                        QStringLiteral("--load=module-null-sink sink_name=qeltest ") + sinkOptions,
+                        QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 "
+                                       "socket=") +
+                            socket_});
+        process_.waitForStarted(5000);
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 10000 && process_.state() != QProcess::NotRunning) {
+            if (Pactl({QStringLiteral("info")}).has_value()) {
+                ready_ = true;
+                return;
+            }
+            QThread::msleep(50);
+        }
+        process_.waitForFinished(100);
+        std::fprintf(stderr, "the test's sound server did not start:\n%s\n",
+                     process_.readAll().constData());
+    }
+
+    std::optional<QString> Pactl(const QStringList& arguments) const {
+        QProcess pactl;
+        pactl.start(QStringLiteral("pactl"),
+                    QStringList{QStringLiteral("--server=unix:") + socket_} + arguments);
+        if (!pactl.waitForFinished(5000) || pactl.exitCode() != 0)
+            return std::nullopt;
+        return QString::fromUtf8(pactl.readAllStandardOutput());
+    }
+    // The sink's raw channel volumes, as the server holds them.
+    std::vector<unsigned> Channels(const QString& sink = QStringLiteral("qeltest")) const {
+        const auto text = Pactl({QStringLiteral("get-sink-volume"), sink});
+        std::vector<unsigned> values;
+        if (!text)
+            return values;
+        const QString firstLine = text->section('\n', 0, 0);
+        static const QRegularExpression raw(QStringLiteral(":\\s*(\\d+)\\s*/"));
+        for (auto match = raw.globalMatch(firstLine); match.hasNext();)
+            values.push_back(match.next().captured(1).toUInt());
+        return values;
+    }
+    bool SetChannels(const QStringList& values, const QString& sink = QStringLiteral("qeltest")) {
+        return Pactl(QStringList{QStringLiteral("set-sink-volume"), sink} + values).has_value();
+    }
+
+private:
+    QTemporaryDir runtime_{QDir::tempPath() + QStringLiteral("/qel-pulse-XXXXXX")};
+    QString socket_;
+    QProcess process_;
+    bool ready_ = false;
+};
+
+// A socket that takes connections and never says a word: a hanging server.
+class SilentServer {
+public:
+    SilentServer() {
+        path_ = dir_.filePath(QStringLiteral("silent")).toStdString();
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path_.copy(address.sun_path, sizeof address.sun_path - 1);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(fd_, 16);
+    }
+    ~SilentServer() { ::close(fd_); }
+    std::string Address() const { return "unix:" + path_; }
+
+private:
+    QTemporaryDir dir_;
+    std::string path_;
+    int fd_ = -1;
+};
+
+std::uint32_t Pack(std::uint32_t left, std::uint32_t right) {
+    return PackVolume(left, right);
+}
+
+} // namespace
+
+TEST(PulseVolumeMapping, EveryChannelValueSurvivesTheTripToTheServerAndBack) {
+    for (std::uint32_t value = 0; value <= 0xFFFF; ++value)
+        ASSERT_EQ(PulseWaveOutVolume::FromServer(PulseWaveOutVolume::ToServer(value)), value);
+    EXPECT_EQ(PulseWaveOutVolume::ToServer(0xFFFF), PA_VOLUME_NORM);
+    EXPECT_EQ(PulseWaveOutVolume::ToServer(0), PA_VOLUME_MUTED);
+    // Louder than full scale reads as full scale.
+    EXPECT_EQ(PulseWaveOutVolume::FromServer(PA_VOLUME_NORM * 2), 0xFFFFu);
+}
+
+TEST(PulseVolumeMapping, SidesTakeTheirWordAndTheMiddleTakesTheMean) {
+    pa_channel_map surround{};
+    surround.channels = 6;
+    const pa_channel_position_t positions[] = {
+        PA_CHANNEL_POSITION_FRONT_LEFT,   PA_CHANNEL_POSITION_FRONT_RIGHT,
+        PA_CHANNEL_POSITION_FRONT_CENTER, PA_CHANNEL_POSITION_LFE,
+        PA_CHANNEL_POSITION_SIDE_LEFT,    PA_CHANNEL_POSITION_REAR_RIGHT};
+    std::copy(std::begin(positions), std::end(positions), surround.map);
+    const std::uint32_t volume = Pack(0x8000, 0x2000);
+    const pa_cvolume channels = PulseWaveOutVolume::ToChannels(volume, surround);
+    ASSERT_EQ(channels.channels, 6);
+    const std::uint32_t expected[] = {0x8000, 0x2000, 0x5000, 0x5000, 0x8000, 0x2000};
+    for (unsigned i = 0; i < 6; ++i)
+        EXPECT_EQ(channels.values[i], PulseWaveOutVolume::ToServer(expected[i])) << i;
+    EXPECT_EQ(PulseWaveOutVolume::FromChannels(channels, surround), volume);
+
+    pa_channel_map mono{};
+    pa_channel_map_init_mono(&mono);
+    const pa_cvolume one = PulseWaveOutVolume::ToChannels(volume, mono);
+    ASSERT_EQ(one.channels, 1);
+    EXPECT_EQ(one.values[0], PulseWaveOutVolume::ToServer(0x5000));
+    EXPECT_EQ(PulseWaveOutVolume::FromChannels(one, mono), Pack(0x5000, 0x5000));
+}
+
+TEST(PulseVolume, ReadsStepsAndPutsBackTheUsersSettingBitForBit) {
+    PrivateSoundServer server;
+    ASSERT_TRUE(server.Running());
+    // A setting the player's levels could never make: uneven, and not on the grid.
+    ASSERT_TRUE(server.SetChannels({QStringLiteral("24248"), QStringLiteral("53101")}));
+    const std::vector<unsigned> users = server.Channels();
+    ASSERT_EQ(users, (std::vector<unsigned>{24248, 53101}));
+
+    PulseWaveOutVolume volume(server.Address());
+    std::uint32_t found = 0;
+    ASSERT_TRUE(volume.GetVolume(found));
+    EXPECT_EQ(found,
+              Pack(PulseWaveOutVolume::FromServer(24248), PulseWaveOutVolume::FromServer(53101)));
+
+    ASSERT_TRUE(volume.SetVolume(0x7FFF7FFF));
+    EXPECT_EQ(server.Channels(), (std::vector<unsigned>{32767, 32767}));
+    ASSERT_TRUE(volume.SetVolume(Pack(0xFFFF, 0x1999)));
+    EXPECT_EQ(server.Channels(), (std::vector<unsigned>{65536, 6553}));
+    ASSERT_TRUE(volume.SetVolume(0));
+    EXPECT_EQ(server.Channels(), (std::vector<unsigned>{0, 0}));
+
+    ASSERT_TRUE(volume.SetVolume(found));
+    EXPECT_EQ(server.Channels(), users);
+}
+
+TEST(PulseVolume, AMonoDeviceTakesTheMeanAndComesBackExactly) {
+    PrivateSoundServer server(QStringLiteral("channels=1"));
+    ASSERT_TRUE(server.Running());
+    ASSERT_TRUE(server.SetChannels({QStringLiteral("40000")}));
+    PulseWaveOutVolume volume(server.Address());
+    std::uint32_t found = 0;
+    ASSERT_TRUE(volume.GetVolume(found));
+    ASSERT_TRUE(volume.SetVolume(Pack(0x7FFF, 0x3333)));
+    EXPECT_EQ(server.Channels(),
+              (std::vector<unsigned>{PulseWaveOutVolume::ToServer((0x7FFF + 0x3333) / 2)}));
+    ASSERT_TRUE(volume.SetVolume(found));
+    EXPECT_EQ(server.Channels(), (std::vector<unsigned>{40000}));
+}
+
+TEST(PulseVolume, EveryDeviceItChangedGetsItsOwnSettingBack) {
+    PrivateSoundServer server;
+    ASSERT_TRUE(server.Running());
+    ASSERT_TRUE(server.Pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                              QStringLiteral("sink_name=headphones")}));
+    ASSERT_TRUE(server.SetChannels({QStringLiteral("30000"), QStringLiteral("30001")}));
+    ASSERT_TRUE(server.SetChannels({QStringLiteral("20000"), QStringLiteral("20001")},
+                                   QStringLiteral("headphones")));
+    ASSERT_TRUE(server.Pactl({QStringLiteral("set-default-sink"), QStringLiteral("qeltest")}));
+    PulseWaveOutVolume volume(server.Address());
+    std::uint32_t found = 0;
+    ASSERT_TRUE(volume.GetVolume(found));
+    ASSERT_TRUE(volume.SetVolume(0xFFFFFFFF));
+    // The user switches to the headphones while the player runs.
+    ASSERT_TRUE(server.Pactl({QStringLiteral("set-default-sink"), QStringLiteral("headphones")}));
+    ASSERT_TRUE(volume.SetVolume(0x19991999));
+    ASSERT_TRUE(volume.SetVolume(found));
+    EXPECT_EQ(server.Channels(), (std::vector<unsigned>{30000, 30001}));
+    EXPECT_EQ(server.Channels(QStringLiteral("headphones")), (std::vector<unsigned>{20000, 20001}));
+}
+
+TEST(PulseVolume, WithoutAServerEveryCallFailsAtOnceAndChangesNothing) {
+    PulseWaveOutVolume volume("unix:/nonexistent/qel/native");
+    QElapsedTimer clock;
+    clock.start();
+    std::uint32_t found = 0x12345678;
+    EXPECT_FALSE(volume.GetVolume(found));
+    EXPECT_EQ(found, 0x12345678u);
+    EXPECT_FALSE(volume.SetVolume(0));
+    EXPECT_LT(clock.elapsed(), 500);
+}
+
+TEST(PulseVolume, AServerThatNeverAnswersCostsOneBoundThenIsLeftAlone) {
+    SilentServer silent;
+    PulseWaveOutVolume volume(silent.Address(), milliseconds(300));
+    QElapsedTimer clock;
+    clock.start();
+    std::uint32_t found = 0;
+    EXPECT_FALSE(volume.GetVolume(found));
+    EXPECT_GE(clock.elapsed(), 250);
+    EXPECT_LT(clock.elapsed(), 1500);
+    clock.restart();
+    for (int step = 0; step < 10; ++step)
+        EXPECT_FALSE(volume.SetVolume(0x7FFF7FFF));
+    EXPECT_LT(clock.elapsed(), 100);
+}
+
+TEST(PulseVolume, AServerThatDiesAndComesBackIsFoundAgain) {
+    PrivateSoundServer server;
+    ASSERT_TRUE(server.Running());
+    ASSERT_TRUE(server.SetChannels({QStringLiteral("30000"), QStringLiteral("30000")}));
+    PulseWaveOutVolume volume(server.Address());
+    std::uint32_t found = 0;
+    ASSERT_TRUE(volume.GetVolume(found));
+    ASSERT_TRUE(volume.SetVolume(0x7FFF7FFF));
+    server.Kill();
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(volume.SetVolume(0x66666666));
+    EXPECT_LT(clock.elapsed(), 500);
+    server.Start();
+    ASSERT_TRUE(server.Running());
+    EXPECT_TRUE(volume.SetVolume(0x33333333));
+    EXPECT_EQ(server.Channels(), (std::vector<unsigned>{PulseWaveOutVolume::ToServer(0x3333),
+                                                        PulseWaveOutVolume::ToServer(0x3333)}));
+}
