@@ -17,6 +17,13 @@ bars bars.mpg mpeg1video mp2 mpeg
 bars bars.mpeg mpeg2video mp2 mpeg
 bars bars.wmv wmv2 wmav2 asf
 bars bars.asf wmv2 wmav2 asf
+# Twenty seconds of one colour, first in the list, for the keyboard tests.
+if [ ! -s "$folder/a-long.mpg" ]; then
+    ffmpeg -loglevel error -nostdin -y -f lavfi -i "color=c=purple:size=320x240:rate=25" \
+        -f lavfi -i "sine=frequency=550:sample_rate=44100" -t 20 \
+        -c:v mpeg1video -c:a mp2 -f mpeg "$folder/a-long.mpg.part"
+    mv "$folder/a-long.mpg.part" "$folder/a-long.mpg"
+fi
 for clip in seq-1:red seq-2:lime seq-3:blue; do
     name=${clip%%:*}.mpg
     [ -s "$folder/$name" ] && continue

@@ -81,6 +81,36 @@ bool QelProcess::Key(const QString& window, const QString& keys) const {
            RunTool(QStringLiteral("xdotool"), {QStringLiteral("key"), keys});
 }
 
+bool QelProcess::KeyDown(const QString& window, const QString& key) const {
+    return RunTool(QStringLiteral("xdotool"),
+                   {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window}) &&
+           RunTool(QStringLiteral("xdotool"), {QStringLiteral("keydown"), key});
+}
+
+bool QelProcess::KeyUp(const QString& key) const {
+    return RunTool(QStringLiteral("xdotool"), {QStringLiteral("keyup"), key}).has_value();
+}
+
+bool QelProcess::Click(const QString& window, QPoint at, int button,
+                       const QString& modifier) const {
+    const auto geometry = Geometry(window);
+    if (!geometry)
+        return false;
+    const QPoint screen = geometry->topLeft() + at;
+    QStringList arguments{QStringLiteral("mousemove"), QString::number(screen.x()),
+                          QString::number(screen.y())};
+    if (!modifier.isEmpty())
+        arguments << QStringLiteral("keydown") << modifier;
+    arguments << QStringLiteral("click") << QString::number(button);
+    if (!modifier.isEmpty())
+        arguments << QStringLiteral("keyup") << modifier;
+    return RunTool(QStringLiteral("xdotool"), arguments).has_value();
+}
+
+bool QelProcess::Signal(int number) const {
+    return ::kill(static_cast<pid_t>(Pid()), number) == 0;
+}
+
 std::optional<int> QelProcess::WaitForExit(int timeoutMs) {
     if (!process_.waitForFinished(timeoutMs))
         return std::nullopt;
@@ -93,6 +123,28 @@ std::optional<int> QelProcess::WaitForExit(int timeoutMs) {
 QByteArray QelProcess::StandardError() {
     stderr_ += process_.readAllStandardError();
     return stderr_;
+}
+
+std::vector<unsigned> SinkChannels() {
+    const auto text = RunTool(QStringLiteral("pactl"), {QStringLiteral("get-sink-volume"),
+                                                        QStringLiteral("@DEFAULT_SINK@")});
+    std::vector<unsigned> values;
+    if (!text)
+        return values;
+    // "Volume: front-left: 65536 / 100% / 0,00 dB,   front-right: ..."
+    const QList<QByteArray> parts = text->split('\n').first().split(':');
+    for (int i = 1; i + 1 < parts.size(); ++i)
+        if (parts[i].endsWith("front-left") || parts[i].endsWith("front-right") ||
+            parts[i].endsWith("mono"))
+            values.push_back(parts[i + 1].trimmed().split(' ').first().toUInt());
+    return values;
+}
+
+bool SetSinkChannels(const QStringList& values) {
+    return RunTool(QStringLiteral("pactl"), QStringList{QStringLiteral("set-sink-volume"),
+                                                        QStringLiteral("@DEFAULT_SINK@")} +
+                                                values)
+        .has_value();
 }
 
 QImage Screenshot() {

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <vector>
 
 #include <optional>
 
@@ -40,6 +41,13 @@ public:
     std::optional<QRect> Geometry(const QString& window) const;
     // Gives the window the keyboard focus and types a key combination ("ctrl+alt+q").
     bool Key(const QString& window, const QString& keys) const;
+    // Presses or releases one key ("d") in the focused window, as a held key would.
+    bool KeyDown(const QString& window, const QString& key) const;
+    bool KeyUp(const QString& key) const;
+    // Clicks at a point of the window's client area (button 1 left, 3 right).
+    bool Click(const QString& window, QPoint at, int button = 1,
+               const QString& modifier = {}) const;
+    bool Signal(int number) const;
     // Waits for the process to end; returns its exit code, or nothing on a timeout or crash.
     std::optional<int> WaitForExit(int timeoutMs = 10000);
     QByteArray StandardError();
@@ -49,6 +57,10 @@ private:
     QProcess process_;
     QByteArray stderr_;
 };
+
+// The default sink's raw channel volumes on the test command's sound server.
+std::vector<unsigned> SinkChannels();
+bool SetSinkChannels(const QStringList& values);
 
 // The whole screen as it is now.
 QImage Screenshot();

@@ -99,6 +99,7 @@ TEST_F(OutputVolume, MuteSilencesTheDeviceFreezesTheLevelAndGivesItBack) {
     EXPECT_EQ(device.Volume, 0u);
     EXPECT_EQ(Panel(3), QStringLiteral("Mute"));
     EXPECT_FALSE(form.Volume1->isEnabled());
+    EXPECT_FALSE(form.Volume1->menuAction()->isEnabled()); // greyed in the popup menu
     EXPECT_FALSE(form.Mute1->isChecked());
 
     PlayA();
