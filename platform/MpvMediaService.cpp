@@ -1,5 +1,7 @@
 #include "platform/MpvMediaService.h"
 
+#include "platform/EngineDiagnostics.h"
+
 #include "platform/MpvVideoWidget.h"
 
 #include <QCoreApplication>
@@ -23,12 +25,18 @@ const char* const kEofReached = "eof-reached";
 const char* const kTrackList = "track-list";
 const char* const kDisplayWidth = "dwidth";
 const char* const kDisplayHeight = "dheight";
+const char* const kVoDropped = "frame-drop-count";
+const char* const kDecoderDropped = "decoder-frame-drop-count";
 
 enum ObservedProperty : std::uint64_t {
     ObservedTimePos = 1,
     ObservedDuration,
     ObservedPause,
-    ObservedEof
+    ObservedEof,
+    ObservedDisplayWidth,
+    ObservedDisplayHeight,
+    ObservedVoDropped,
+    ObservedDecoderDropped
 };
 
 // Options for a player of local files the user chose.
@@ -61,6 +69,9 @@ const char* const kOptions[][2] = {
     // Seeks land on the chosen point; MPEG program streams seek by byte estimate
     // and may land past it, so the demuxer is asked for an earlier point.
     {"hr-seek", "yes"},
+    // Frames are handed over at their time instead of the render call waiting
+    // for it on the window's thread, which would stall the window up to 50 ms a frame.
+    {"video-timing-offset", "0"},
     {"hr-seek-demuxer-offset", "1.5"},
 };
 
@@ -93,6 +104,7 @@ void MpvMediaService::CoreDeleter::operator()(mpv_handle* core) const {
 MpvMediaService::MpvMediaService() = default;
 
 MpvMediaService::~MpvMediaService() {
+    EngineDiagnostics::Instance().Exit(voDropped_, decoderDropped_);
     // Callbacks first, then the render context, then the core.
     if (core_)
         mpv_set_wakeup_callback(core_.get(), nullptr, nullptr);
@@ -133,6 +145,14 @@ bool MpvMediaService::CreateCore() {
     mpv_observe_property(core, ObservedDuration, kDuration, MPV_FORMAT_DOUBLE);
     mpv_observe_property(core, ObservedPause, kPause, MPV_FORMAT_FLAG);
     mpv_observe_property(core, ObservedEof, kEofReached, MPV_FORMAT_FLAG);
+    // Observed, never read: a read waits for the core, and the core waits for the
+    // render side when the picture is first set up.
+    mpv_observe_property(core, ObservedDisplayWidth, kDisplayWidth, MPV_FORMAT_INT64);
+    mpv_observe_property(core, ObservedDisplayHeight, kDisplayHeight, MPV_FORMAT_INT64);
+    if (EngineDiagnostics::Instance().Enabled()) {
+        mpv_observe_property(core, ObservedVoDropped, kVoDropped, MPV_FORMAT_INT64);
+        mpv_observe_property(core, ObservedDecoderDropped, kDecoderDropped, MPV_FORMAT_INT64);
+    }
     // The wake-up may call nothing of the engine: it only schedules a drain.
     mpv_set_wakeup_callback(
         core,
@@ -198,12 +218,30 @@ void MpvMediaService::Handle(const mpv_event& event) {
             if (present)
                 paused_ = *static_cast<int*>(property->data) != 0;
             break;
+        case ObservedDisplayWidth:
+        case ObservedDisplayHeight: {
+            const std::int64_t size = present ? *static_cast<std::int64_t*>(property->data) : 0;
+            (event.reply_userdata == ObservedDisplayWidth ? displayWidth_ : displayHeight_) = size;
+            if (opening_ && displayWidth_ > 0 && displayHeight_ > 0) {
+                source_ = {0, 0, static_cast<int>(displayWidth_), static_cast<int>(displayHeight_)};
+                opening_->videoConfigured = true;
+            }
+            break;
+        }
+        case ObservedVoDropped:
+        case ObservedDecoderDropped:
+            if (present)
+                (event.reply_userdata == ObservedVoDropped ? voDropped_ : decoderDropped_) =
+                    *static_cast<std::int64_t*>(property->data);
+            break;
         case ObservedEof:
             // Until a seek has landed, an end reported before it is stale.
             if (present && !pendingPosition_) {
                 eofReached_ = *static_cast<int*>(property->data) != 0;
-                if (eofReached_)
+                if (eofReached_) {
                     Notify(MediaNotify::Successful);
+                    EngineDiagnostics::Instance().EndOfFile(voDropped_, decoderDropped_);
+                }
             }
             break;
         default:
@@ -212,21 +250,15 @@ void MpvMediaService::Handle(const mpv_event& event) {
         break;
     }
     case MPV_EVENT_FILE_LOADED:
+        EngineDiagnostics::Instance().OpenStep("loaded");
         if (opening_)
             opening_->loaded = true;
         break;
     case MPV_EVENT_VIDEO_RECONFIG:
-        if (opening_) {
-            std::int64_t width = 0, height = 0;
-            mpv_get_property(core_.get(), kDisplayWidth, MPV_FORMAT_INT64, &width);
-            mpv_get_property(core_.get(), kDisplayHeight, MPV_FORMAT_INT64, &height);
-            if (width > 0 && height > 0) {
-                source_ = {0, 0, static_cast<int>(width), static_cast<int>(height)};
-                opening_->videoConfigured = true;
-            }
-        }
+        EngineDiagnostics::Instance().OpenStep("video-configured");
         break;
     case MPV_EVENT_PLAYBACK_RESTART:
+        EngineDiagnostics::Instance().OpenStep("playback-ready");
         if (pendingPosition_) {
             pendingPosition_.reset();
             ReadPlaybackState();
@@ -281,6 +313,7 @@ bool MpvMediaService::ReadVideoTrack() {
 }
 
 MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) {
+    EngineDiagnostics::Instance().OpenStarted();
     if (!CreateCore())
         return Fail(coreError_);
     if (device_ != 0)
@@ -297,6 +330,8 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
     opening_.emplace();
     timePos_ = 0;
     duration_ = 0;
+    displayWidth_ = 0;
+    displayHeight_ = 0;
     eofReached_ = false;
     pendingPosition_.reset();
     source_ = {};
@@ -325,8 +360,10 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
         }
         if (videoKnown && (!hasVideo || opening_->videoConfigured))
             break;
-        const double wait = double(kOpenTimeoutMs - clock.elapsed()) / 1000.0;
-        Handle(*mpv_wait_event(core_.get(), std::max(0.01, std::min(wait, 0.25))));
+        // Short waits: the video output waits for the render side in between.
+        if (surface_)
+            surface_->ServiceEngine();
+        Handle(*mpv_wait_event(core_.get(), surface_ ? 0.005 : 0.25));
     }
     if (opening_->failed) {
         // The engine's own words for the failure come just after it.
@@ -359,6 +396,7 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
     double length = 0;
     if (mpv_get_property(core_.get(), kDuration, MPV_FORMAT_DOUBLE, &length) >= 0)
         duration_ = length;
+    EngineDiagnostics::Instance().OpenStep("opened");
     return MediaErrors::None;
 }
 
@@ -414,6 +452,7 @@ MediaError MpvMediaService::Play(MediaDeviceId device, std::optional<int> from) 
     playNoticePending_ = true;
     if (surface_)
         surface_->SetBlank(false);
+    EngineDiagnostics::Instance().OpenStep("play");
     return MediaErrors::None;
 }
 

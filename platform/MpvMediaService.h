@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -75,6 +76,10 @@ private:
     // What the engine last told, kept so that a status costs nothing.
     double timePos_ = 0;
     double duration_ = 0;
+    std::int64_t displayWidth_ = 0; // the picture's size with its aspect applied
+    std::int64_t displayHeight_ = 0;
+    std::int64_t voDropped_ = 0; // frames dropped, counted only for the diagnostics
+    std::int64_t decoderDropped_ = 0;
     bool paused_ = true;
     bool eofReached_ = false;
     bool stopped_ = true;

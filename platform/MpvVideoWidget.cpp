@@ -1,5 +1,7 @@
 #include "platform/MpvVideoWidget.h"
 
+#include "platform/EngineDiagnostics.h"
+
 #include <QGuiApplication>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
@@ -11,6 +13,13 @@ MpvVideoWidget::MpvVideoWidget(QWidget* parent, mpv_handle* core)
     setObjectName(QStringLiteral("VideoSurface"));
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
+    // Once one swap has been reported the engine waits for a report after every
+    // frame, so each real swap is reported and nothing else: a missing report
+    // costs a timeout per frame.
+    connect(this, &QOpenGLWidget::frameSwapped, this, [this] {
+        if (render_)
+            mpv_render_context_report_swap(render_);
+    });
 }
 
 MpvVideoWidget::~MpvVideoWidget() {
@@ -30,6 +39,22 @@ void MpvVideoWidget::FreeRenderContext() {
 void MpvVideoWidget::SetBlank(bool blank) {
     blank_ = blank;
     update();
+}
+
+void MpvVideoWidget::ServiceEngine() {
+    if (!render_ || !context())
+        return;
+    makeCurrent();
+    if (mpv_render_context_update(render_) & MPV_RENDER_UPDATE_FRAME) {
+        // Taken without drawing: the area shows black until playback starts.
+        int skip = 1;
+        mpv_render_param params[] = {{MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
+                                     {MPV_RENDER_PARAM_INVALID, nullptr}};
+        mpv_render_context_render(render_, params);
+        // Every render is followed by a swap report, or the engine waits for one.
+        mpv_render_context_report_swap(render_);
+    }
+    doneCurrent();
 }
 
 void* MpvVideoWidget::ProcAddress(void*, const char* name) {
@@ -66,10 +91,10 @@ void MpvVideoWidget::paintGL() {
         QOpenGLFunctions* gl = context()->functions();
         gl->glClearColor(0, 0, 0, 1);
         gl->glClear(GL_COLOR_BUFFER_BIT);
-        if (render_)
-            mpv_render_context_report_swap(render_);
         return;
     }
+    // Asked before drawing, as the render API wants after every update callback.
+    const bool newFrame = (mpv_render_context_update(render_) & MPV_RENDER_UPDATE_FRAME) != 0;
     const qreal ratio = devicePixelRatioF();
     mpv_opengl_fbo fbo{static_cast<int>(defaultFramebufferObject()),
                        static_cast<int>(width() * ratio), static_cast<int>(height() * ratio), 0};
@@ -78,4 +103,6 @@ void MpvVideoWidget::paintGL() {
                                  {MPV_RENDER_PARAM_FLIP_Y, &flipY},
                                  {MPV_RENDER_PARAM_INVALID, nullptr}};
     mpv_render_context_render(render_, params);
+    if (newFrame)
+        EngineDiagnostics::Instance().FrameDrawn();
 }

@@ -19,6 +19,10 @@ public:
     void FreeRenderContext();
     // Paints black instead of the engine's last picture.
     void SetBlank(bool blank);
+    // Runs what the engine asked of the render side. The engine's video output
+    // waits for this after reconfiguring, so a caller that blocks the window's
+    // thread waiting on the engine must call it while it waits.
+    void ServiceEngine();
 
 protected:
     void initializeGL() override;
