@@ -5,6 +5,7 @@
 #include "platform/MpvVideoWidget.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <QWidget>
 
 #include <mpv/client.h>
@@ -169,12 +170,12 @@ void MpvMediaService::PrepareDisplayWindow(QWidget* window) {
     if (!window || (display_ == window && surface_) || !CreateCore())
         return;
     display_ = window;
-    // The surface must exist before the window is first shown, and stays there,
-    // blank while nothing plays; it sits below the window's other children.
+    // Hidden while nothing plays: it stacks above the window's other children.
     surface_ = new MpvVideoWidget(window, core_.get());
     surface_->setGeometry(window->rect());
-    surface_->lower();
-    surface_->show();
+    surface_->hide();
+    // The GL set-up, once the window is up, so that the first Play does not pay for it.
+    QTimer::singleShot(0, surface_, [surface = surface_] { surface->Ready(); });
 }
 
 MediaError MpvMediaService::Fail(const QString& text) {
@@ -412,6 +413,7 @@ MediaError MpvMediaService::Close(MediaDeviceId device) {
     pendingPosition_.reset();
     if (surface_ && display_) {
         surface_->SetBlank(true);
+        surface_->hide();
         surface_->setGeometry(display_->rect());
     }
     return MediaErrors::None;

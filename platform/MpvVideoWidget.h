@@ -1,23 +1,61 @@
 #pragma once
 
-#include <QOpenGLWidget>
+#include <QWidget>
+#include <QWindow>
+
+#include <memory>
 
 struct mpv_handle;
 struct mpv_render_context;
+class QOpenGLContext;
 
-// Draws the engine's picture through its render API, stretched over the widget.
-// The widget lets every mouse event through to the window beneath it.
-class MpvVideoWidget : public QOpenGLWidget {
+// A native window that the engine draws into through its render API. It takes
+// no input: clicks fall through to the window beneath.
+class MpvRenderWindow : public QWindow {
+    Q_OBJECT
+public:
+    explicit MpvRenderWindow(mpv_handle* core);
+    ~MpvRenderWindow() override;
+
+    // Creates the GL context and the engine's render context; false when there
+    // is no OpenGL to be had.
+    bool Initialise();
+    bool Ready() const { return render_ != nullptr; }
+    void FreeRenderContext();
+    void SetBlank(bool blank);
+    void ServiceEngine();
+    void Render();
+
+protected:
+    bool event(QEvent* event) override;
+    void exposeEvent(QExposeEvent* event) override;
+
+private:
+    static void* ProcAddress(void* context, const char* name);
+    static void OnUpdate(void* self);
+
+    mpv_handle* core_;
+    std::unique_ptr<QOpenGLContext> context_;
+    mpv_render_context* render_ = nullptr;
+    bool blank_ = true;
+};
+
+// The video surface in the video area: a container for the render window, so
+// that the picture goes straight to the screen instead of through the widget
+// window's composition (a third of the cost of playing with software OpenGL).
+// The container is shown only while a picture plays; it stacks above the area's
+// other children.
+class MpvVideoWidget : public QWidget {
     Q_OBJECT
 public:
     MpvVideoWidget(QWidget* parent, mpv_handle* core);
     ~MpvVideoWidget() override;
 
     // Whether the render context exists, so the engine can show video.
-    bool Ready() const { return render_ != nullptr; }
+    bool Ready();
     // Frees the render context (the engine's core must still be alive).
     void FreeRenderContext();
-    // Paints black instead of the engine's last picture.
+    // Black and hidden instead of the engine's last picture.
     void SetBlank(bool blank);
     // Runs what the engine asked of the render side. The engine's video output
     // waits for this after reconfiguring, so a caller that blocks the window's
@@ -25,14 +63,9 @@ public:
     void ServiceEngine();
 
 protected:
-    void initializeGL() override;
-    void paintGL() override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
-    static void* ProcAddress(void* context, const char* name);
-    static void OnUpdate(void* self);
-
-    mpv_handle* core_;
-    mpv_render_context* render_ = nullptr;
-    bool blank_ = true;
+    MpvRenderWindow* window_; // owned by the container
+    QWidget* container_;
 };

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Qel needs that are missing. Usage:
-#   scripts/install-deps.sh [build] [run] [test]   (default: all three)
+#   scripts/install-deps.sh [build] [run] [test] [bench]   (default: the first three)
 set -euo pipefail
 
 build_packages=(
@@ -13,6 +13,7 @@ build_packages=(
     libqt6opengl6-dev
     libmpv-dev
     libpulse-dev
+    libbenchmark-dev
 )
 run_packages=(
     fonts-ipafont-gothic
@@ -30,6 +31,17 @@ test_packages=(
     imagemagick
     openbox
     x11-utils
+    pulseaudio-utils
+)
+bench_packages=(
+    mpv
+    xvfb
+    xauth
+    xdotool
+    x11-utils
+    pulseaudio
+    pulseaudio-utils
+    ffmpeg
 )
 
 groups=("$@")
@@ -41,7 +53,8 @@ for group in "${groups[@]}"; do
         build) wanted+=("${build_packages[@]}") ;;
         run) wanted+=("${run_packages[@]}") ;;
         test) wanted+=("${test_packages[@]}") ;;
-        *) echo "install-deps: unknown group '$group' (build, run, test)" >&2; exit 2 ;;
+        bench) wanted+=("${bench_packages[@]}") ;;
+        *) echo "install-deps: unknown group '$group' (build, run, test, bench)" >&2; exit 2 ;;
     esac
 done
 

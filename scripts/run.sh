@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh" build run
-"$root/scripts/build.sh" "$root/build-release" Release -DQEL_BUILD_TESTS=OFF
+"$root/scripts/build.sh" "$root/build-release" Release -DQEL_BUILD_TESTS=OFF -DQEL_BUILD_BENCH=OFF
 folder=${1:-}
 if [ -z "$folder" ]; then
     folder="$root/samples"

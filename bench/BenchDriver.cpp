@@ -1,0 +1,746 @@
+// Measures the real qel window side by side with mpv, as a user would drive it:
+// under the X server the bench command starts, with its sound server. Each
+// measurement runs Qel and its reference in turn (A B A B ...), and the table
+// gives medians with min-max. Usage:
+//   qel_bench --media FOLDER --out FILE [--pairs N] [--seconds S] [--smoke]
+
+#include "tests/E2eSupport.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <functional>
+#include <map>
+#include <optional>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct Options {
+    QString media;
+    QString out;
+    int pairs = 5;
+    double seconds = 20; // length of the benchmark clips
+    double quietSeconds = 10;
+    bool smoke = false;
+};
+
+double CpuSeconds(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // Fields after the command name, which may hold spaces, in parentheses.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    const double ticks = fields[11].toDouble() + fields[12].toDouble(); // utime, stime
+    return ticks / double(::sysconf(_SC_CLK_TCK));
+}
+
+double PeakRssMb(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return -1;
+}
+
+// Milliseconds from now until a window of the process is mapped, or nothing.
+std::optional<double> WaitMapped(qint64 pid, const QElapsedTimer& since, int timeoutMs = 10000) {
+    while (since.elapsed() < timeoutMs) {
+        const auto found = RunTool(QStringLiteral("xdotool"),
+                                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                    QStringLiteral("--pid"), QString::number(pid)});
+        if (found && !found->trimmed().isEmpty())
+            return double(since.nsecsElapsed()) / 1e6;
+        QThread::msleep(5);
+    }
+    return std::nullopt;
+}
+
+QString WindowOf(qint64 pid) {
+    const auto found = RunTool(QStringLiteral("xdotool"),
+                               {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                QStringLiteral("--pid"), QString::number(pid)});
+    return found ? QString::fromLatin1(found->trimmed().split('\n').first()) : QString();
+}
+
+void Sleep(double seconds) {
+    QThread::msleep(static_cast<unsigned long>(seconds * 1000));
+}
+
+// The CPU seconds and peak memory of a command run to its end.
+struct Rusage {
+    double cpu = -1;
+    double peakMb = -1;
+};
+Rusage RunForUsage(const QStringList& command) {
+    std::vector<QByteArray> bytes;
+    for (const QString& part : command)
+        bytes.push_back(part.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& part : bytes)
+        argv.push_back(part.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    Rusage result;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        rusage usage{};
+        if (::wait4(pid, &status, 0, &usage) == pid) {
+            result.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+            result.peakMb = double(usage.ru_maxrss) / 1024.0;
+        }
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return result;
+}
+
+// One run of a player on one file: what the table needs from it.
+struct PlayRun {
+    double cpuPerMediaSecond = -1;
+    double dropped = -1;
+    double firstFrameMs = -1;
+    double peakMb = -1;
+};
+
+// ----- Qel -----
+
+class QelRun {
+public:
+    explicit QelRun(const QString& folder) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QEL_DIAGNOSTICS"), QStringLiteral("1"));
+        process_.setProcessEnvironment(environment);
+        process_.setWorkingDirectory(folder);
+        process_.setReadChannel(QProcess::StandardError); // where the diagnostics go
+        clock_.start();
+        process_.start(QStringLiteral(QEL_BINARY), {});
+        process_.waitForStarted(5000);
+        mappedMs_ = WaitMapped(process_.processId(), clock_);
+        window_ = WindowOf(process_.processId());
+    }
+    ~QelRun() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(5000)) {
+                process_.kill();
+                process_.waitForFinished(2000);
+            }
+        }
+    }
+    qint64 Pid() const { return process_.processId(); }
+    std::optional<double> MappedMs() const { return mappedMs_; }
+
+    // Double click on the first file of the list.
+    bool PlayFirstFile() {
+        const auto shell = RunTool(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
+                                                               QStringLiteral("--shell"), window_});
+        if (!shell)
+            return false;
+        int x = 0, y = 0;
+        for (const QByteArray& line : shell->split('\n')) {
+            if (line.startsWith("X="))
+                x = line.mid(2).toInt();
+            if (line.startsWith("Y="))
+                y = line.mid(2).toInt();
+        }
+        return RunTool(QStringLiteral("xdotool"),
+                       {QStringLiteral("mousemove"), QString::number(x + 435),
+                        QString::number(y + 110), QStringLiteral("click"),
+                        QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
+                        QStringLiteral("60"), QStringLiteral("1")})
+            .has_value();
+    }
+    bool Key(const QString& key) {
+        return RunTool(QStringLiteral("xdotool"),
+                       {QStringLiteral("key"), QStringLiteral("--window"), window_, key})
+            .has_value();
+    }
+    // Waits for a diagnostics line starting with the event's name; returns its fields.
+    std::optional<std::map<QString, double>> WaitFor(const QByteArray& event, int timeoutMs) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMs) {
+            pending_ += process_.readAllStandardError();
+            int newline;
+            while ((newline = pending_.indexOf('\n')) >= 0) {
+                const QByteArray line = pending_.left(newline);
+                pending_.remove(0, newline + 1);
+                const QByteArray prefix = "qel-diagnostics: " + event;
+                if (!line.startsWith(prefix))
+                    continue;
+                std::map<QString, double> fields;
+                for (const QByteArray& part : line.mid(prefix.size()).trimmed().split(' ')) {
+                    const int equals = part.indexOf('=');
+                    if (equals > 0)
+                        fields[QString::fromLatin1(part.left(equals))] =
+                            part.mid(equals + 1).toDouble();
+                }
+                return fields;
+            }
+            process_.waitForReadyRead(20);
+            if (process_.state() == QProcess::NotRunning)
+                return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+private:
+    QProcess process_;
+    QElapsedTimer clock_;
+    std::optional<double> mappedMs_;
+    QString window_;
+    QByteArray pending_;
+};
+
+// ----- mpv, through its JSON IPC -----
+
+class MpvRun {
+public:
+    MpvRun() {
+        socketPath_ = dir_.filePath(QStringLiteral("ipc"));
+        clock_.start();
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.start(QStringLiteral("mpv"),
+                       {QStringLiteral("--no-config"), QStringLiteral("--idle=yes"),
+                        QStringLiteral("--force-window=yes"), QStringLiteral("--geometry=400x300"),
+                        QStringLiteral("--no-keepaspect"), QStringLiteral("--vo=gpu"),
+                        QStringLiteral("--gpu-api=opengl"), QStringLiteral("--gpu-sw=yes"),
+                        QStringLiteral("--ao=pulse"), QStringLiteral("--keep-open=yes"),
+                        QStringLiteral("--osc=no"), QStringLiteral("--really-quiet"),
+                        QStringLiteral("--input-ipc-server=") + socketPath_});
+        process_.waitForStarted(5000);
+        mappedMs_ = WaitMapped(process_.processId(), clock_);
+        for (int attempt = 0; attempt < 200 && !socket_.isOpen(); ++attempt) {
+            socket_.connectToServer(socketPath_);
+            if (!socket_.waitForConnected(50))
+                QThread::msleep(10);
+        }
+    }
+    ~MpvRun() {
+        Send({QStringLiteral("quit")});
+        if (!process_.waitForFinished(5000)) {
+            process_.kill();
+            process_.waitForFinished(2000);
+        }
+    }
+    qint64 Pid() const { return process_.processId(); }
+    std::optional<double> MappedMs() const { return mappedMs_; }
+    bool Connected() const { return socket_.state() == QLocalSocket::ConnectedState; }
+
+    void Send(const QJsonArray& command, int requestId = 0) {
+        QJsonObject message{{QStringLiteral("command"), command}};
+        if (requestId)
+            message.insert(QStringLiteral("request_id"), requestId);
+        socket_.write(QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n');
+        socket_.flush();
+    }
+    // Waits for a message the test accepts; returns it.
+    std::optional<QJsonObject> WaitFor(const std::function<bool(const QJsonObject&)>& wanted,
+                                       int timeoutMs) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMs) {
+            while (socket_.canReadLine()) {
+                const QJsonObject message = QJsonDocument::fromJson(socket_.readLine()).object();
+                if (wanted(message))
+                    return message;
+            }
+            socket_.waitForReadyRead(20);
+        }
+        return std::nullopt;
+    }
+    std::optional<QJsonObject> WaitForEvent(const QString& name, int timeoutMs) {
+        return WaitFor(
+            [&](const QJsonObject& m) { return m.value(QStringLiteral("event")) == name; },
+            timeoutMs);
+    }
+    double Property(const QString& name) {
+        static int nextId = 100;
+        const int id = ++nextId;
+        Send({QStringLiteral("get_property"), name}, id);
+        const auto reply = WaitFor(
+            [&](const QJsonObject& m) {
+                return m.value(QStringLiteral("request_id")).toInt() == id;
+            },
+            3000);
+        return reply ? reply->value(QStringLiteral("data")).toDouble(-1) : -1;
+    }
+
+private:
+    QTemporaryDir dir_;
+    QString socketPath_;
+    QProcess process_;
+    QLocalSocket socket_;
+    QElapsedTimer clock_;
+    std::optional<double> mappedMs_;
+};
+
+// ----- The measurements -----
+
+PlayRun PlayQel(const QString& file, double seconds) {
+    PlayRun run;
+    QelRun qel(QFileInfo(file).absolutePath());
+    if (!qel.MappedMs() || !qel.PlayFirstFile())
+        return run;
+    const auto first = qel.WaitFor("first-frame", 10000);
+    if (!first)
+        return run;
+    const double cpu0 = CpuSeconds(qel.Pid());
+    const auto end = qel.WaitFor("end-of-file", int(seconds * 1000) + 20000);
+    if (!end)
+        return run;
+    run.cpuPerMediaSecond = (CpuSeconds(qel.Pid()) - cpu0) / seconds;
+    run.dropped = end->at(QStringLiteral("dropped")) + end->at(QStringLiteral("decoder-dropped"));
+    run.firstFrameMs = first->at(QStringLiteral("ms"));
+    run.peakMb = PeakRssMb(qel.Pid());
+    return run;
+}
+
+PlayRun PlayMpv(const QString& file, double seconds) {
+    PlayRun run;
+    MpvRun mpv;
+    if (!mpv.Connected())
+        return run;
+    mpv.Send({QStringLiteral("observe_property"), 1, QStringLiteral("eof-reached")});
+    mpv.Send({QStringLiteral("loadfile"), QFileInfo(file).absoluteFilePath()});
+    if (!mpv.WaitForEvent(QStringLiteral("start-file"), 5000))
+        return run;
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    if (!mpv.WaitForEvent(QStringLiteral("playback-restart"), 10000))
+        return run;
+    run.firstFrameMs = double(sinceStart.nsecsElapsed()) / 1e6;
+    const double cpu0 = CpuSeconds(mpv.Pid());
+    const auto eof = mpv.WaitFor(
+        [](const QJsonObject& m) {
+            return m.value(QStringLiteral("event")) == QStringLiteral("property-change") &&
+                   m.value(QStringLiteral("name")) == QStringLiteral("eof-reached") &&
+                   m.value(QStringLiteral("data")).toBool();
+        },
+        int(seconds * 1000) + 20000);
+    if (!eof)
+        return run;
+    run.cpuPerMediaSecond = (CpuSeconds(mpv.Pid()) - cpu0) / seconds;
+    run.dropped = mpv.Property(QStringLiteral("frame-drop-count")) +
+                  mpv.Property(QStringLiteral("decoder-frame-drop-count"));
+    run.peakMb = PeakRssMb(mpv.Pid());
+    return run;
+}
+
+double PausedQel(const QString& file, double quiet) {
+    QelRun qel(QFileInfo(file).absolutePath());
+    if (!qel.MappedMs() || !qel.PlayFirstFile() || !qel.WaitFor("first-frame", 10000))
+        return -1;
+    Sleep(1);
+    qel.Key(QStringLiteral("c"));
+    Sleep(1);
+    const double cpu0 = CpuSeconds(qel.Pid());
+    Sleep(quiet);
+    return (CpuSeconds(qel.Pid()) - cpu0) / quiet;
+}
+
+double PausedMpv(const QString& file, double quiet) {
+    MpvRun mpv;
+    if (!mpv.Connected())
+        return -1;
+    mpv.Send({QStringLiteral("loadfile"), QFileInfo(file).absoluteFilePath()});
+    if (!mpv.WaitForEvent(QStringLiteral("playback-restart"), 10000))
+        return -1;
+    Sleep(1);
+    mpv.Send({QStringLiteral("set_property"), QStringLiteral("pause"), true});
+    Sleep(1);
+    const double cpu0 = CpuSeconds(mpv.Pid());
+    Sleep(quiet);
+    return (CpuSeconds(mpv.Pid()) - cpu0) / quiet;
+}
+
+double IdleQel(const QString& folder, double quiet) {
+    QelRun qel(folder);
+    if (!qel.MappedMs())
+        return -1;
+    Sleep(2);
+    const double cpu0 = CpuSeconds(qel.Pid());
+    Sleep(quiet);
+    return (CpuSeconds(qel.Pid()) - cpu0) / quiet;
+}
+
+double IdleMpv(double quiet) {
+    MpvRun mpv;
+    if (!mpv.MappedMs())
+        return -1;
+    Sleep(2);
+    const double cpu0 = CpuSeconds(mpv.Pid());
+    Sleep(quiet);
+    return (CpuSeconds(mpv.Pid()) - cpu0) / quiet;
+}
+
+// ----- Figures and the table -----
+
+struct Figures {
+    std::vector<double> values;
+    void Add(double value) {
+        if (value >= 0)
+            values.push_back(value);
+    }
+    bool Empty() const { return values.empty(); }
+    double Median() const {
+        if (values.empty())
+            return -1;
+        std::vector<double> sorted = values;
+        std::sort(sorted.begin(), sorted.end());
+        const std::size_t n = sorted.size();
+        return n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+    }
+    double Min() const {
+        return values.empty() ? -1 : *std::min_element(values.begin(), values.end());
+    }
+    double Max() const {
+        return values.empty() ? -1 : *std::max_element(values.begin(), values.end());
+    }
+    QString Text(int decimals) const {
+        if (values.empty())
+            return QStringLiteral("n/a");
+        return QStringLiteral("%1 (%2–%3)")
+            .arg(Median(), 0, 'f', decimals)
+            .arg(Min(), 0, 'f', decimals)
+            .arg(Max(), 0, 'f', decimals);
+    }
+};
+
+struct Row {
+    QString what;
+    Figures qel;
+    QString reference;
+    Figures ref;
+    int decimals = 3;
+    QString target;
+    // True when the target is met, from the medians.
+    std::function<bool(const Row&)> met;
+    QString note;
+};
+
+QString Verdict(const Row& row) {
+    if (row.qel.Empty() || !row.met)
+        return QStringLiteral("n/a");
+    return row.met(row) ? QStringLiteral("met") : QStringLiteral("**missed**");
+}
+
+QString Ratio(const Row& row) {
+    if (row.qel.Empty() || row.ref.Empty() || row.ref.Median() <= 0)
+        return QStringLiteral("–");
+    return QStringLiteral("%1×").arg(row.qel.Median() / row.ref.Median(), 0, 'f', 2);
+}
+
+QString Machine() {
+    QString cpu;
+    QFile info(QStringLiteral("/proc/cpuinfo"));
+    if (info.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : info.readAll().split('\n'))
+            if (line.startsWith("model name")) {
+                cpu = QString::fromLatin1(line.mid(line.indexOf(':') + 1).trimmed());
+                break;
+            }
+    double memoryGb = 0;
+    QFile meminfo(QStringLiteral("/proc/meminfo"));
+    if (meminfo.open(QIODevice::ReadOnly))
+        memoryGb = meminfo.readLine().split(':').last().trimmed().split(' ').first().toDouble() /
+                   1024.0 / 1024.0;
+    const auto kernel = RunTool(QStringLiteral("uname"), {QStringLiteral("-sr")});
+    QFile debian(QStringLiteral("/etc/debian_version"));
+    const QString debianVersion = debian.open(QIODevice::ReadOnly)
+                                      ? QString::fromLatin1(debian.readAll().trimmed())
+                                      : QString();
+    const auto mpvVersion = RunTool(QStringLiteral("mpv"), {QStringLiteral("--version")});
+    return QStringLiteral("- CPU: %1, %2 logical cores; memory %3 GiB\n"
+                          "- System: Debian %4, %5\n"
+                          "- Qt %6; %7\n"
+                          "- Display: Xvfb with Mesa's software OpenGL (llvmpipe); sound: "
+                          "PulseAudio null sink\n")
+        .arg(cpu)
+        .arg(QThread::idealThreadCount())
+        .arg(memoryGb, 0, 'f', 1)
+        .arg(debianVersion,
+             kernel ? QString::fromLatin1(kernel->trimmed()) : QStringLiteral("Linux"),
+             QString::fromLatin1(qVersion()),
+             mpvVersion ? QString::fromLatin1(mpvVersion->split('\n').first().trimmed())
+                        : QStringLiteral("mpv"));
+}
+
+// The listing figures from the in-process benchmark, by name ("FileListBox/100000").
+std::map<QString, Figures> Listing(bool smoke, int repetitions) {
+    std::map<QString, Figures> figures;
+    QProcess bench;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (smoke)
+        environment.insert(QStringLiteral("QEL_BENCH_SMOKE"), QStringLiteral("1"));
+    bench.setProcessEnvironment(environment);
+    bench.start(QStringLiteral(QEL_LISTING_BENCH),
+                {QStringLiteral("--benchmark_format=json"),
+                 QStringLiteral("--benchmark_repetitions=%1").arg(repetitions),
+                 QStringLiteral("--benchmark_enable_random_interleaving=true")});
+    if (!bench.waitForFinished(30 * 60 * 1000))
+        return figures;
+    const QJsonObject report = QJsonDocument::fromJson(bench.readAllStandardOutput()).object();
+    for (const QJsonValue& value : report.value(QStringLiteral("benchmarks")).toArray()) {
+        const QJsonObject entry = value.toObject();
+        if (entry.value(QStringLiteral("run_type")) != QStringLiteral("iteration"))
+            continue;
+        // "FileListBox/1000/real_time": the benchmark and its size.
+        const QStringList name = entry.value(QStringLiteral("run_name")).toString().split('/');
+        if (name.size() < 2)
+            continue;
+        figures[name[0] + '/' + name[1]].Add(entry.value(QStringLiteral("real_time")).toDouble() /
+                                             1000.0); // ms to s
+    }
+    return figures;
+}
+
+int Run(const Options& options) {
+    const QString mpeg2 = options.media + QStringLiteral("/mpeg2/clip-720p.mpg");
+    const QString wmv2 = options.media + QStringLiteral("/wmv2/clip-720p.wmv");
+    std::vector<Row> rows;
+    auto log = [](const QString& text) {
+        std::fprintf(stderr, "qel_bench: %s\n", qPrintable(text));
+    };
+
+    for (const QString& file : {mpeg2, wmv2}) {
+        const QString name = QFileInfo(file).suffix() == QStringLiteral("mpg")
+                                 ? QStringLiteral("MPEG-2 720p30 `.mpg`")
+                                 : QStringLiteral("WMV2 720p30 `.wmv`");
+        Row cpu{QStringLiteral("CPU s per media s, ") + name,
+                {},
+                QStringLiteral("mpv"),
+                {},
+                3,
+                QStringLiteral("≤ 1.10 × mpv"),
+                [](const Row& r) { return r.qel.Median() <= 1.10 * r.ref.Median(); },
+                {}};
+        Row floor{QStringLiteral("decode alone (`ffmpeg -f null`), ") + name,
+                  {},
+                  QStringLiteral("–"),
+                  {},
+                  3,
+                  QStringLiteral("the floor"),
+                  nullptr,
+                  {}};
+        Row drops{QStringLiteral("frames dropped, ") + name,
+                  {},
+                  QStringLiteral("mpv"),
+                  {},
+                  0,
+                  QStringLiteral("0"),
+                  [](const Row& r) { return r.qel.Max() == 0; },
+                  {}};
+        Row first{QStringLiteral("open to first frame (ms), ") + name,
+                  {},
+                  QStringLiteral("mpv start-file to playback-restart"),
+                  {},
+                  0,
+                  QStringLiteral("≤ 150 ms"),
+                  [](const Row& r) { return r.qel.Median() <= 150; },
+                  {}};
+        Row rss{QStringLiteral("peak RSS (MiB), ") + name,
+                {},
+                QStringLiteral("mpv"),
+                {},
+                0,
+                QStringLiteral("≤ 1.2 × mpv"),
+                [](const Row& r) { return r.qel.Median() <= 1.2 * r.ref.Median(); },
+                {}};
+        for (int pair = 0; pair < options.pairs; ++pair) {
+            log(QStringLiteral("playing %1, pair %2")
+                    .arg(QFileInfo(file).fileName())
+                    .arg(pair + 1));
+            const PlayRun a = PlayQel(file, options.seconds);
+            const PlayRun b = PlayMpv(file, options.seconds);
+            const Rusage decode = RunForUsage({QStringLiteral("ffmpeg"), QStringLiteral("-nostdin"),
+                                               QStringLiteral("-i"), file, QStringLiteral("-f"),
+                                               QStringLiteral("null"), QStringLiteral("-")});
+            cpu.qel.Add(a.cpuPerMediaSecond);
+            cpu.ref.Add(b.cpuPerMediaSecond);
+            floor.qel.Add(decode.cpu / options.seconds);
+            drops.qel.Add(a.dropped);
+            drops.ref.Add(b.dropped);
+            first.qel.Add(a.firstFrameMs);
+            first.ref.Add(b.firstFrameMs);
+            rss.qel.Add(a.peakMb);
+            rss.ref.Add(b.peakMb);
+        }
+        if (!cpu.qel.Empty() && !floor.qel.Empty() && floor.qel.Median() > 0)
+            cpu.note = QStringLiteral("%1× the decode floor")
+                           .arg(cpu.qel.Median() / floor.qel.Median(), 0, 'f', 2);
+        rows.insert(rows.end(), {cpu, floor, drops, first, rss});
+    }
+
+    Row paused{QStringLiteral("CPU while paused (% of one core), MPEG-2 720p"),
+               {},
+               QStringLiteral("mpv paused"),
+               {},
+               2,
+               QStringLiteral("≤ 0.5 %"),
+               [](const Row& r) { return r.qel.Median() <= 0.5; },
+               {}};
+    Row idle{QStringLiteral("CPU with no file open (% of one core)"),
+             {},
+             QStringLiteral("mpv --idle --force-window"),
+             {},
+             2,
+             QStringLiteral("–"),
+             nullptr,
+             {}};
+    Row startup{
+        QStringLiteral("start to main window mapped (ms)"),
+        {},
+        QStringLiteral("mpv --idle --force-window"),
+        {},
+        0,
+        QStringLiteral("≤ 300 ms and ≤ mpv"),
+        [](const Row& r) { return r.qel.Median() <= 300 && r.qel.Median() <= r.ref.Median(); },
+        {}};
+    for (int pair = 0; pair < options.pairs; ++pair) {
+        log(QStringLiteral("paused, idle and start-up, pair %1").arg(pair + 1));
+        paused.qel.Add(PausedQel(mpeg2, options.quietSeconds) * 100);
+        paused.ref.Add(PausedMpv(mpeg2, options.quietSeconds) * 100);
+        idle.qel.Add(IdleQel(options.media, options.quietSeconds) * 100);
+        idle.ref.Add(IdleMpv(options.quietSeconds) * 100);
+        {
+            QelRun qel(options.media);
+            if (qel.MappedMs())
+                startup.qel.Add(*qel.MappedMs());
+        }
+        {
+            MpvRun mpv;
+            if (mpv.MappedMs())
+                startup.ref.Add(*mpv.MappedMs());
+        }
+    }
+    rows.insert(rows.end(), {paused, idle, startup});
+
+    log(QStringLiteral("listing folders"));
+    const std::map<QString, Figures> listing = Listing(options.smoke, options.pairs);
+    for (int count : {1000, 10000, 100000}) {
+        const QString key = QString::number(count);
+        const auto ours = listing.find(QStringLiteral("FileListBox/") + key);
+        const auto plain = listing.find(QStringLiteral("PlainListing/") + key);
+        if (ours == listing.end() || plain == listing.end())
+            continue;
+        Row row{QStringLiteral("listing %1 matching + %1 other files (s)").arg(count),
+                ours->second,
+                QStringLiteral("readdir + case-insensitive sort"),
+                plain->second,
+                4,
+                count == 100000 ? QStringLiteral("≤ 0.5 s and ≤ 3 × the plain loop")
+                                : QStringLiteral("≤ 3 × the plain loop"),
+                [count](const Row& r) {
+                    return r.qel.Median() <= 3 * r.ref.Median() &&
+                           (count != 100000 || r.qel.Median() <= 0.5);
+                },
+                {}};
+        if (count == 100000) {
+            const auto ten = listing.find(QStringLiteral("FileListBox/10000"));
+            if (ten != listing.end() && ten->second.Median() > 0)
+                row.note = QStringLiteral("growth from 10,000: %1× (target ≤ 12×)")
+                               .arg(ours->second.Median() / ten->second.Median(), 0, 'f', 1);
+        }
+        rows.push_back(row);
+    }
+
+    QString table = QStringLiteral(
+        "| measurement | Qel: median (min–max) | reference | reference: median (min–max) | "
+        "Qel / reference | target | |\n|---|---|---|---|---|---|---|\n");
+    for (const Row& row : rows) {
+        table += QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 |\n")
+                     .arg(row.what, row.qel.Text(row.decimals), row.reference,
+                          row.ref.Empty() ? QStringLiteral("–") : row.ref.Text(row.decimals),
+                          Ratio(row) +
+                              (row.note.isEmpty() ? QString() : QStringLiteral("; ") + row.note),
+                          row.target, Verdict(row));
+    }
+    QString text =
+        QStringLiteral("## Figures of the last run\n\n%1, %2 pairs (Qel then its "
+                       "reference, alternating), clips of %3 s.\n\n%4\n### Machine\n\n%5")
+            .arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd hh:mm 'UTC'")))
+            .arg(options.pairs)
+            .arg(options.seconds)
+            .arg(table, Machine());
+    std::fprintf(stdout, "%s\n", qPrintable(text));
+    if (!options.out.isEmpty()) {
+        QFile out(options.out);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return 1;
+        out.write(text.toUtf8());
+    }
+    // A run that measured nothing is a failure, so the smoke run catches a broken instrument.
+    for (const Row& row : rows)
+        if (row.qel.Empty())
+            return 2;
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    Options options;
+    const QStringList arguments = QCoreApplication::arguments();
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        const auto next = [&] {
+            return ++i < arguments.size() ? arguments[i] : QString();
+        };
+        if (argument == QStringLiteral("--media"))
+            options.media = next();
+        else if (argument == QStringLiteral("--out"))
+            options.out = next();
+        else if (argument == QStringLiteral("--pairs"))
+            options.pairs = next().toInt();
+        else if (argument == QStringLiteral("--seconds"))
+            options.seconds = next().toDouble();
+        else if (argument == QStringLiteral("--smoke"))
+            options.smoke = true;
+        else {
+            std::fprintf(stderr, "qel_bench: unknown argument %s\n", qPrintable(argument));
+            return 2;
+        }
+    }
+    if (options.media.isEmpty() || options.pairs < 1 || options.seconds <= 0) {
+        std::fprintf(stderr,
+                     "usage: qel_bench --media FOLDER [--out FILE] [--pairs N] [--seconds S] "
+                     "[--smoke]\n");
+        return 2;
+    }
+    if (options.smoke)
+        options.quietSeconds = 1;
+    return Run(options);
+}

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Makes the media the benchmarks play: 1280x720 at 30 fps with a tone, as MPEG-2
+# in an MPEG program stream and as WMV2 in ASF. Usage: make-bench-media.sh FOLDER SECONDS
+set -euo pipefail
+folder=${1:?usage: make-bench-media.sh FOLDER SECONDS}
+seconds=${2:-20}
+mkdir -p "$folder/mpeg2" "$folder/wmv2"
+make() { # file, video codec, audio codec, container, extra options
+    [ -s "$1" ] && return 0
+    ffmpeg -loglevel error -nostdin -y -f lavfi -i "testsrc2=size=1280x720:rate=30" \
+        -f lavfi -i "sine=frequency=440:sample_rate=48000" -t "$seconds" \
+        -c:v "$2" -b:v 6M -c:a "$3" -b:a 192k -f "$4" "$1.part"
+    mv "$1.part" "$1"
+}
+make "$folder/mpeg2/clip-720p.mpg" mpeg2video mp2 mpeg
+make "$folder/wmv2/clip-720p.wmv" wmv2 wmav2 asf

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Qel and the benchmarks (Release), makes the
+# benchmark media with ffmpeg, starts a private X server and sound server, and
+# measures Qel side by side with mpv. The table goes to docs/performance.md
+# (before the notes kept in bench/performance-notes.md). Usage:
+#   bench/run.sh            the full run: 5 pairs, 20 s clips (about 15 minutes)
+#   bench/run.sh --smoke    a run of a few seconds that only checks the instrument
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+smoke=""
+[ "${1:-}" = "--smoke" ] && smoke=1
+build_dir=${QEL_BENCH_BUILD:-$root/build-bench}
+"$root/scripts/install-deps.sh" build run bench
+"$root/scripts/build.sh" "$build_dir" Release -DQEL_BUILD_TESTS=OFF -DQEL_BUILD_BENCH=ON
+
+work=$(mktemp -d)
+source "$root/scripts/servers.sh"
+start_x_server bench
+export DISPLAY=$x_display
+start_sound_server
+
+if [ -n "$smoke" ]; then
+    media="$work/media"
+    "$root/bench/make-bench-media.sh" "$media" 2
+    "$build_dir/bench/qel_bench" --media "$media" --pairs 1 --seconds 2 --smoke --out "$work/table.md"
+    exit 0
+fi
+media="$build_dir/bench-media"
+"$root/bench/make-bench-media.sh" "$media" 20
+"$build_dir/bench/qel_bench" --media "$media" --pairs 5 --seconds 20 --out "$work/table.md"
+{
+    echo "# Performance"
+    echo
+    echo "Made by \`bench/run.sh\` on a real run; every figure below comes from it."
+    echo
+    cat "$work/table.md"
+    echo
+    cat "$root/bench/performance-notes.md"
+} >"$root/docs/performance.md"
+echo "Written: docs/performance.md"

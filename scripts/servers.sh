@@ -1,0 +1,56 @@
+# Private servers for commands that drive the real window: an X server (Xvfb),
+# optionally one with a window manager, and a PulseAudio server with a null
+# sink. Sourced, not run. The caller sets `work` to a scratch folder first;
+# everything started here is stopped by the EXIT trap it installs.
+
+server_pids=()
+stop_servers() {
+    # Newest first: the window manager before its X server.
+    for ((i = ${#server_pids[@]} - 1; i >= 0; i--)); do
+        { kill "${server_pids[i]}" && wait "${server_pids[i]}"; } 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+trap stop_servers EXIT
+
+# -displayfd picks a free display number. Sets x_display.
+start_x_server() { # name
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/$1.display" \
+        >"$work/$1.log" 2>&1 &
+    server_pids+=($!)
+    for _ in $(seq 100); do
+        [ -s "$work/$1.display" ] && break
+        sleep 0.1
+    done
+    [ -s "$work/$1.display" ] || { echo "Xvfb did not start" >&2; cat "$work/$1.log" >&2; exit 1; }
+    x_display=":$(tr -d '\n' <"$work/$1.display")"
+}
+
+start_window_manager() { # display
+    DISPLAY=$1 openbox --sm-disable >"$work/openbox.log" 2>&1 &
+    server_pids+=($!)
+    for _ in $(seq 100); do
+        DISPLAY=$1 xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+        sleep 0.1
+    done
+    echo "openbox did not start" >&2
+    cat "$work/openbox.log" >&2
+    exit 1
+}
+
+# Exports XDG_RUNTIME_DIR, where clients find the server.
+start_sound_server() {
+    export XDG_RUNTIME_DIR="$work/runtime"
+    mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+    pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm \
+        --load="module-null-sink sink_name=nullsink" --load=module-native-protocol-unix \
+        >"$work/pulse.log" 2>&1 &
+    server_pids+=($!)
+    for _ in $(seq 100); do
+        [ -S "$XDG_RUNTIME_DIR/pulse/native" ] && return 0
+        sleep 0.1
+    done
+    echo "PulseAudio did not start" >&2
+    cat "$work/pulse.log" >&2
+    exit 1
+}
