@@ -23,15 +23,18 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <functional>
 #include <map>
 #include <optional>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+#include <xcb/xcb.h>
 
 extern char** environ;
 
@@ -69,18 +72,66 @@ double PeakRssMb(qint64 pid) {
     return -1;
 }
 
-// Milliseconds from now until a window of the process is mapped, or nothing.
-std::optional<double> WaitMapped(qint64 pid, const QElapsedTimer& since, int timeoutMs = 10000) {
-    while (since.elapsed() < timeoutMs) {
-        const auto found = RunTool(QStringLiteral("xdotool"),
-                                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                    QStringLiteral("--pid"), QString::number(pid)});
-        if (found && !found->trimmed().isEmpty())
-            return double(since.nsecsElapsed()) / 1e6;
-        QThread::msleep(5);
+// Sees windows being mapped, on one connection to the X server of its own:
+// polling with a tool per try would open so many connections that the server
+// starts refusing the very program being measured.
+class MapWatcher {
+public:
+    MapWatcher() : connection_(xcb_connect(nullptr, nullptr)) {
+        if (xcb_connection_has_error(connection_))
+            return;
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+        const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
+        const char name[] = "_NET_WM_PID";
+        xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+            connection_, xcb_intern_atom(connection_, 0, sizeof name - 1, name), nullptr);
+        if (atom) {
+            pidAtom_ = atom->atom;
+            std::free(atom);
+        }
+        xcb_flush(connection_);
     }
-    return std::nullopt;
-}
+    ~MapWatcher() { xcb_disconnect(connection_); }
+    MapWatcher(const MapWatcher&) = delete;
+    MapWatcher& operator=(const MapWatcher&) = delete;
+
+    // Milliseconds on the clock when a window of the process is mapped, or nothing.
+    std::optional<double> WaitMapped(qint64 pid, const QElapsedTimer& since, int timeoutMs) {
+        if (xcb_connection_has_error(connection_))
+            return std::nullopt;
+        pollfd watch{xcb_get_file_descriptor(connection_), POLLIN, 0};
+        while (since.elapsed() < timeoutMs) {
+            while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+                const bool mapped = (event->response_type & 0x7f) == XCB_MAP_NOTIFY;
+                const xcb_window_t window =
+                    mapped ? reinterpret_cast<xcb_map_notify_event_t*>(event)->window : 0;
+                std::free(event);
+                if (mapped && PidOf(window) == pid)
+                    return double(since.nsecsElapsed()) / 1e6;
+            }
+            ::poll(&watch, 1, 5);
+        }
+        std::fprintf(stderr, "qel_bench: no window of process %lld was mapped\n", pid);
+        return std::nullopt;
+    }
+
+private:
+    qint64 PidOf(xcb_window_t window) {
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(
+            connection_,
+            xcb_get_property(connection_, 0, window, pidAtom_, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+        qint64 pid = -1;
+        if (reply && xcb_get_property_value_length(reply) == 4)
+            pid = *static_cast<uint32_t*>(xcb_get_property_value(reply));
+        std::free(reply);
+        return pid;
+    }
+
+    xcb_connection_t* connection_;
+    xcb_window_t root_ = 0;
+    xcb_atom_t pidAtom_ = XCB_ATOM_NONE;
+};
 
 QString WindowOf(qint64 pid) {
     const auto found = RunTool(QStringLiteral("xdotool"),
@@ -143,10 +194,17 @@ public:
         process_.setProcessEnvironment(environment);
         process_.setWorkingDirectory(folder);
         process_.setReadChannel(QProcess::StandardError); // where the diagnostics go
+        MapWatcher watcher;
         clock_.start();
         process_.start(QStringLiteral(QEL_BINARY), {});
         process_.waitForStarted(5000);
-        mappedMs_ = WaitMapped(process_.processId(), clock_);
+        mappedMs_ = watcher.WaitMapped(process_.processId(), clock_, 10000);
+        if (!mappedMs_) {
+            process_.waitForFinished(100);
+            std::fprintf(stderr, "qel_bench: qel state %d exit %d: %s\n", int(process_.state()),
+                         process_.exitCode(),
+                         process_.readAllStandardError().right(600).constData());
+        }
         window_ = WindowOf(process_.processId());
     }
     ~QelRun() {
@@ -229,6 +287,7 @@ class MpvRun {
 public:
     MpvRun() {
         socketPath_ = dir_.filePath(QStringLiteral("ipc"));
+        MapWatcher watcher;
         clock_.start();
         process_.setProcessChannelMode(QProcess::MergedChannels);
         process_.start(QStringLiteral("mpv"),
@@ -240,7 +299,7 @@ public:
                         QStringLiteral("--osc=no"), QStringLiteral("--really-quiet"),
                         QStringLiteral("--input-ipc-server=") + socketPath_});
         process_.waitForStarted(5000);
-        mappedMs_ = WaitMapped(process_.processId(), clock_);
+        mappedMs_ = watcher.WaitMapped(process_.processId(), clock_, 10000);
         for (int attempt = 0; attempt < 200 && !socket_.isOpen(); ++attempt) {
             socket_.connectToServer(socketPath_);
             if (!socket_.waitForConnected(50))

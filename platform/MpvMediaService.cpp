@@ -146,10 +146,6 @@ bool MpvMediaService::CreateCore() {
     mpv_observe_property(core, ObservedDuration, kDuration, MPV_FORMAT_DOUBLE);
     mpv_observe_property(core, ObservedPause, kPause, MPV_FORMAT_FLAG);
     mpv_observe_property(core, ObservedEof, kEofReached, MPV_FORMAT_FLAG);
-    // Observed, never read: a read waits for the core, and the core waits for the
-    // render side when the picture is first set up.
-    mpv_observe_property(core, ObservedDisplayWidth, kDisplayWidth, MPV_FORMAT_INT64);
-    mpv_observe_property(core, ObservedDisplayHeight, kDisplayHeight, MPV_FORMAT_INT64);
     if (EngineDiagnostics::Instance().Enabled()) {
         mpv_observe_property(core, ObservedVoDropped, kVoDropped, MPV_FORMAT_INT64);
         mpv_observe_property(core, ObservedDecoderDropped, kDecoderDropped, MPV_FORMAT_INT64);
@@ -167,15 +163,23 @@ bool MpvMediaService::CreateCore() {
 }
 
 void MpvMediaService::PrepareDisplayWindow(QWidget* window) {
-    if (!window || (display_ == window && surface_) || !CreateCore())
+    if (!window || (display_ == window && surface_))
         return;
     display_ = window;
     // Hidden while nothing plays: it stacks above the window's other children.
-    surface_ = new MpvVideoWidget(window, core_.get());
+    surface_ = new MpvVideoWidget(window);
     surface_->setGeometry(window->rect());
     surface_->hide();
-    // The GL set-up, once the window is up, so that the first Play does not pay for it.
-    QTimer::singleShot(0, surface_, [surface = surface_] { surface->Ready(); });
+    // The engine and the GL set-up once the window is up: neither the start nor
+    // the first Play waits for them.
+    QTimer::singleShot(0, surface_, [this] { PrepareSurface(); });
+}
+
+bool MpvMediaService::PrepareSurface() {
+    if (!surface_ || !CreateCore())
+        return false;
+    surface_->SetCore(core_.get());
+    return surface_->Ready();
 }
 
 MediaError MpvMediaService::Fail(const QString& text) {
@@ -209,8 +213,12 @@ void MpvMediaService::Handle(const mpv_event& event) {
         const bool present = property->format != MPV_FORMAT_NONE && property->data;
         switch (event.reply_userdata) {
         case ObservedTimePos:
-            if (present)
+            if (present) {
                 timePos_ = *static_cast<double*>(property->data);
+                // The first position after the seek has landed is the new one.
+                if (seekLanded_)
+                    SeekDone();
+            }
             break;
         case ObservedDuration:
             duration_ = present ? *static_cast<double*>(property->data) : 0.0;
@@ -219,16 +227,6 @@ void MpvMediaService::Handle(const mpv_event& event) {
             if (present)
                 paused_ = *static_cast<int*>(property->data) != 0;
             break;
-        case ObservedDisplayWidth:
-        case ObservedDisplayHeight: {
-            const std::int64_t size = present ? *static_cast<std::int64_t*>(property->data) : 0;
-            (event.reply_userdata == ObservedDisplayWidth ? displayWidth_ : displayHeight_) = size;
-            if (opening_ && displayWidth_ > 0 && displayHeight_ > 0) {
-                source_ = {0, 0, static_cast<int>(displayWidth_), static_cast<int>(displayHeight_)};
-                opening_->videoConfigured = true;
-            }
-            break;
-        }
         case ObservedVoDropped:
         case ObservedDecoderDropped:
             if (present)
@@ -237,7 +235,9 @@ void MpvMediaService::Handle(const mpv_event& event) {
             break;
         case ObservedEof:
             // Until a seek has landed, an end reported before it is stale.
-            if (present && !pendingPosition_) {
+            if (present && (!pendingPosition_ || seekLanded_)) {
+                if (pendingPosition_)
+                    SeekDone();
                 eofReached_ = *static_cast<int*>(property->data) != 0;
                 if (eofReached_) {
                     Notify(MediaNotify::Successful);
@@ -257,12 +257,44 @@ void MpvMediaService::Handle(const mpv_event& event) {
         break;
     case MPV_EVENT_VIDEO_RECONFIG:
         EngineDiagnostics::Instance().OpenStep("video-configured");
+        // Asked for without waiting: a read waits for the core, and the core waits
+        // for the render side while it sets the picture up. Not observed either:
+        // a file of the same size as the last one would bring no change to observe.
+        // The open's number in the tag keeps a late answer for the last file out.
+        if (opening_) {
+            mpv_get_property_async(core_.get(), SizeReplyTag(ObservedDisplayWidth), kDisplayWidth,
+                                   MPV_FORMAT_INT64);
+            mpv_get_property_async(core_.get(), SizeReplyTag(ObservedDisplayHeight), kDisplayHeight,
+                                   MPV_FORMAT_INT64);
+        }
+        break;
+    case MPV_EVENT_GET_PROPERTY_REPLY: {
+        const auto* property = static_cast<const mpv_event_property*>(event.data);
+        const bool present =
+            event.error >= 0 && property->format == MPV_FORMAT_INT64 && property->data;
+        const bool width = event.reply_userdata == SizeReplyTag(ObservedDisplayWidth);
+        if (!opening_ || !present ||
+            (!width && event.reply_userdata != SizeReplyTag(ObservedDisplayHeight)))
+            break;
+        (width ? displayWidth_ : displayHeight_) = *static_cast<std::int64_t*>(property->data);
+        if (displayWidth_ > 0 && displayHeight_ > 0) {
+            source_ = {0, 0, static_cast<int>(displayWidth_), static_cast<int>(displayHeight_)};
+            opening_->videoConfigured = true;
+        }
+        break;
+    }
+    case MPV_EVENT_COMMAND_REPLY:
+        if (event.reply_userdata != 0 && event.reply_userdata == lastSeek_ && event.error < 0 &&
+            pendingPosition_)
+            SeekDone();
         break;
     case MPV_EVENT_PLAYBACK_RESTART:
         EngineDiagnostics::Instance().OpenStep("playback-ready");
         if (pendingPosition_) {
-            pendingPosition_.reset();
-            ReadPlaybackState();
+            // The observed position follows; it already holds when it is the chosen one.
+            seekLanded_ = true;
+            if (std::abs(timePos_ * 1000.0 - *pendingPosition_) < 50)
+                SeekDone();
         }
         break;
     case MPV_EVENT_END_FILE: {
@@ -286,16 +318,9 @@ void MpvMediaService::Handle(const mpv_event& event) {
     }
 }
 
-void MpvMediaService::ReadPlaybackState() {
-    double position = 0;
-    if (mpv_get_property(core_.get(), kTimePos, MPV_FORMAT_DOUBLE, &position) >= 0)
-        timePos_ = position;
-    int eof = 0;
-    if (mpv_get_property(core_.get(), kEofReached, MPV_FORMAT_FLAG, &eof) >= 0) {
-        eofReached_ = eof != 0;
-        if (eofReached_)
-            Notify(MediaNotify::Successful);
-    }
+void MpvMediaService::SeekDone() {
+    pendingPosition_.reset();
+    seekLanded_ = false;
 }
 
 bool MpvMediaService::ReadVideoTrack() {
@@ -324,10 +349,11 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
         return Fail(QString::fromLocal8Bit(std::strerror(errno)));
     if (S_ISDIR(info.st_mode))
         return Fail(QStringLiteral("This is a folder, not a media file."));
-    if (surface_ && !surface_->Ready())
+    if (surface_ && !PrepareSurface())
         return Fail(QStringLiteral("No OpenGL video output is available for the picture."));
 
     Drain();
+    ++opens_;
     opening_.emplace();
     timePos_ = 0;
     duration_ = 0;
@@ -335,6 +361,7 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
     displayHeight_ = 0;
     eofReached_ = false;
     pendingPosition_.reset();
+    seekLanded_ = false;
     source_ = {};
     SetPaused(true);
     stopped_ = true;
@@ -393,9 +420,9 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
     lastDevice_ = static_cast<MediaDeviceId>(lastDevice_ % 0xFFFF + 1);
     device_ = lastDevice_;
     *device = device_;
-    ReadPlaybackState();
+    // The length is observed by now; asked for only in the odd case that it is not.
     double length = 0;
-    if (mpv_get_property(core_.get(), kDuration, MPV_FORMAT_DOUBLE, &length) >= 0)
+    if (duration_ <= 0 && mpv_get_property(core_.get(), kDuration, MPV_FORMAT_DOUBLE, &length) >= 0)
         duration_ = length;
     EngineDiagnostics::Instance().OpenStep("opened");
     return MediaErrors::None;
@@ -405,12 +432,13 @@ MediaError MpvMediaService::Close(MediaDeviceId device) {
     if (!Valid(device))
         return MediaErrors::InvalidDevice;
     Notify(MediaNotify::Aborted);
+    // Synchronous, so that the next loadfile finds the engine idle.
     const char* stop[] = {"stop", nullptr};
     mpv_command(core_.get(), stop);
     device_ = 0;
     hasVideo_ = false;
     stopped_ = true;
-    pendingPosition_.reset();
+    SeekDone();
     if (surface_ && display_) {
         surface_->SetBlank(true);
         surface_->hide();
@@ -421,7 +449,7 @@ MediaError MpvMediaService::Close(MediaDeviceId device) {
 
 void MpvMediaService::SetPaused(bool paused) {
     int flag = paused ? 1 : 0;
-    mpv_set_property(core_.get(), kPause, MPV_FORMAT_FLAG, &flag);
+    mpv_set_property_async(core_.get(), 0, kPause, MPV_FORMAT_FLAG, &flag);
     paused_ = paused;
 }
 
@@ -429,8 +457,10 @@ void MpvMediaService::Seek(int ms) {
     Drain(); // what the engine said before the seek is settled now
     const QByteArray seconds = QByteArray::number(double(ms) / 1000.0, 'f', 3);
     const char* command[] = {"seek", seconds.constData(), "absolute", nullptr};
-    if (mpv_command(core_.get(), command) >= 0) {
+    // A seek the engine refuses is answered by a reply, which drops the pending point.
+    if (mpv_command_async(core_.get(), ++lastSeek_, command) >= 0) {
         pendingPosition_ = std::clamp(ms, 0, LengthMs());
+        seekLanded_ = false;
         eofReached_ = false;
     }
 }

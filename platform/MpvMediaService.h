@@ -51,11 +51,15 @@ private:
     };
 
     bool CreateCore();
+    // The engine, and the surface's render context on it.
+    bool PrepareSurface();
     bool Valid(MediaDeviceId device) const { return device != 0 && device == device_; }
     MediaError Fail(const QString& text);
     void Drain();
     void Handle(const mpv_event& event);
-    void ReadPlaybackState();
+    std::uint64_t SizeReplyTag(int item) const { return opens_ << 8 | static_cast<unsigned>(item); }
+    // The engine's position is its own again: the seek has landed or was refused.
+    void SeekDone();
     bool ReadVideoTrack();
     void Seek(int ms);
     void SetPaused(bool paused);
@@ -84,6 +88,9 @@ private:
     bool eofReached_ = false;
     bool stopped_ = true;
     std::optional<int> pendingPosition_; // a seek sent and not yet done
+    std::uint64_t lastSeek_ = 0;         // the reply tag of the last seek sent
+    std::uint64_t opens_ = 0;            // opens begun, for the tags of their replies
+    bool seekLanded_ = false;            // the engine has said the seek is done
     MediaRect source_;
     MediaRect destination_;
     bool hasVideo_ = false;

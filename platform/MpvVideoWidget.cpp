@@ -9,7 +9,7 @@
 
 #include <mpv/render_gl.h>
 
-MpvRenderWindow::MpvRenderWindow(mpv_handle* core) : core_(core) {
+MpvRenderWindow::MpvRenderWindow() {
     setSurfaceType(QSurface::OpenGLSurface);
     setFlag(Qt::WindowTransparentForInput);
 }
@@ -140,8 +140,7 @@ void MpvRenderWindow::Render() {
         EngineDiagnostics::Instance().FrameDrawn();
 }
 
-MpvVideoWidget::MpvVideoWidget(QWidget* parent, mpv_handle* core)
-    : QWidget(parent), window_(new MpvRenderWindow(core)) {
+MpvVideoWidget::MpvVideoWidget(QWidget* parent) : QWidget(parent), window_(new MpvRenderWindow) {
     setObjectName(QStringLiteral("VideoSurface"));
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);

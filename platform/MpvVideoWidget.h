@@ -14,7 +14,9 @@ class QOpenGLContext;
 class MpvRenderWindow : public QWindow {
     Q_OBJECT
 public:
-    explicit MpvRenderWindow(mpv_handle* core);
+    MpvRenderWindow();
+    // The engine to draw; set once, before Initialise.
+    void SetCore(mpv_handle* core) { core_ = core; }
     ~MpvRenderWindow() override;
 
     // Creates the GL context and the engine's render context; false when there
@@ -34,7 +36,7 @@ private:
     static void* ProcAddress(void* context, const char* name);
     static void OnUpdate(void* self);
 
-    mpv_handle* core_;
+    mpv_handle* core_ = nullptr;
     std::unique_ptr<QOpenGLContext> context_;
     mpv_render_context* render_ = nullptr;
     bool blank_ = true;
@@ -48,7 +50,8 @@ private:
 class MpvVideoWidget : public QWidget {
     Q_OBJECT
 public:
-    MpvVideoWidget(QWidget* parent, mpv_handle* core);
+    explicit MpvVideoWidget(QWidget* parent);
+    void SetCore(mpv_handle* core) { window_->SetCore(core); }
     ~MpvVideoWidget() override;
 
     // Whether the render context exists, so the engine can show video.

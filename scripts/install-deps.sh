@@ -14,6 +14,7 @@ build_packages=(
     libmpv-dev
     libpulse-dev
     libbenchmark-dev
+    libxcb1-dev
 )
 run_packages=(
     fonts-ipafont-gothic
@@ -32,6 +33,7 @@ test_packages=(
     openbox
     x11-utils
     pulseaudio-utils
+    mpv
 )
 bench_packages=(
     mpv

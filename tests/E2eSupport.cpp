@@ -23,6 +23,8 @@ std::optional<QByteArray> RunTool(const QString& program, const QStringList& arg
 QelProcess::QelProcess(const QString& workingFolder, const QStringList& arguments) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    // The engine's counters on stderr, for a failing test to show.
+    environment.insert(QStringLiteral("QEL_DIAGNOSTICS"), QStringLiteral("1"));
     process_.setProcessEnvironment(environment);
     process_.setWorkingDirectory(workingFolder);
     process_.setProcessChannelMode(QProcess::SeparateChannels);
@@ -121,6 +123,10 @@ std::optional<int> QelProcess::WaitForExit(int timeoutMs) {
 }
 
 QByteArray QelProcess::StandardError() {
+    // Without an event loop the pipe is read only when asked to wait for it.
+    process_.setReadChannel(QProcess::StandardError);
+    while (process_.state() == QProcess::Running && process_.waitForReadyRead(50))
+        stderr_ += process_.readAllStandardError();
     stderr_ += process_.readAllStandardError();
     return stderr_;
 }

@@ -136,7 +136,8 @@ TEST_F(KeyboardPlayer, KeysPlayPauseSeekStepTheVolumeAndTheUsersSettingComesBack
         return ShareOfPixels(shot, QRect(0, 0, 50, 190), [](QColor c) {
                    return c.value() > 150 && c.saturation() < 40;
                }) > 0.95;
-    })) << "the second file did not appear";
+    })) << "the second file did not appear; qel said: "
+        << qel->StandardError().toStdString();
     Window().save(QStringLiteral("keyboard-next.png"));
 
     ASSERT_TRUE(qel->Key(window, QStringLiteral("q")));
