@@ -34,11 +34,12 @@ enum ObservedProperty : std::uint64_t {
     ObservedDuration,
     ObservedPause,
     ObservedEof,
-    ObservedDisplayWidth,
-    ObservedDisplayHeight,
     ObservedVoDropped,
     ObservedDecoderDropped
 };
+
+// The picture's size is asked for at each open, not observed.
+enum SizeReply : int { SizeReplyWidth = 1, SizeReplyHeight };
 
 // Options for a player of local files the user chose.
 const char* const kOptions[][2] = {
@@ -262,9 +263,9 @@ void MpvMediaService::Handle(const mpv_event& event) {
         // a file of the same size as the last one would bring no change to observe.
         // The open's number in the tag keeps a late answer for the last file out.
         if (opening_) {
-            mpv_get_property_async(core_.get(), SizeReplyTag(ObservedDisplayWidth), kDisplayWidth,
+            mpv_get_property_async(core_.get(), SizeReplyTag(SizeReplyWidth), kDisplayWidth,
                                    MPV_FORMAT_INT64);
-            mpv_get_property_async(core_.get(), SizeReplyTag(ObservedDisplayHeight), kDisplayHeight,
+            mpv_get_property_async(core_.get(), SizeReplyTag(SizeReplyHeight), kDisplayHeight,
                                    MPV_FORMAT_INT64);
         }
         break;
@@ -272,9 +273,9 @@ void MpvMediaService::Handle(const mpv_event& event) {
         const auto* property = static_cast<const mpv_event_property*>(event.data);
         const bool present =
             event.error >= 0 && property->format == MPV_FORMAT_INT64 && property->data;
-        const bool width = event.reply_userdata == SizeReplyTag(ObservedDisplayWidth);
+        const bool width = event.reply_userdata == SizeReplyTag(SizeReplyWidth);
         if (!opening_ || !present ||
-            (!width && event.reply_userdata != SizeReplyTag(ObservedDisplayHeight)))
+            (!width && event.reply_userdata != SizeReplyTag(SizeReplyHeight)))
             break;
         (width ? displayWidth_ : displayHeight_) = *static_cast<std::int64_t*>(property->data);
         if (displayWidth_ > 0 && displayHeight_ > 0) {
