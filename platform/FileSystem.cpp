@@ -41,13 +41,12 @@ int KindAttributes(int dirFd, const dirent* entry) {
 
 } // namespace
 
-std::optional<std::vector<ScannedEntry>>
-ScanDirectory(const QByteArray& folder, const NameFilter& filter, bool wantReadOnly) {
+bool VisitDirectory(const QByteArray& folder, const NameFilter& filter, bool wantReadOnly,
+                    const EntryVisitor& visit) {
     DirHandle dir(opendir(folder.isEmpty() ? "." : folder.constData()));
     if (!dir)
-        return std::nullopt;
+        return false;
     const int dirFd = dirfd(dir.get());
-    std::vector<ScannedEntry> entries;
     while (const dirent* entry = readdir(dir.get())) {
         const char* name = entry->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
@@ -60,8 +59,20 @@ ScanDirectory(const QByteArray& folder, const NameFilter& filter, bool wantReadO
             attributes |= FileAttribute::Hidden;
         if (wantReadOnly && faccessat(dirFd, name, W_OK, AT_EACCESS) != 0)
             attributes |= FileAttribute::ReadOnly;
-        entries.push_back({QByteArray(name, static_cast<qsizetype>(length)), attributes});
+        visit(name, length, attributes);
     }
+    return true;
+}
+
+std::optional<std::vector<ScannedEntry>>
+ScanDirectory(const QByteArray& folder, const NameFilter& filter, bool wantReadOnly) {
+    std::vector<ScannedEntry> entries;
+    const bool read = VisitDirectory(
+        folder, filter, wantReadOnly, [&](const char* name, std::size_t length, int attributes) {
+            entries.push_back({QByteArray(name, static_cast<qsizetype>(length)), attributes});
+        });
+    if (!read)
+        return std::nullopt;
     return entries;
 }
 

@@ -30,9 +30,16 @@ struct ScannedEntry {
 // Decides, from the bare name alone, whether an entry is worth its attributes.
 using NameFilter = std::function<bool(const char* name, std::size_t length)>;
 
+// Receives each accepted entry; the name is valid only during the call.
+using EntryVisitor = std::function<void(const char* name, std::size_t length, int attributes)>;
+
 // Reads the entries of a folder other than "." and "..". Attributes are looked up
 // only for names the filter accepts; read-only needs an access check per entry and
-// is computed only when asked for. Returns nothing when the folder cannot be read.
+// is computed only when asked for. Returns false when the folder cannot be read.
+bool VisitDirectory(const QByteArray& folder, const NameFilter& filter, bool wantReadOnly,
+                    const EntryVisitor& visit);
+
+// The same, collected.
 std::optional<std::vector<ScannedEntry>> ScanDirectory(const QByteArray& folder,
                                                        const NameFilter& filter, bool wantReadOnly);
 

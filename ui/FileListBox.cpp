@@ -8,8 +8,6 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 
-#include <algorithm>
-
 namespace {
 
 // Shows the busy cursor from the moment it is begun until the reading ends.
@@ -35,7 +33,7 @@ constexpr int kBusyFromEntry = 100;
 } // namespace
 
 int FileListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(entries_.size());
+    return parent.isValid() ? 0 : contents_.Count();
 }
 
 QVariant FileListModel::data(const QModelIndex& index, int role) const {
@@ -44,7 +42,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-        return entries_[index.row()].Text;
+        return contents_.Text(index.row());
     case Qt::SizeHintRole:
         return QSize(0, TFileListBox::RowHeight);
     default:
@@ -52,9 +50,9 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     }
 }
 
-void FileListModel::Replace(std::vector<FileListEntry> entries) {
+void FileListModel::Replace(FileListContents contents) {
     beginResetModel();
-    entries_ = std::move(entries);
+    contents_ = std::move(contents);
     endResetModel();
 }
 
@@ -114,57 +112,39 @@ void TFileListBox::ReadFileNames() {
     everRead_ = true;
     BusyCursor busy;
     const WildcardMask mask(mask_);
-    std::vector<int> matchCounts; // parallel to the scanned entries
+    int matchCount = 0; // of the name the filter has just accepted
     std::size_t accepted = 0;
-    const auto scanned = ScanDirectory(
+    FileListContents contents;
+    VisitDirectory(
         ".",
         [&](const char* name, std::size_t length) {
-            const int count = mask.CountMatches(name, length);
-            if (count > 0) {
-                matchCounts.push_back(count);
-                if (++accepted > kBusyFromEntry)
-                    busy.Begin();
-            }
-            return count > 0;
+            matchCount = mask.CountMatches(name, length);
+            if (matchCount > 0 && ++accepted > kBusyFromEntry)
+                busy.Begin();
+            return matchCount > 0;
         },
-        !listAll && (searchAttributes & FileAttribute::ReadOnly));
-
-    std::vector<FileListEntry> entries;
-    if (scanned) {
-        entries.reserve(scanned->size());
-        for (std::size_t i = 0; i < scanned->size(); ++i) {
-            const ScannedEntry& entry = (*scanned)[i];
-            if (entry.Attributes & excludable & ~searchAttributes)
-                continue;
-            if (!listAll && !(entry.Attributes & searchAttributes))
-                continue;
-            QString text = QString::fromUtf8(entry.Name);
-            if (entry.Attributes & FileAttribute::Directory)
-                text = QStringLiteral("[%1]").arg(text);
-            FileListEntry listed{entry.Name, text, text.toCaseFolded()};
-            for (int n = 1; n < matchCounts[i]; ++n)
-                entries.push_back(listed);
-            entries.push_back(std::move(listed));
-        }
-    }
-    std::sort(entries.begin(), entries.end(), [](const FileListEntry& a, const FileListEntry& b) {
-        if (const int order = a.SortKey.compare(b.SortKey))
-            return order < 0;
-        return a.Name < b.Name;
-    });
+        !listAll && (searchAttributes & FileAttribute::ReadOnly),
+        [&](const char* name, std::size_t length, int attributes) {
+            if (attributes & excludable & ~searchAttributes)
+                return;
+            if (!listAll && !(attributes & searchAttributes))
+                return;
+            contents.Add(name, length, attributes & FileAttribute::Directory, matchCount);
+        });
+    contents.Sort();
     selectingByProgram_ = true;
-    model_.Replace(std::move(entries));
+    model_.Replace(std::move(contents));
     selectingByProgram_ = false;
     lastIndex_ = ItemIndex();
     Q_EMIT OnChange();
 }
 
 QString TFileListBox::ItemText(int index) const {
-    return index >= 0 && index < Count() ? model_.Entries()[index].Text : QString();
+    return index >= 0 && index < Count() ? model_.Contents().Text(index) : QString();
 }
 
 QByteArray TFileListBox::ItemName(int index) const {
-    return index >= 0 && index < Count() ? model_.Entries()[index].Name : QByteArray();
+    return index >= 0 && index < Count() ? model_.Contents().Name(index) : QByteArray();
 }
 
 bool TFileListBox::Selected(int index) const {

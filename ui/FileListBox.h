@@ -1,11 +1,11 @@
 #pragma once
 
+#include "ui/FileListContents.h"
+
 #include <QAbstractListModel>
 #include <QByteArray>
 #include <QListView>
 #include <QString>
-
-#include <vector>
 
 // Which entries the file list shows.
 namespace TFileType {
@@ -18,12 +18,6 @@ constexpr int ftArchive = 0x20;
 constexpr int ftNormal = 0x40;
 } // namespace TFileType
 
-struct FileListEntry {
-    QByteArray Name; // the file system's bytes
-    QString Text;    // as shown: decoded, folders in brackets
-    QString SortKey; // Text folded to one case
-};
-
 class FileListModel : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -32,11 +26,11 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
-    const std::vector<FileListEntry>& Entries() const { return entries_; }
-    void Replace(std::vector<FileListEntry> entries);
+    const FileListContents& Contents() const { return contents_; }
+    void Replace(FileListContents contents);
 
 private:
-    std::vector<FileListEntry> entries_;
+    FileListContents contents_;
 };
 
 // The file list: the files of one folder that match the mask, sorted without
@@ -61,7 +55,7 @@ public:
     // Reads the process's current folder into the list.
     void ReadFileNames();
 
-    int Count() const { return static_cast<int>(model_.Entries().size()); }
+    int Count() const { return model_.Contents().Count(); }
     QString ItemText(int index) const;
     QByteArray ItemName(int index) const;
     bool Selected(int index) const;
