@@ -55,6 +55,9 @@ const char* const kOptions[][2] = {
     {"input-cursor", "no"},
     {"terminal", "no"},
     {"access-references", "no"}, // a playlist must not reach the network
+    // The engine reads the chosen file itself; none of the demuxers' own
+    // protocols may open another (a concat list would play any file beside it).
+    {"demuxer-lavf-o", "protocol_whitelist=none"},
     {"autoload-files", "no"},
     {"resume-playback", "no"},
     {"sub-auto", "no"},
@@ -291,6 +294,8 @@ void MpvMediaService::Handle(const mpv_event& event) {
         break;
     case MPV_EVENT_PLAYBACK_RESTART:
         EngineDiagnostics::Instance().OpenStep("playback-ready");
+        if (opening_)
+            opening_->playbackReady = true;
         if (pendingPosition_) {
             // The observed position follows; it already holds when it is the chosen one.
             seekLanded_ = true;
@@ -382,12 +387,19 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
     clock.start();
     bool videoKnown = false;
     bool hasVideo = false;
+    qint64 readyAt = -1;
     while (!opening_->failed && clock.elapsed() < kOpenTimeoutMs) {
         if (opening_->loaded && !videoKnown) {
             hasVideo = ReadVideoTrack();
             videoKnown = true;
         }
         if (videoKnown && (!hasVideo || opening_->videoConfigured))
+            break;
+        // Playback ready without a picture: the video could not be decoded (a
+        // damaged header), and no picture will come.
+        if (opening_->playbackReady && readyAt < 0)
+            readyAt = clock.elapsed();
+        if (readyAt >= 0 && clock.elapsed() - readyAt > kPictureAfterReadyMs)
             break;
         // Short waits: the video output waits for the render side in between.
         if (surface_)

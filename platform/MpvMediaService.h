@@ -44,6 +44,8 @@ public:
 
     // How long an open may take before it is given up.
     static constexpr int kOpenTimeoutMs = 15000;
+    // How long a picture may follow the engine's readiness to play.
+    static constexpr int kPictureAfterReadyMs = 1000;
 
 private:
     struct CoreDeleter {
@@ -101,6 +103,7 @@ private:
         qint64 entryId = -1;
         bool loaded = false;
         bool videoConfigured = false;
+        bool playbackReady = false;
         bool failed = false;
         QStringList log;
         QString failure;
