@@ -25,8 +25,16 @@ std::uint32_t ChannelValue(int level) {
 
 } // namespace
 
+void TForm1::SetWaveVolume(std::uint32_t volume) {
+    // A device that could not be read at start (no sound server yet) is read
+    // before its first change, so that exit can still put the user's setting back.
+    if (!WaveVolumeSaved)
+        SaveWaveVolume();
+    waveOut_->SetVolume(volume);
+}
+
 void TForm1::ApplyVolume() {
-    waveOut_->SetVolume(PackVolume(ChannelValue(VolumeLeft), ChannelValue(VolumeRight)));
+    SetWaveVolume(PackVolume(ChannelValue(VolumeLeft), ChannelValue(VolumeRight)));
     StatusBar1->SetPanelText(StatusPanel::Volume, QStringLiteral("%1").arg(VolumeLeft, 3));
 }
 
@@ -56,7 +64,7 @@ void TForm1::VolumeDown() {
 
 void TForm1::Action8Execute(QObject*) {
     if (!Muted) {
-        waveOut_->SetVolume(0);
+        SetWaveVolume(0);
         StatusBar1->SetPanelText(StatusPanel::Volume, QStringLiteral("Mute"));
         Volume1->setEnabled(false);
         Muted = true;

@@ -173,6 +173,7 @@ protected:
 private:
     void PlayCurrentFile();
     // The device volume for the present levels, and the level in panel 3.
+    void SetWaveVolume(std::uint32_t volume);
     void ApplyVolume();
     void VolumeUp();
     void VolumeDown();
