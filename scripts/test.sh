@@ -17,8 +17,16 @@ export QEL_TEST_REQUIRE_DISPLAY=1
 start_x_server managed
 start_window_manager "$x_display"
 export QEL_TEST_WM_DISPLAY=$x_display
+# A third for the robustness suites, so that they run beside the others.
+start_x_server robust
+export QEL_TEST_ROBUST_DISPLAY=$x_display
 # So that the engine has somewhere to play.
 start_sound_server
 
 cd "$build_dir"
 ctest --output-on-failure --timeout 300 -j"$(nproc)" "$@"
+# The whole suite also runs the library and its offscreen tests under the
+# sanitizers, in a build of their own.
+if [ $# -eq 0 ]; then
+    "$root/scripts/sanitize.sh"
+fi

@@ -7,6 +7,7 @@
 #include "platform/MemoryWaveOutVolume.h"
 #include "platform/MpvMediaService.h"
 #include "tests/E2eSupport.h"
+#include "tests/RealEngineFixture.h"
 #include "tests/TestSupport.h"
 #include "ui/Controls.h"
 #include "ui/FileListBox.h"
@@ -30,72 +31,6 @@ bool IsBlack(QColor c) {
 bool IsNotBlack(QColor c) {
     return !IsBlack(c);
 }
-
-class RealEngine : public ::testing::Test {
-protected:
-    void SetUp() override {
-        QEL_REQUIRE_DISPLAY();
-        ChangeDirectory(QEL_TEST_CLIPS);
-        ResetWindowState();
-        form = std::make_unique<TForm1>(std::make_unique<MpvMediaService>(),
-                                        std::make_unique<MemoryWaveOutVolume>(outputDevice));
-        Form1 = form.get();
-        about = std::make_unique<TAboutBox>(form.get());
-        AboutBox = about.get();
-        form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-        form->activateWindow();
-        QTest::qWait(100);
-    }
-    void TearDown() override {
-        AboutBox = nullptr;
-        about.reset();
-        Form1 = nullptr;
-        form.reset();
-    }
-
-    void PlayOnly(const char* name) { PlaySelection({name}); }
-
-    void PlaySelection(std::initializer_list<const char*> names) {
-        TFileListBox& list = *form->FileListBox1;
-        for (int i = 0; i < list.Count(); ++i) {
-            bool wanted = false;
-            for (const char* name : names)
-                wanted = wanted || list.ItemText(i) == QLatin1String(name);
-            list.SetSelected(i, wanted);
-        }
-        ASSERT_EQ(list.SelCount(), static_cast<int>(names.size()));
-        form->Action1->trigger();
-    }
-
-    QString Playing() const {
-        return form->MediaPlayer1->DeviceID() == 0 ? QString()
-                                                   : form->FileListBox1->ItemText(FileIndex);
-    }
-
-    // Waits, with the event loop running, until the condition holds.
-    static bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!condition()) {
-            if (clock.elapsed() > timeoutMs)
-                return false;
-            QTest::qWait(20);
-        }
-        return true;
-    }
-
-    QImage VideoArea() const {
-        const QPoint origin = form->Panel3->mapToGlobal(QPoint(0, 0));
-        return Screenshot().copy(QRect(origin, form->Panel3->size()));
-    }
-
-    CurrentFolderGuard folderGuard;
-    MemoryOutputDevice outputDevice;
-    MessageRecorder messages;
-    std::unique_ptr<TForm1> form;
-    std::unique_ptr<TAboutBox> about;
-};
 
 class EachClip : public RealEngine, public ::testing::WithParamInterface<const char*> {};
 

@@ -1,0 +1,223 @@
+// The world changing under a playing window: files and folders going away, a
+// huge folder, the sound server missing or dying.
+
+#include "platform/PulseWaveOutVolume.h"
+#include "tests/RobustnessSupport.h"
+#include "tests/SoundServer.h"
+#include "ui/StatusBar.h"
+
+#include <QDir>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+class Faults : public OwnFolder {
+protected:
+    // A 20-second clip in the folder, playing.
+    void PlayLong(const QByteArray& name = "long.mpg") {
+        CopyClip("a-long.mpg", folder.PathOf(name));
+        Reread();
+        PlayTexts({QString::fromUtf8(name), QString::fromLatin1(kGood)});
+        ASSERT_TRUE(messages.Messages().empty()) << messages.LastText().toStdString();
+        ASSERT_TRUE(WaitFor([&] { return form->MediaPlayer1->Position() > 0; }, 5000));
+    }
+    // The window keeps answering while the damaged file has its say.
+    void ExpectItCarriesOn() {
+        EXPECT_TRUE(TickRuns(5, 4000)) << "the tick stopped";
+        if (!Idle()) {
+            EXPECT_TRUE(KeysAct()) << "a key no longer acts";
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(Faults, ThePlayingFileDeletedTruncatedOrReplacedLeavesTheWindowAnswering) {
+    PlayLong("deleted.mpg");
+    ASSERT_EQ(unlink(folder.PathOf("deleted.mpg").constData()), 0);
+    ExpectItCarriesOn();
+    ExpectTheGoodFilePlays();
+
+    PlayLong("truncated.mpg");
+    ASSERT_EQ(truncate(folder.PathOf("truncated.mpg").constData(), 4096), 0);
+    ExpectItCarriesOn();
+    ExpectTheGoodFilePlays();
+
+    PlayLong("replaced.mpg");
+    Write(folder.PathOf("replacement"), QByteArray(100000, 'r'));
+    ASSERT_EQ(
+        rename(folder.PathOf("replacement").constData(), folder.PathOf("replaced.mpg").constData()),
+        0);
+    ExpectItCarriesOn();
+    ExpectTheGoodFilePlays();
+    // Played again, the replacement is what it is now: no media.
+    const std::size_t before = messages.Messages().size();
+    PlayTexts({QStringLiteral("replaced.mpg")});
+    EXPECT_EQ(messages.Messages().size(), before + 1);
+    EXPECT_TRUE(Idle());
+}
+
+TEST_F(Faults, TheShownFolderRemovedOrMadeUnreadableIsReportedAndNothingBreaks) {
+    const QByteArray shown = folder.PathOf("shown");
+    ASSERT_EQ(mkdir(shown.constData(), 0755), 0);
+    CopyClip("seq-2.mpg", shown + "/clip.mpg");
+    form->FileListBox1->ApplyFilePath(shown);
+    ASSERT_EQ(form->FileListBox1->Count(), 1);
+
+    // Unreadable: what is listed can no longer be opened, and a reread lists nothing.
+    ASSERT_EQ(chmod(shown.constData(), 0), 0);
+    {
+        WithoutRootsRights ordinaryUser;
+        const std::size_t before = messages.Messages().size();
+        PlayTexts({QStringLiteral("clip.mpg")});
+        EXPECT_EQ(messages.Messages().size(), before + 1) << "an unreadable file was not reported";
+        EXPECT_TRUE(Idle());
+        Reread();
+        EXPECT_EQ(form->FileListBox1->Count(), 0);
+    }
+    ASSERT_EQ(chmod(shown.constData(), 0755), 0);
+    Reread();
+    ASSERT_EQ(form->FileListBox1->Count(), 1);
+
+    // Removed while a file in it plays: it plays on, and the window answers.
+    const std::size_t reported = messages.Messages().size();
+    PlayTexts({QStringLiteral("clip.mpg")});
+    ASSERT_EQ(messages.Messages().size(), reported) << messages.LastText().toStdString();
+    ASSERT_EQ(unlink((shown + "/clip.mpg").constData()), 0);
+    ASSERT_EQ(rmdir(shown.constData()), 0);
+    ExpectItCarriesOn();
+    form->Action2->trigger();
+    EXPECT_TRUE(Idle());
+    // Removed while shown: the stale row is reported, a reread lists nothing.
+    const std::size_t before = messages.Messages().size();
+    if (form->FileListBox1->Count() > 0) {
+        PlayTexts({QStringLiteral("clip.mpg")});
+        EXPECT_EQ(messages.Messages().size(), before + 1);
+    }
+    Reread();
+    EXPECT_EQ(form->FileListBox1->Count(), 0);
+    // And the user can go elsewhere.
+    form->FileListBox1->ApplyFilePath(folder.Path());
+    ExpectTheGoodFilePlays();
+}
+
+TEST_F(Faults, AFolderOfAHundredThousandFilesListsWithinItsBoundAndPlays) {
+    const QByteArray huge = folder.PathOf("huge");
+    ASSERT_EQ(mkdir(huge.constData(), 0755), 0);
+    for (int i = 0; i < 100000; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/clip %06d.mpg", i);
+        const int fd = open((huge + name).constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        close(fd);
+    }
+    CopyClip("seq-3.mpg", huge + "/clip 050000.mpg");
+    QElapsedTimer clock;
+    clock.start();
+    form->FileListBox1->ApplyFilePath(huge);
+    EXPECT_LT(clock.elapsed(), 3000);
+    ASSERT_EQ(form->FileListBox1->Count(), 100000);
+    EXPECT_EQ(form->FileListBox1->ItemText(50000), QStringLiteral("clip 050000.mpg"));
+    PlayTexts({QStringLiteral("clip 050000.mpg")});
+    ASSERT_TRUE(messages.Messages().empty()) << messages.LastText().toStdString();
+    EXPECT_TRUE(WaitFor([&] { return form->MediaPlayer1->Position() > 0; }, 5000));
+    ExpectItCarriesOn();
+    // An empty file among them is reported, and the window answers.
+    form->Action2->trigger();
+    PlayTexts({QStringLiteral("clip 000001.mpg")});
+    EXPECT_EQ(messages.Messages().size(), 1u);
+    EXPECT_TRUE(Idle());
+}
+
+namespace {
+
+// The window on a sound server of the test's own, through the real backend.
+class SoundServerFaults : public Faults {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.Running());
+        qputenv("PULSE_SERVER", QByteArray::fromStdString(server.Address()));
+        ASSERT_TRUE(server.SetChannels({QStringLiteral("41234"), QStringLiteral("23456")}));
+        BeforeWindow();
+        Faults::SetUp();
+    }
+    void TearDown() override {
+        Faults::TearDown();
+        qunsetenv("PULSE_SERVER");
+    }
+    virtual void BeforeWindow() {}
+    std::unique_ptr<WaveOutVolume> MakeVolume() override {
+        return std::make_unique<PulseWaveOutVolume>(server.Address());
+    }
+    // Closes the window as exit does: the volume is put back.
+    void CloseWindow() {
+        TearDown();
+        form.reset();
+    }
+
+    PrivateSoundServer server;
+    const std::vector<unsigned> users{41234, 23456};
+};
+
+class NoSoundServerAtStart : public SoundServerFaults {
+    void BeforeWindow() override { server.Kill(); }
+};
+
+} // namespace
+
+TEST_F(NoSoundServerAtStart, PlaysSilentlyChangesNothingAndLeavesALaterServerAsItWas) {
+    ASSERT_FALSE(server.Running());
+    PlayLong();
+    const QString level = form->StatusBar1->PanelText(3);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 4; ++i) {
+        QTest::keyClick(form.get(), Qt::Key_W);
+        QTest::keyClick(form.get(), Qt::Key_R); // mute and back
+        QTest::keyClick(form.get(), Qt::Key_R);
+    }
+    EXPECT_LT(clock.elapsed(), 3000) << "volume commands waited on a missing server";
+    EXPECT_TRUE(TickRuns());
+    EXPECT_GT(form->MediaPlayer1->Position(), 200);
+
+    // The server comes up mid-run, with the user's setting: stepping changes it,
+    // and exit puts it back.
+    server.Start();
+    ASSERT_TRUE(server.Running());
+    ASSERT_TRUE(server.SetChannels({QStringLiteral("41234"), QStringLiteral("23456")}));
+    QTest::qWait(3200); // past the backend's quiet time after a failure
+    QTest::keyClick(form.get(), Qt::Key_W);
+    EXPECT_NE(server.Channels(), users) << level.toStdString();
+    CloseWindow();
+    EXPECT_EQ(server.Channels(), users);
+}
+
+TEST_F(SoundServerFaults, TheServerKilledWhilePlayingAndSteppingNeverHangsTheWindow) {
+    PlayLong();
+    QTest::keyClick(form.get(), Qt::Key_W);
+    ASSERT_NE(server.Channels(), users);
+    server.Kill();
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 6; ++i)
+        QTest::keyClick(form.get(), i % 2 ? Qt::Key_E : Qt::Key_W);
+    EXPECT_LT(clock.elapsed(), 2000) << "volume steps waited on a dead server";
+    EXPECT_TRUE(TickRuns(5, 4000));
+    EXPECT_FALSE(Idle());
+    // Stop and play again without a server: silently.
+    form->Action2->trigger();
+    PlayTexts({QString::fromLatin1(kGood)});
+    EXPECT_TRUE(messages.Messages().empty()) << messages.LastText().toStdString();
+    EXPECT_TRUE(WaitFor([&] { return form->MediaPlayer1->Position() > 0; }, 5000));
+
+    // The server back, as its user left it: exit puts the user's setting back.
+    server.Start();
+    ASSERT_TRUE(server.Running());
+    QTest::qWait(3200);
+    QTest::keyClick(form.get(), Qt::Key_E);
+    CloseWindow();
+    EXPECT_EQ(server.Channels(), users);
+}

@@ -1,0 +1,208 @@
+// Whatever a download or a broken disk leaves behind, named as a video: the
+// window plays it or says why, and goes on answering.
+
+#include "tests/HostileMedia.h"
+#include "tests/RobustnessSupport.h"
+#include "ui/StatusBar.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+class HostileMedia : public OwnFolder, public ::testing::WithParamInterface<QString> {
+protected:
+    enum class Outcome { Reported, Played };
+
+    Outcome PlayThenTheNext(const QString& name) {
+        const std::size_t before = messages.Messages().size();
+        QElapsedTimer clock;
+        clock.start();
+        PlayTexts({name, QString::fromLatin1(kGood)});
+        // Small clips: whatever their damage, the window is back within seconds.
+        EXPECT_LT(clock.elapsed(), 5000) << "Play held the window too long";
+        Outcome outcome = Outcome::Played;
+        if (messages.Messages().size() > before) {
+            outcome = Outcome::Reported;
+            EXPECT_FALSE(messages.LastText().trimmed().isEmpty());
+            EXPECT_TRUE(Idle()) << "not back to idle after the message";
+        } else {
+            EXPECT_TRUE(TickRuns()) << "the tick stopped while it played";
+            if (Playing() == name)
+                form->Action4->trigger(); // Next
+        }
+        ExpectTheGoodFilePlays();
+        return outcome;
+    }
+};
+
+} // namespace
+
+TEST_P(HostileMedia, EachFileIsPlayedOrReportedAndTheNextStillPlays) {
+    const std::vector<HostileCase> cases = HostileCases(GetParam(), QStringLiteral(QEL_TEST_CLIPS));
+    ASSERT_FALSE(cases.empty());
+    for (const HostileCase& item : cases)
+        Write(folder.PathOf(QFile::encodeName(item.Name)), item.Content);
+    Reread();
+    int reported = 0;
+    for (const HostileCase& item : cases) {
+        SCOPED_TRACE(item.Name.toStdString());
+        reported += PlayThenTheNext(item.Name) == Outcome::Reported;
+        if (HasFatalFailure())
+            return;
+    }
+    std::printf("%s: %zu cases, %d reported, %zu played\n", qPrintable(GetParam()), cases.size(),
+                reported, cases.size() - reported);
+    // Files with nothing playable in them are never taken for media.
+    if (GetParam() == QLatin1String("empty-and-random")) {
+        EXPECT_EQ(reported, static_cast<int>(cases.size()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Groups, HostileMedia, ::testing::ValuesIn(HostileGroups()),
+                         [](const auto& info) {
+                             return QString(info.param).replace('-', '_').toStdString();
+                         });
+
+// Clean for a second, then a video stream full of damage: it plays on to its end.
+TEST_F(OwnFolder, AStreamCorruptAfterTheFirstSecondPlaysOnToItsEnd) {
+    QTemporaryDir work;
+    for (const char* extension : {"mpg", "wmv"}) {
+        SCOPED_TRACE(extension);
+        const QString source = QStringLiteral(QEL_TEST_CLIPS "/bars.") + extension;
+        const QString head = work.filePath(QStringLiteral("head.") + extension);
+        const QString tail = work.filePath(QStringLiteral("tail.") + extension);
+        const QString list = work.filePath(QStringLiteral("list.txt"));
+        const QString name = QStringLiteral("corrupt-after-1s.") + extension;
+        ASSERT_TRUE(RunTool(
+            "ffmpeg", {"-loglevel", "error", "-y", "-i", source, "-t", "1", "-c", "copy", head}));
+        ASSERT_TRUE(RunTool("ffmpeg", {"-loglevel", "error", "-y", "-ss", "1", "-i", source, "-c",
+                                       "copy", "-bsf:v", "noise=amount=8", tail}));
+        QFile listFile(list);
+        ASSERT_TRUE(listFile.open(QIODevice::WriteOnly));
+        listFile.write(("file '" + head + "'\nfile '" + tail + "'\n").toUtf8());
+        listFile.close();
+        ASSERT_TRUE(
+            RunTool("ffmpeg", {"-loglevel", "error", "-y", "-f", "concat", "-safe", "0", "-i", list,
+                               "-c", "copy", QFile::decodeName(folder.PathOf(name.toUtf8()))}));
+        Reread();
+        PlayTexts({name});
+        ASSERT_TRUE(messages.Messages().empty()) << messages.LastText().toStdString();
+        // The damaged second is played through, and the end of the file is reached.
+        EXPECT_TRUE(WaitFor([&] { return form->MediaPlayer1->Mode() == mpStopped; }, 8000));
+        EXPECT_GT(form->MediaPlayer1->Position(), 1500);
+        ExpectTheGoodFilePlays();
+    }
+}
+
+// Lists of other files and addresses, named as videos, are refused without
+// reaching either.
+TEST_F(OwnFolder, PlaylistsAndManifestsNamedAsVideosAreRefusedWithoutReachingOut) {
+    QTcpServer listener;
+    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost));
+    int connections = 0;
+    QObject::connect(&listener, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* socket = listener.nextPendingConnection()) {
+            ++connections;
+            socket->deleteLater();
+        }
+    });
+    const QByteArray url = "http://127.0.0.1:" + QByteArray::number(listener.serverPort());
+    const QByteArray other = folder.PathOf("other.dat"); // a real clip, not listed
+    CopyClip("seq-2.mpg", other);
+    FileWatch watch(other);
+    ASSERT_TRUE(watch.Watching());
+
+    const std::vector<std::pair<QByteArray, QByteArray>> lists = {
+        {"list-m3u.mpg", "#EXTM3U\n#EXTINF:1,x\n" + url + "/a.mpg\n" + other + "\nother.dat\n"},
+        {"list-pls.mpg", "[playlist]\nFile1=" + url + "/b.mpg\nFile2=" + other +
+                             "\nFile3=other.dat\nNumberOfEntries=3\nVersion=2\n"},
+        {"list-hls.mpg", "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXTINF:1.0,\n" +
+                             url + "/seg.ts\n#EXTINF:1.0,\n" + other +
+                             "\n#EXTINF:1.0,\nother.dat\n#EXT-X-ENDLIST\n"},
+        {"list-concat.mpg", "ffconcat version 1.0\nfile other.dat\n"},
+        {"list-concat-url.mpg", "ffconcat version 1.0\nfile '" + url + "/c.mpg'\n"},
+        {"list-concat-path.mpg", "ffconcat version 1.0\nfile '" + other + "'\n"},
+    };
+    for (const auto& [name, content] : lists)
+        Write(folder.PathOf(name), content);
+    // A folder with a video's name is no video.
+    ASSERT_TRUE(QDir(QFile::decodeName(folder.Path())).mkdir(QStringLiteral("x.mpg")));
+    Reread();
+    for (int i = 0; i < form->FileListBox1->Count(); ++i)
+        EXPECT_FALSE(form->FileListBox1->ItemText(i).contains(QLatin1String("x.mpg")));
+    watch.Touched();
+
+    for (const auto& [name, content] : lists) {
+        SCOPED_TRACE(name.toStdString());
+        const std::size_t before = messages.Messages().size();
+        PlayTexts({QString::fromLatin1(name)});
+        EXPECT_EQ(messages.Messages().size(), before + 1) << "not refused";
+        EXPECT_TRUE(Idle());
+        QTest::qWait(300); // a connection would have arrived by now
+        EXPECT_EQ(connections, 0) << "the listener was reached";
+        EXPECT_FALSE(watch.Touched()) << "the other file was opened";
+        form->Action2->trigger();
+    }
+    ExpectTheGoodFilePlays();
+}
+
+// Names a shell, the engine's command parser or its option parser would take
+// apart: each is listed, opened by its exact path and played.
+TEST_F(OwnFolder, NamesThatLookLikeCommandsOptionsOrAddressesPlayAsTheFilesTheyName) {
+    std::vector<QByteArray> names = {
+        "semi;colon;quit.mpg",
+        "quotes \"double\" 'single'.mpg",
+        "$(touch pwned).mpg",
+        "${path}${filename}.mpg",
+        "new\nline.mpg",
+        "tab\there.mpg",
+        "-leading-dash.mpg",
+        "--no-video.mpg",
+        "back\\slash\\n.mpg",
+        "not-utf8-\xe9\xff.mpg",
+        "file:relative.mpg",
+        "av:lavfi-testsrc.mpg",
+        QByteArray(251, 'n') + ".mpg", // 255 bytes, the longest a name can be
+    };
+    for (const QByteArray& name : names)
+        CopyClip("seq-3.mpg", folder.PathOf(name));
+    Reread();
+
+    const auto play = [&](const QByteArray& path, const QByteArray& name) {
+        SCOPED_TRACE(name.toStdString());
+        int row = -1;
+        for (int i = 0; i < form->FileListBox1->Count(); ++i)
+            if (form->FileListBox1->ItemName(i) == name)
+                row = i;
+        ASSERT_GE(row, 0) << "not listed";
+        FileWatch watch(path);
+        ASSERT_TRUE(watch.Watching());
+        for (int i = 0; i < form->FileListBox1->Count(); ++i)
+            form->FileListBox1->SetSelected(i, i == row);
+        form->Action1->trigger();
+        ASSERT_TRUE(messages.Messages().empty()) << messages.LastText().toStdString();
+        EXPECT_TRUE(WaitFor([&] { return form->MediaPlayer1->Position() > 0; }, 5000));
+        EXPECT_TRUE(watch.Touched()) << "the engine did not read this very file";
+        EXPECT_EQ(form->StatusBar1->PanelText(5),
+                  QStringLiteral("  ") + form->FileListBox1->ItemText(row));
+        form->Action2->trigger();
+    };
+    for (const QByteArray& name : names)
+        play(folder.PathOf(name), name);
+    EXPECT_FALSE(QFileInfo::exists(QFile::decodeName(folder.PathOf("pwned"))));
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("pwned")));
+
+    // A path of more than 1,000 characters, five folders deep.
+    QByteArray deep = folder.Path();
+    for (int level = 0; level < 5; ++level) {
+        deep += '/' + QByteArray(200, char('a' + level));
+        ASSERT_EQ(mkdir(deep.constData(), 0755), 0);
+    }
+    CopyClip("seq-3.mpg", deep + "/deep.mpg");
+    ASSERT_GT((deep + "/deep.mpg").size(), 1000);
+    form->FileListBox1->ApplyFilePath(deep);
+    play(deep + "/deep.mpg", "deep.mpg");
+    form->FileListBox1->ApplyFilePath(folder.Path());
+    ExpectTheGoodFilePlays();
+}
