@@ -1,8 +1,9 @@
 // The soak: the real window loops over twenty short clips for a long while;
 // the process's resident memory and open descriptors are sampled from outside.
-//   qel_soak --media FOLDER --seconds N --every N [--out FILE]
-// Exits 1 when a target is missed: descriptors grow, resident memory grows
-// 5 MB or more after the first minute, or an open or close was not clean.
+//   qel_soak --media FOLDER --seconds N --every N [--rss-limit MB] [--out FILE]
+// Exits 1 when a target is missed: descriptors grow, resident memory grows by
+// the limit (5 MB) or more after the first minute, or an open or close was not
+// clean. A short run can only catch gross growth, and is given a looser limit.
 
 #include "tests/E2eSupport.h"
 
@@ -56,6 +57,7 @@ int main(int argc, char** argv) {
     QString out;
     double seconds = 600;
     double every = 30;
+    double rssLimit = 5;
     const QStringList arguments = application.arguments();
     for (int i = 1; i + 1 < arguments.size(); ++i) {
         if (arguments[i] == QLatin1String("--media"))
@@ -64,6 +66,8 @@ int main(int argc, char** argv) {
             seconds = arguments[++i].toDouble();
         else if (arguments[i] == QLatin1String("--every"))
             every = arguments[++i].toDouble();
+        else if (arguments[i] == QLatin1String("--rss-limit"))
+            rssLimit = arguments[++i].toDouble();
         else if (arguments[i] == QLatin1String("--out"))
             out = arguments[++i];
     }
@@ -133,7 +137,7 @@ int main(int argc, char** argv) {
     const bool cleanExit = quit && exitCode && *exitCode == 0;
     const int expectedFiles = static_cast<int>(seconds / 1.5); // a second each, and its open
     const bool played = opened >= std::min(expectedFiles, 20) && ends + 1 >= opened;
-    const bool ok = descriptorGrowth <= 0 && rssGrowth < 5.0 && played && cleanExit;
+    const bool ok = descriptorGrowth <= 0 && rssGrowth < rssLimit && played && cleanExit;
 
     QString report;
     report += QStringLiteral("| time (s) | RSS (MB) | open descriptors | files opened |\n");
@@ -145,7 +149,7 @@ int main(int argc, char** argv) {
                       .arg(sample.descriptors)
                       .arg(sample.opens);
     report +=
-        QStringLiteral("\nFrom %1 s on: RSS grew %2 MB at most (target under 5), open "
+        QStringLiteral("\nFrom %1 s on: RSS grew %2 MB at most (target under %8), open "
                        "descriptors grew by %3 at most (target 0). %4 files opened, %5 "
                        "played to their end; exit code %6. Result: %7.\n")
             .arg(settled->seconds, 0, 'f', 0)
@@ -154,7 +158,8 @@ int main(int argc, char** argv) {
             .arg(opened)
             .arg(ends)
             .arg(exitCode ? QString::number(*exitCode) : QStringLiteral("none (crash or hang)"))
-            .arg(ok ? QStringLiteral("met") : QStringLiteral("MISSED"));
+            .arg(ok ? QStringLiteral("met") : QStringLiteral("MISSED"))
+            .arg(rssLimit);
     std::printf("\n%s", qPrintable(report));
     if (!out.isEmpty()) {
         QFile file(out);

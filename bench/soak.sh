@@ -9,11 +9,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=600
 every=30
+rss_limit=5
 smoke=""
 if [ "${1:-}" = "--smoke" ]; then
     smoke=1
     seconds=60
     every=10
+    rss_limit=40
 fi
 build_dir=${QEL_BENCH_BUILD:-$root/build-bench}
 "$root/scripts/install-deps.sh" build run bench
@@ -28,7 +30,7 @@ start_sound_server
 "$root/bench/make-soak-clips.sh" "$work/clips"
 status=0
 "$build_dir/bench/qel_soak" --media "$work/clips" --seconds "$seconds" --every "$every" \
-    --out "$work/soak.md" || status=$?
+    --rss-limit "$rss_limit" --out "$work/soak.md" || status=$?
 if [ -z "$smoke" ] && [ -s "$work/soak.md" ]; then
     # Everything up to the marker stays; the soak's own table follows it.
     doc="$root/docs/reliability.md"

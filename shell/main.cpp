@@ -3,7 +3,13 @@
 
 #include <QApplication>
 
+#include <malloc.h>
+
 int main(int argc, char* argv[]) {
+    // The engine starts fresh threads for every file, and each new thread could
+    // claim a malloc arena of its own: over hours of a play list the process
+    // grew in 10 MB steps. Two arenas keep it flat. Set before any thread starts.
+    mallopt(M_ARENA_MAX, 2);
     QApplication application(argc, argv);
     // What is left once the toolkit has taken its own options, as raw bytes.
     SetCommandLineArguments({argv + 1, argv + argc});
