@@ -36,7 +36,7 @@ if [ -z "$smoke" ] && [ -s "$work/soak.md" ]; then
     doc="$root/docs/reliability.md"
     marker='<!-- soak table: written by bench/soak.sh -->'
     {
-        sed "/^$marker\$/q" "$doc"
+        sed "\|^$marker\$|q" "$doc"
         echo
         echo "Run of $(date -u +%Y-%m-%d), $seconds s, sampled every $every s:"
         echo
