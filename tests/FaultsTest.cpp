@@ -18,7 +18,7 @@ class Faults : public OwnFolder {
 protected:
     // A 20-second clip in the folder, playing.
     void PlayLong(const QByteArray& name = "long.mpg") {
-        CopyClip("a-long.mpg", folder.PathOf(name));
+        CopyClip("a-long.mpg", name);
         Reread();
         PlayTexts({QString::fromUtf8(name), QString::fromLatin1(kGood)});
         ASSERT_TRUE(messages.Messages().empty()) << messages.LastText().toStdString();
@@ -47,7 +47,7 @@ TEST_F(Faults, ThePlayingFileDeletedTruncatedOrReplacedLeavesTheWindowAnswering)
     ExpectTheGoodFilePlays();
 
     PlayLong("replaced.mpg");
-    Write(folder.PathOf("replacement"), QByteArray(100000, 'r'));
+    folder.File("replacement", QByteArray(100000, 'r'));
     ASSERT_EQ(
         rename(folder.PathOf("replacement").constData(), folder.PathOf("replaced.mpg").constData()),
         0);
@@ -63,7 +63,7 @@ TEST_F(Faults, ThePlayingFileDeletedTruncatedOrReplacedLeavesTheWindowAnswering)
 TEST_F(Faults, TheShownFolderRemovedOrMadeUnreadableIsReportedAndNothingBreaks) {
     const QByteArray shown = folder.PathOf("shown");
     ASSERT_EQ(mkdir(shown.constData(), 0755), 0);
-    CopyClip("seq-2.mpg", shown + "/clip.mpg");
+    CopyClip("seq-2.mpg", "shown/clip.mpg");
     form->FileListBox1->ApplyFilePath(shown);
     ASSERT_EQ(form->FileListBox1->Count(), 1);
 
@@ -114,7 +114,7 @@ TEST_F(Faults, AFolderOfAHundredThousandFilesListsWithinItsBoundAndPlays) {
         ASSERT_GE(fd, 0);
         close(fd);
     }
-    CopyClip("seq-3.mpg", huge + "/clip 050000.mpg");
+    CopyClip("seq-3.mpg", "huge/clip 050000.mpg");
     QElapsedTimer clock;
     clock.start();
     form->FileListBox1->ApplyFilePath(huge);

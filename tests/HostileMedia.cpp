@@ -96,12 +96,13 @@ QByteArray AsfPictureSize(QByteArray bytes) {
     throw std::runtime_error("no ASF video stream properties in the clip");
 }
 
-} // namespace
-
+// The valid clips the cases come from, one per listed extension.
 const std::vector<QString>& HostileSourceClips() {
     static const std::vector<QString> clips = {"bars.mpg", "bars.mpeg", "bars.wmv", "bars.asf"};
     return clips;
 }
+
+} // namespace
 
 std::vector<QString> HostileGroups() {
     std::vector<QString> groups = {"empty-and-random", "truncated", "absurd-declarations"};

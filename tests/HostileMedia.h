@@ -13,9 +13,6 @@ struct HostileCase {
     QByteArray Content;
 };
 
-// The valid clips the cases come from, one per listed extension.
-const std::vector<QString>& HostileSourceClips();
-
 // The groups of cases, each small enough to run within one test's time.
 std::vector<QString> HostileGroups();
 // The cases of one group; clipsFolder holds the valid clips.

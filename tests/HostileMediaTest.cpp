@@ -42,7 +42,7 @@ TEST_P(HostileMedia, EachFileIsPlayedOrReportedAndTheNextStillPlays) {
     const std::vector<HostileCase> cases = HostileCases(GetParam(), QStringLiteral(QEL_TEST_CLIPS));
     ASSERT_FALSE(cases.empty());
     for (const HostileCase& item : cases)
-        Write(folder.PathOf(QFile::encodeName(item.Name)), item.Content);
+        folder.File(QFile::encodeName(item.Name), item.Content);
     Reread();
     int reported = 0;
     for (const HostileCase& item : cases) {
@@ -109,7 +109,7 @@ TEST_F(OwnFolder, PlaylistsAndManifestsNamedAsVideosAreRefusedWithoutReachingOut
     });
     const QByteArray url = "http://127.0.0.1:" + QByteArray::number(listener.serverPort());
     const QByteArray other = folder.PathOf("other.dat"); // a real clip, not listed
-    CopyClip("seq-2.mpg", other);
+    CopyClip("seq-2.mpg", "other.dat");
     FileWatch watch(other);
     ASSERT_TRUE(watch.Watching());
 
@@ -125,7 +125,7 @@ TEST_F(OwnFolder, PlaylistsAndManifestsNamedAsVideosAreRefusedWithoutReachingOut
         {"list-concat-path.mpg", "ffconcat version 1.0\nfile '" + other + "'\n"},
     };
     for (const auto& [name, content] : lists)
-        Write(folder.PathOf(name), content);
+        folder.File(name, content);
     // A folder with a video's name is no video.
     ASSERT_TRUE(QDir(QFile::decodeName(folder.Path())).mkdir(QStringLiteral("x.mpg")));
     Reread();
@@ -166,7 +166,7 @@ TEST_F(OwnFolder, NamesThatLookLikeCommandsOptionsOrAddressesPlayAsTheFilesTheyN
         QByteArray(251, 'n') + ".mpg", // 255 bytes, the longest a name can be
     };
     for (const QByteArray& name : names)
-        CopyClip("seq-3.mpg", folder.PathOf(name));
+        CopyClip("seq-3.mpg", name);
     Reread();
 
     const auto play = [&](const QByteArray& path, const QByteArray& name) {
@@ -194,12 +194,13 @@ TEST_F(OwnFolder, NamesThatLookLikeCommandsOptionsOrAddressesPlayAsTheFilesTheyN
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("pwned")));
 
     // A path of more than 1,000 characters, five folders deep.
-    QByteArray deep = folder.Path();
+    QByteArray inside; // the deep folder, from the test's folder
     for (int level = 0; level < 5; ++level) {
-        deep += '/' + QByteArray(200, char('a' + level));
-        ASSERT_EQ(mkdir(deep.constData(), 0755), 0);
+        inside += (level ? "/" : "") + QByteArray(200, char('a' + level));
+        folder.Folder(inside);
     }
-    CopyClip("seq-3.mpg", deep + "/deep.mpg");
+    const QByteArray deep = folder.PathOf(inside);
+    CopyClip("seq-3.mpg", inside + "/deep.mpg");
     ASSERT_GT((deep + "/deep.mpg").size(), 1000);
     form->FileListBox1->ApplyFilePath(deep);
     play(deep + "/deep.mpg", "deep.mpg");

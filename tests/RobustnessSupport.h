@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QTcpServer>
 
-#include <fcntl.h>
 #include <sys/fsuid.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -71,18 +70,11 @@ protected:
         RealEngine::SetUp();
     }
 
-    // By the path's exact bytes: a QString would lose a name that is not UTF-8.
-    void Write(const QByteArray& path, const QByteArray& content) {
-        const int fd = open(path.constData(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0644);
-        ASSERT_GE(fd, 0) << path.toStdString();
-        const ssize_t written = write(fd, content.constData(), static_cast<size_t>(content.size()));
-        close(fd);
-        ASSERT_EQ(written, content.size());
-    }
-    void CopyClip(const char* clip, const QByteArray& path) {
+    // name: inside the test's folder, subfolders allowed.
+    void CopyClip(const char* clip, const QByteArray& name) {
         QFile source(QStringLiteral(QEL_TEST_CLIPS "/") + QLatin1String(clip));
         ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-        Write(path, source.readAll());
+        folder.File(name, source.readAll());
     }
     void Reread() { form->FileListBox1->ReadFileNames(); }
 
