@@ -10,6 +10,11 @@ int main(int argc, char* argv[]) {
     // claim a malloc arena of its own: over hours of a play list the process
     // grew in 10 MB steps. Two arenas keep it flat. Set before any thread starts.
     mallopt(M_ARENA_MAX, 2);
+    // Buffers of 4 MB and more are mapped on their own and unmapped when freed.
+    // Left to itself the allocator raises that bound as big buffers are freed,
+    // and then keeps each file's buffers in the heap: resident memory moved in
+    // 10 MB steps from file to file.
+    mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
     QApplication application(argc, argv);
     // What is left once the toolkit has taken its own options, as raw bytes.
     SetCommandLineArguments({argv + 1, argv + argc});
