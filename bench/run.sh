@@ -18,6 +18,7 @@ source "$root/scripts/servers.sh"
 start_x_server bench
 export DISPLAY=$x_display
 start_sound_server
+start_session_bus
 
 if [ -n "$smoke" ]; then
     media="$work/media"

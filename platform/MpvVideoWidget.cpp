@@ -147,6 +147,8 @@ MpvVideoWidget::MpvVideoWidget(QWidget* parent) : QWidget(parent), window_(new M
     container_ = QWidget::createWindowContainer(window_, this);
     container_->setAttribute(Qt::WA_TransparentForMouseEvents);
     container_->setFocusPolicy(Qt::NoFocus);
+    setAccessibleName(QStringLiteral("Picture"));
+    container_->setAccessibleName(QStringLiteral("Picture"));
     QPalette black = palette();
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);

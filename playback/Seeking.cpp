@@ -48,6 +48,18 @@ void TForm1::ProgressBar1MouseDown(QObject*, Qt::MouseButton Button, Qt::MouseBu
     ShowPointerPosition(X);
 }
 
+void TForm1::SeekTo(int position) {
+    if (MediaPlayer1->DeviceID() == 0)
+        return;
+    if (MediaPlayer1->Mode() != mpPaused)
+        MediaPlayer1->Pause();
+    Timer1->SetEnabled(false);
+    ProgressBar1->SetPosition(position);
+    StatusBar1->SetPanelText(StatusPanel::Time,
+                             TimeText(ProgressBar1->Position(), MediaPlayer1->Length()));
+    SeekRelease();
+}
+
 void TForm1::ProgressBar1MouseMove(QObject*, Qt::MouseButtons Buttons, int X, int) {
     if (MediaPlayer1->DeviceID() == 0 || !(Buttons & Qt::LeftButton))
         return;

@@ -34,6 +34,9 @@ test_packages=(
     x11-utils
     pulseaudio-utils
     mpv
+    dbus-daemon
+    at-spi2-core
+    python3-pyatspi
 )
 bench_packages=(
     mpv

@@ -54,3 +54,18 @@ start_sound_server() {
     cat "$work/pulse.log" >&2
     exit 1
 }
+
+# Exports DBUS_SESSION_BUS_ADDRESS: the player's media controls and screen saver
+# calls go to a bus of our own, never to the user's desktop.
+start_session_bus() {
+    dbus-daemon --session --nofork --print-address=3 3>"$work/bus.address" \
+        >"$work/bus.log" 2>&1 &
+    server_pids+=($!)
+    for _ in $(seq 100); do
+        [ -s "$work/bus.address" ] && break
+        sleep 0.1
+    done
+    [ -s "$work/bus.address" ] || { echo "dbus-daemon did not start" >&2; cat "$work/bus.log" >&2; exit 1; }
+    DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus.address")
+    export DBUS_SESSION_BUS_ADDRESS
+}

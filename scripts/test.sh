@@ -22,6 +22,8 @@ start_x_server robust
 export QEL_TEST_ROBUST_DISPLAY=$x_display
 # So that the engine has somewhere to play.
 start_sound_server
+# The programs under test announce themselves there, not on a desktop's bus.
+start_session_bus
 
 cd "$build_dir"
 ctest --output-on-failure --timeout 300 -j"$(nproc)" "$@"

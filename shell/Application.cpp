@@ -1,17 +1,21 @@
 #include "shell/Application.h"
 
+#include "controls/DesktopControls.h"
 #include "platform/MpvMediaService.h"
 #include "platform/PulseWaveOutVolume.h"
 #include "shell/ErrorReport.h"
 #include "shell/TerminationSignals.h"
+#include "ui/Accessibility.h"
 #include "ui/ImageList.h"
 #include "ui/MainForm.h"
 #include "ui/Unit1.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QFont>
 #include <QFontDatabase>
 #include <QStyleFactory>
+#include <QTimer>
 
 #include <clocale>
 #include <csignal>
@@ -35,6 +39,7 @@ void SubstituteWindowFont() {
 
 void InitialiseApplication(QApplication& application) {
     Q_INIT_RESOURCE(icons);
+    InstallAccessibility();
     // The media engine parses numbers with the C locale.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("Qel"));
@@ -59,14 +64,20 @@ public:
         AboutBox = about_.get();
     }
     ~Windows() {
+        desktop_.reset();
         AboutBox = nullptr;
         about_.reset();
         Form1 = nullptr;
         main_.reset();
     }
     TForm1& Main() { return *main_; }
+    // The media controls and the screen saver, on the session bus if there is one.
+    void ConnectDesktop() {
+        desktop_ = std::make_unique<DesktopControls>(*main_, QDBusConnection::sessionBus());
+    }
 
 private:
+    std::unique_ptr<DesktopControls> desktop_;
     std::unique_ptr<TForm1> main_;
     std::unique_ptr<TAboutBox> about_;
 };
@@ -80,6 +91,8 @@ int RunApplication(QApplication& application) {
         Windows windows;
         const TerminationSignals signals(CloseMainWindowForSignal);
         windows.Main().show();
+        // After the window is up: reaching the bus must not delay it.
+        QTimer::singleShot(0, &windows.Main(), [&windows] { windows.ConnectDesktop(); });
         application.exec();
     });
     return 0;

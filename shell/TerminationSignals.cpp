@@ -64,8 +64,7 @@ void TerminationSignals::Drain() {
         onSignal_();
 }
 
-void CloseMainWindowForSignal() {
-    // A modal box runs its own loop, and the program would not end while it is open.
+void CloseModalBoxes() {
     for (int guard = 0; guard < 16; ++guard) {
         QWidget* modal = QApplication::activeModalWidget();
         if (modal == nullptr)
@@ -75,6 +74,10 @@ void CloseMainWindowForSignal() {
         else
             modal->close();
     }
+}
+
+void CloseMainWindowForSignal() {
+    CloseModalBoxes();
     if (Form1 != nullptr)
         Form1->close();
 }

@@ -25,6 +25,10 @@ private:
     QSocketNotifier* notifier_ = nullptr;
 };
 
+// Closes whatever modal boxes are open: each runs a loop of its own, and the
+// program would not end while one is.
+void CloseModalBoxes();
+
 // Closes whatever modal box is open, then the main window, as the Quit command
 // would once the boxes were answered.
 void CloseMainWindowForSignal();

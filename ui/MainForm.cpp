@@ -55,6 +55,7 @@ TForm1::TForm1(std::unique_ptr<MediaService> mediaService, std::unique_ptr<WaveO
     CreateActions();
     CreateMenus();
     BindEvents();
+    NameComponents();
 
     move(10, 10);
     resize(DesignClientWidth, DesignClientHeight);

@@ -155,6 +155,9 @@ public:
     // (direction +1 forward, -1 back) with playback held; the release plays from there.
     void SeekStep(int direction);
     void SeekRelease();
+    // As a press on the seek bar at position (in the device's time format), then
+    // its release there.
+    void SeekTo(int position);
 
     // Client area size, as the window's own geometry code sees it.
     int ClientWidth() const { return width(); }
@@ -213,6 +216,8 @@ private:
     void SetClientHeight(int height);
 
     void CreateComponents();
+    // Names, and what each control does, for assistive technologies.
+    void NameComponents();
     void CreateActions();
     void CreateMenus();
     void BindEvents();

@@ -1,5 +1,7 @@
 #include "ui/ProgressBar.h"
 
+#include "ui/Accessibility.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -24,6 +26,7 @@ void TProgressBar::SetPosition(int position) {
     position_ = kept;
     if (FilledWidth() != before)
         update();
+    AnnounceSeekPosition(*this);
 }
 
 int TProgressBar::FilledWidth() const {

@@ -1,5 +1,7 @@
 #include "ui/StatusBar.h"
 
+#include "ui/Accessibility.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -22,6 +24,16 @@ void TStatusBar::SetPanelText(int index, const QString& text) {
     panels_[index].Text = text;
     const auto [left, right] = PanelSpan(index);
     update(left, 0, right - left, height());
+    AnnouncePanelText(*this, index);
+}
+
+QString TStatusBar::PanelName(int index) const {
+    return index >= 0 && index < PanelCount() ? panels_[index].Name : QString();
+}
+
+void TStatusBar::SetPanelName(int index, const QString& name) {
+    if (index >= 0 && index < PanelCount())
+        panels_[index].Name = name;
 }
 
 std::pair<int, int> TStatusBar::PanelSpan(int index) const {

@@ -14,6 +14,7 @@ public:
         int Width = 50;
         Qt::Alignment Alignment = Qt::AlignHCenter;
         QString Text;
+        QString Name = {}; // what the panel shows, for assistive technologies
     };
 
     TStatusBar(const QString& name, QWidget* parent, std::vector<Panel> panels);
@@ -21,6 +22,8 @@ public:
     int PanelCount() const { return static_cast<int>(panels_.size()); }
     QString PanelText(int index) const;
     void SetPanelText(int index, const QString& text);
+    QString PanelName(int index) const;
+    void SetPanelName(int index, const QString& name);
     // Left and right edge of a panel in the bar's coordinates.
     std::pair<int, int> PanelSpan(int index) const;
 

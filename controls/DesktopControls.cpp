@@ -1,0 +1,163 @@
+#include "controls/DesktopControls.h"
+
+#include "media/MediaPlayer.h"
+#include "platform/MprisService.h"
+#include "platform/ScreenSaverInhibitor.h"
+#include "shell/TerminationSignals.h"
+#include "ui/Controls.h"
+#include "ui/FileListBox.h"
+#include "ui/MainForm.h"
+#include "ui/ToolBar.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+const QString DesktopControls::kDesktopEntry = QStringLiteral("org.qelplayer.Qel");
+
+DesktopControls::DesktopControls(TForm1& form, QDBusConnection bus, QObject* parent)
+    : QObject(parent), form_(form),
+      mpris_(std::make_unique<MprisService>(bus, *this, kDesktopEntry)),
+      screenSaver_(std::make_unique<ScreenSaverInhibitor>(bus, QStringLiteral("Qel"),
+                                                          QStringLiteral("Playing a video"))) {
+    updates_.setInterval(kUpdateIntervalMs);
+    connect(&updates_, &QTimer::timeout, this, &DesktopControls::Update);
+    updates_.start();
+}
+
+// The services go first: the inhibition is released while the window still exists.
+DesktopControls::~DesktopControls() {
+    updates_.stop();
+    screenSaver_.reset();
+    mpris_.reset();
+}
+
+void DesktopControls::Update() {
+    const PlayerState state = State();
+    screenSaver_->SetHeld(state.Playback == PlaybackStatus::Playing);
+    mpris_->Update();
+}
+
+bool DesktopControls::FileOpen() const {
+    return form_.MediaPlayer1->DeviceID() != 0;
+}
+
+PlayerState DesktopControls::State() const {
+    PlayerState state;
+    state.Loop = form_.Single1->Checked() ? LoopStatus::Track
+                 : form_.All1->Checked()  ? LoopStatus::Playlist
+                                          : LoopStatus::None;
+    state.CanPlay = form_.ToolButton3->isEnabled();
+    state.CanPause = form_.ToolButton4->isEnabled();
+    state.CanGoNext = form_.ToolButton6->isEnabled();
+    state.CanGoPrevious = form_.ToolButton2->isEnabled();
+    state.Volume = Muted ? 0.0 : VolumeLeft / 100.0;
+    if (!FileOpen())
+        return state;
+    TMediaPlayer& player = *form_.MediaPlayer1;
+    switch (player.Mode()) {
+    case mpPlaying:
+        state.Playback = PlaybackStatus::Playing;
+        break;
+    case mpPaused:
+        state.Playback = PlaybackStatus::Paused;
+        break;
+    default:
+        state.Playback = PlaybackStatus::Stopped;
+        break;
+    }
+    if (FileIndex >= 0 && FileIndex < form_.FileListBox1->Count()) {
+        state.Track = FileIndex;
+        state.Title = form_.FileListBox1->ItemText(FileIndex);
+    }
+    state.Path = player.FileName;
+    state.LengthUs = qint64(std::max(player.Length(), 0)) * 1000;
+    state.PositionUs = qint64(std::max(player.Position(), 0)) * 1000;
+    state.CanSeek = state.LengthUs > 0;
+    return state;
+}
+
+void DesktopControls::Play() {
+    const PlayerState state = State();
+    if (state.Playback == PlaybackStatus::Paused)
+        form_.Action3Execute(this);
+    else if (state.Playback == PlaybackStatus::Stopped && state.CanPlay)
+        form_.Action1Execute(this);
+}
+
+void DesktopControls::Pause() {
+    if (State().Playback == PlaybackStatus::Playing)
+        form_.Action3Execute(this);
+}
+
+void DesktopControls::PlayPause() {
+    if (State().Playback == PlaybackStatus::Stopped)
+        Play();
+    else
+        form_.Action3Execute(this);
+}
+
+void DesktopControls::Stop() {
+    if (form_.ToolButton5->isEnabled())
+        form_.Action2Execute(this);
+}
+
+void DesktopControls::Next() {
+    if (form_.ToolButton6->isEnabled())
+        form_.Action4Execute(this);
+}
+
+void DesktopControls::Previous() {
+    if (form_.ToolButton2->isEnabled())
+        form_.Action5Execute(this);
+}
+
+void DesktopControls::SeekTo(qint64 positionUs) {
+    if (FileOpen())
+        form_.SeekTo(static_cast<int>(std::clamp<qint64>(positionUs / 1000, 0, INT_MAX)));
+}
+
+void DesktopControls::SetLoop(LoopStatus loop) {
+    // The loop commands toggle; each runs only where its mark must change.
+    const bool single = loop == LoopStatus::Track;
+    const bool all = loop == LoopStatus::Playlist;
+    if (form_.Single1->Checked() != single && (single || !all))
+        form_.Action13Execute(this);
+    if (form_.All1->Checked() != all && (all || !single))
+        form_.Action14Execute(this);
+}
+
+void DesktopControls::SetVolume(double volume) {
+    // The window's own steps, so that the device, the panel and the menu agree;
+    // while muted they change nothing, as the keys do not.
+    if (Muted || !std::isfinite(volume))
+        return;
+    const int level = std::clamp(static_cast<int>(std::lround(volume * 10)), 0, 10) * 10;
+    while (VolumeLeft < level) {
+        const int before = VolumeLeft;
+        form_.Action9Execute(this);
+        if (VolumeLeft == before)
+            break;
+    }
+    while (VolumeLeft > level) {
+        const int before = VolumeLeft;
+        form_.Action10Execute(this);
+        if (VolumeLeft == before)
+            break;
+    }
+}
+
+void DesktopControls::Quit() {
+    // An open about box would keep the program alive without its window.
+    CloseModalBoxes();
+    form_.Action6Execute(this);
+}
+
+void DesktopControls::Raise() {
+    if (form_.isMinimized())
+        form_.showNormal();
+    form_.raise();
+    form_.activateWindow();
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+// The player on the session bus as an MPRIS 2 media player, for the desktop's
+// media controls and the keyboard's media keys: org.mpris.MediaPlayer2.qel (or
+// an instance name when another player holds it) at /org/mpris/MediaPlayer2.
+// Properties are read from the player when asked; Update() compares the
+// player's state with what was last announced and signals the differences.
+
+#include "platform/PlayerControls.h"
+
+#include <QDBusConnection>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+
+class MprisService : public QObject {
+    Q_OBJECT
+public:
+    static const QString kObjectPath;
+
+    MprisService(QDBusConnection bus, PlayerControls& controls, QString desktopEntry,
+                 QObject* parent = nullptr);
+    ~MprisService() override;
+
+    // The bus name owned; empty without a bus, or when no name could be had.
+    QString BusName() const { return busName_; }
+    void Update();
+
+    PlayerControls& Controls() { return controls_; }
+    const QString& DesktopEntry() const { return desktopEntry_; }
+
+    // The D-Bus forms of the state.
+    static QString StatusName(PlaybackStatus status);
+    static QString LoopName(LoopStatus loop);
+    static QVariantMap Metadata(const PlayerState& state);
+    static QString TrackId(const PlayerState& state);
+
+private:
+    void RegisterName(const QString& name);
+    void AnnounceChanges(const PlayerState& now);
+
+    QDBusConnection bus_;
+    PlayerControls& controls_;
+    QString desktopEntry_;
+    QObject* object_ = nullptr; // carries the two interfaces
+    QString busName_;
+    PlayerState announced_;
+    QElapsedTimer sinceAnnounced_;
+};

@@ -1,0 +1,397 @@
+// The desktop's services over a private session bus: the screen saver held
+// through playback, and the media controls (MPRIS) reading and driving the window.
+
+#include "controls/DesktopControls.h"
+#include "platform/MprisService.h"
+#include "platform/ScreenSaverInhibitor.h"
+#include "tests/PlayerFixture.h"
+#include "tests/SessionBus.h"
+#include "ui/StatusTexts.h"
+#include "ui/Unit1.h"
+
+#include <QDBusArgument>
+#include <QDBusObjectPath>
+#include <QDialog>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+QVariantMap AsMap(const QVariant& value) {
+    if (value.canConvert<QDBusArgument>())
+        return qdbus_cast<QVariantMap>(value.value<QDBusArgument>());
+    return value.toMap();
+}
+
+QString TrackIdOf(const QVariantMap& metadata) {
+    return metadata.value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path();
+}
+
+class DesktopFixture : public PlayerFixture {
+protected:
+    DesktopFixture()
+        : PlayerFixture({{"a.mpg", {60000, 320, 240, {}}},
+                         {"b.mpg", {30000, 320, 240, {}}},
+                         {"c.mpg", {1000, 320, 240, {}}}}) {}
+
+    void SetUp() override { ASSERT_FALSE(bus.Address().isEmpty()) << "dbus-daemon did not start"; }
+
+    void StartDesktop() {
+        desktop = std::make_unique<DesktopControls>(form, bus.Connect(QStringLiteral("player")));
+    }
+    void SelectAll() {
+        Select({"a.mpg", "b.mpg", "c.mpg"});
+        form.Action11Execute(form.FileListBox1);
+    }
+    void RunToEnd() {
+        media.Advance(1000000);
+        Tick();
+    }
+    // The window's events, the desktop's timer among them, for a while.
+    static void Settle(int ms = 300) {
+        WaitUntil([] { return false; }, ms);
+    }
+
+    PrivateSessionBus bus;
+    std::unique_ptr<DesktopControls> desktop;
+};
+
+using ScreenSaver = DesktopFixture;
+
+TEST_F(ScreenSaver, HeldWhilePlayingReleasedAtPauseEndStopAndQuit) {
+    StandInScreenSaver saver(bus);
+    ASSERT_TRUE(saver.Registered());
+    StartDesktop();
+    Select({"a.mpg", "c.mpg"});
+    Settle();
+    EXPECT_TRUE(saver.Calls().isEmpty()) << "idle";
+
+    form.Action1Execute(&form);
+    ASSERT_TRUE(WaitUntil([&] { return saver.Held() == 1; })) << "playing";
+    form.Action3Execute(&form);
+    ASSERT_TRUE(WaitUntil([&] { return saver.Held() == 0; })) << "paused";
+    form.Action3Execute(&form);
+    ASSERT_TRUE(WaitUntil([&] { return saver.Held() == 1; })) << "resumed";
+
+    // From one file of the play list to the next the screen stays held.
+    RunToEnd();
+    ASSERT_EQ(FileIndex, Row("c.mpg"));
+    Settle();
+    EXPECT_EQ(saver.Calls().size(), 3);
+    RunToEnd();
+    ASSERT_TRUE(WaitUntil([&] { return saver.Held() == 0; })) << "ended";
+    EXPECT_NE(form.MediaPlayer1->DeviceID(), 0) << "the last file stays open at its end";
+
+    form.Action1Execute(&form);
+    ASSERT_TRUE(WaitUntil([&] { return saver.Held() == 1; }));
+    form.Action2Execute(&form);
+    ASSERT_TRUE(WaitUntil([&] { return saver.Held() == 0; })) << "stopped";
+
+    form.Action1Execute(&form);
+    ASSERT_TRUE(WaitUntil([&] { return saver.Held() == 1; }));
+    form.Action6Execute(&form);
+    ASSERT_TRUE(WaitUntil([&] { return saver.Held() == 0; })) << "quit";
+
+    EXPECT_EQ(saver.Calls(),
+              QStringList({"Inhibit 1 Qel", "UnInhibit 1", "Inhibit 2 Qel", "UnInhibit 2",
+                           "Inhibit 3 Qel", "UnInhibit 3", "Inhibit 4 Qel", "UnInhibit 4"}));
+}
+
+TEST_F(ScreenSaver, PauseBeforeTheGrantArrivesReleasesItAndExitReleasesAHeldOne) {
+    StandInScreenSaver saver(bus, 300);
+    StartDesktop();
+    Select({"a.mpg"});
+    form.Action1Execute(&form);
+    desktop->Update();
+    form.Action3Execute(&form);
+    desktop->Update();
+    ASSERT_TRUE(WaitUntil([&] { return saver.Calls().size() == 2; }));
+    EXPECT_EQ(saver.Calls(), QStringList({"Inhibit 1 Qel", "UnInhibit 1"}));
+    EXPECT_FALSE(desktop->ScreenSaver().Holding());
+
+    form.Action3Execute(&form);
+    ASSERT_TRUE(WaitUntil([&] { return desktop->ScreenSaver().Holding(); }));
+    // The program's end, while the file still plays.
+    desktop.reset();
+    EXPECT_EQ(saver.Held(), 0);
+    EXPECT_EQ(saver.Calls().last(), QStringLiteral("UnInhibit 2"));
+}
+
+TEST_F(ScreenSaver, WithoutTheServiceOrWithoutABusPlaybackGoesOnSilently) {
+    StartDesktop();
+    Select({"a.mpg"});
+    form.Action1Execute(&form);
+    Settle();
+    form.Action3Execute(&form);
+    Settle();
+    EXPECT_FALSE(desktop->ScreenSaver().Holding());
+    EXPECT_EQ(desktop->Mpris().BusName(), QStringLiteral("org.mpris.MediaPlayer2.qel"));
+    desktop.reset();
+
+    desktop = std::make_unique<DesktopControls>(
+        form, QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"),
+                                            QStringLiteral("no bus")));
+    form.Action3Execute(&form);
+    Settle();
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPlaying);
+    EXPECT_FALSE(desktop->ScreenSaver().Holding());
+    EXPECT_TRUE(desktop->Mpris().BusName().isEmpty());
+    form.Action2Execute(&form);
+    desktop.reset();
+    QDBusConnection::disconnectFromBus(QStringLiteral("no bus"));
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
+class Mpris : public DesktopFixture {
+protected:
+    void SetUp() override {
+        DesktopFixture::SetUp();
+        StartDesktop();
+        ASSERT_EQ(desktop->Mpris().BusName(), QStringLiteral("org.mpris.MediaPlayer2.qel"));
+        client = std::make_unique<MprisClient>(bus, desktop->Mpris().BusName());
+    }
+    QVariant Property(const char* name) { return client->PlayerProperty(QLatin1String(name)); }
+    QVariantMap Metadata() { return AsMap(Property("Metadata")); }
+    bool Can(const char* name) { return Property(name).toBool(); }
+    // Waits for the timer to have announced a property's new value.
+    bool Announced(const char* name, const QVariant& value) {
+        return WaitUntil([&] { return client->Changed().value(QLatin1String(name)) == value; });
+    }
+    void Run(const char* method, const QVariantList& arguments = {}) {
+        const QDBusMessage reply = client->Player(QLatin1String(method), arguments);
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage)
+            << method << ": " << reply.errorMessage().toStdString();
+    }
+
+    std::unique_ptr<MprisClient> client;
+};
+
+TEST_F(Mpris, RootInterfaceAndASecondPlayerUnderAnInstanceName) {
+    EXPECT_EQ(client->RootProperty(QStringLiteral("Identity")).toString(), QStringLiteral("Qel"));
+    EXPECT_EQ(client->RootProperty(QStringLiteral("DesktopEntry")).toString(),
+              QStringLiteral("org.qelplayer.Qel"));
+    EXPECT_TRUE(client->RootProperty(QStringLiteral("CanQuit")).toBool());
+    EXPECT_TRUE(client->RootProperty(QStringLiteral("CanRaise")).toBool());
+    EXPECT_FALSE(client->RootProperty(QStringLiteral("HasTrackList")).toBool());
+    EXPECT_TRUE(client->RootProperty(QStringLiteral("SupportedMimeTypes"))
+                    .toStringList()
+                    .contains(QStringLiteral("video/x-ms-wmv")));
+
+    DesktopControls second(form, bus.Connect(QStringLiteral("second player")));
+    EXPECT_EQ(second.Mpris().BusName(), QStringLiteral("org.mpris.MediaPlayer2.qel.instance%1")
+                                            .arg(QCoreApplication::applicationPid()));
+    MprisClient secondClient(bus, second.Mpris().BusName());
+    EXPECT_EQ(secondClient.RootProperty(QStringLiteral("Identity")).toString(),
+              QStringLiteral("Qel"));
+}
+
+TEST_F(Mpris, PropertiesFollowThePlayListAndAreAnnounced) {
+    EXPECT_EQ(Property("PlaybackStatus").toString(), QStringLiteral("Stopped"));
+    EXPECT_EQ(TrackIdOf(Metadata()), QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"));
+    EXPECT_FALSE(Can("CanPlay"));
+    EXPECT_FALSE(Can("CanSeek"));
+    EXPECT_TRUE(Can("CanControl"));
+
+    SelectAll();
+    EXPECT_TRUE(Announced("CanPlay", true));
+    form.Action1Execute(&form);
+    EXPECT_TRUE(Announced("PlaybackStatus", QStringLiteral("Playing")));
+    EXPECT_TRUE(Announced("CanGoNext", true));
+    EXPECT_TRUE(Announced("CanPause", true));
+    EXPECT_TRUE(Announced("CanSeek", true));
+    QVariantMap metadata = Metadata();
+    EXPECT_EQ(metadata.value(QStringLiteral("xesam:title")).toString(), QStringLiteral("a.mpg"));
+    EXPECT_EQ(metadata.value(QStringLiteral("mpris:length")).toLongLong(), 60'000'000);
+    EXPECT_EQ(metadata.value(QStringLiteral("xesam:url")).toString(),
+              QStringLiteral("file://") + QString::fromUtf8(folder.PathOf("a.mpg")));
+    EXPECT_EQ(TrackIdOf(AsMap(client->Changed().value(QStringLiteral("Metadata")))),
+              TrackIdOf(metadata));
+    EXPECT_FALSE(Can("CanGoPrevious"));
+    media.Advance(2500);
+    EXPECT_EQ(Property("Position").toLongLong(), 2'500'000);
+
+    RunToEnd();
+    EXPECT_TRUE(Announced("CanGoPrevious", true));
+    EXPECT_EQ(Metadata().value(QStringLiteral("xesam:title")).toString(), QStringLiteral("b.mpg"));
+    RunToEnd();
+    RunToEnd();
+    EXPECT_TRUE(Announced("PlaybackStatus", QStringLiteral("Stopped")));
+    EXPECT_TRUE(Announced("CanGoNext", false));
+    EXPECT_EQ(Metadata().value(QStringLiteral("xesam:title")).toString(), QStringLiteral("c.mpg"))
+        << "the last file stays open at its end";
+
+    form.Action2Execute(&form);
+    EXPECT_TRUE(Announced("CanPause", false));
+    EXPECT_TRUE(Announced("CanSeek", false));
+    EXPECT_EQ(TrackIdOf(AsMap(client->Changed().value(QStringLiteral("Metadata")))),
+              QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"));
+    EXPECT_FALSE(client->Changed().contains(QStringLiteral("Position")));
+}
+
+TEST_F(Mpris, TransportMethodsRunTheWindowsCommands) {
+    Run("Play");
+    EXPECT_EQ(form.MediaPlayer1->DeviceID(), 0) << "nothing selected: nothing to play";
+    SelectAll();
+
+    Run("Play");
+    EXPECT_EQ(Panel(StatusPanel::FileName), QStringLiteral("  a.mpg"));
+    EXPECT_EQ(Panel(StatusPanel::PlayList), PlayListText(1, 3));
+    EXPECT_EQ(Property("PlaybackStatus").toString(), QStringLiteral("Playing"));
+    EXPECT_EQ(client->Changed().value(QStringLiteral("PlaybackStatus")).toString(),
+              QStringLiteral("Playing"))
+        << "announced with the command's reply";
+    Run("Play");
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPlaying) << "Play while playing changes nothing";
+    EXPECT_EQ(FileIndex, Row("a.mpg"));
+
+    Run("Pause");
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPaused);
+    EXPECT_EQ(Property("PlaybackStatus").toString(), QStringLiteral("Paused"));
+    Run("Pause");
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPaused) << "Pause while paused is no resume";
+    Run("PlayPause");
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPlaying);
+    Run("PlayPause");
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPaused);
+    Run("Play");
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPlaying) << "Play resumes a paused file";
+
+    Run("Next");
+    EXPECT_EQ(Panel(StatusPanel::FileName), QStringLiteral("  b.mpg"));
+    EXPECT_TRUE(form.ToolButton2->isEnabled());
+    Run("Next");
+    EXPECT_EQ(Panel(StatusPanel::PlayList), PlayListText(3, 3));
+    EXPECT_FALSE(form.ToolButton6->isEnabled());
+    EXPECT_FALSE(Can("CanGoNext"));
+    Run("Next");
+    EXPECT_EQ(FileIndex, Row("c.mpg")) << "no wrap-around";
+    Run("Previous");
+    EXPECT_EQ(Panel(StatusPanel::FileName), QStringLiteral("  b.mpg"));
+    Run("Previous");
+    EXPECT_EQ(Panel(StatusPanel::FileName), QStringLiteral("  a.mpg"));
+    EXPECT_FALSE(form.ToolButton2->isEnabled());
+    Run("Previous");
+    EXPECT_EQ(FileIndex, Row("a.mpg"));
+
+    // At the end of the last file, Play starts the play list again.
+    Run("Next");
+    Run("Next");
+    RunToEnd();
+    EXPECT_EQ(Property("PlaybackStatus").toString(), QStringLiteral("Stopped"));
+    Run("PlayPause");
+    EXPECT_EQ(FileIndex, Row("a.mpg"));
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPlaying);
+
+    Run("Stop");
+    ExpectIdleLook();
+    EXPECT_EQ(Property("PlaybackStatus").toString(), QStringLiteral("Stopped"));
+    Run("Stop");
+    ExpectIdleLook();
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
+TEST_F(Mpris, SeekAndSetPositionActAsTheSeekBarsRelease) {
+    SelectAll();
+    form.Action1Execute(&form);
+    media.Advance(10000);
+    Settle(150);
+    client->ForgetChanges();
+
+    Run("Seek", {qlonglong(5'000'000)});
+    EXPECT_EQ(form.ProgressBar1->Position(), 15000);
+    EXPECT_EQ(Panel(StatusPanel::Time), TimeText(15000, 60000));
+    EXPECT_EQ(form.MediaPlayer1->Position(), 15000);
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPlaying);
+    EXPECT_TRUE(form.Timer1->Enabled());
+    EXPECT_TRUE(WaitUntil([&] { return client->Seeks() == QList<qlonglong>{15'000'000}; }));
+
+    Run("Seek", {qlonglong(-60'000'000)});
+    EXPECT_EQ(form.MediaPlayer1->Position(), 0) << "before the start is the start";
+
+    // A paused file plays on from the new point, as after the seek bar.
+    form.Action3Execute(&form);
+    const QString track = TrackIdOf(Metadata());
+    Run("SetPosition", {QVariant::fromValue(QDBusObjectPath(track)), qlonglong(42'000'000)});
+    EXPECT_EQ(form.MediaPlayer1->Position(), 42000);
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPlaying);
+    Run("SetPosition",
+        {QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/qelplayer/Qel/Track/9"))),
+         qlonglong(1'000'000)});
+    EXPECT_EQ(form.MediaPlayer1->Position(), 42000) << "another track's position is ignored";
+    Run("SetPosition", {QVariant::fromValue(QDBusObjectPath(track)), qlonglong(61'000'000)});
+    EXPECT_EQ(form.MediaPlayer1->Position(), 42000) << "past the end is ignored";
+
+    Run("Seek", {qlonglong(30'000'000)});
+    EXPECT_EQ(Panel(StatusPanel::FileName), QStringLiteral("  b.mpg")) << "past the end is Next";
+}
+
+TEST_F(Mpris, LoopStatusAndVolumeRunTheWindowsLoopAndVolumeCommands) {
+    SelectAll();
+    form.Action1Execute(&form);
+    EXPECT_EQ(Property("LoopStatus").toString(), QStringLiteral("None"));
+    ASSERT_TRUE(client->Set(QStringLiteral("LoopStatus"), QStringLiteral("Track")));
+    EXPECT_TRUE(form.Single1->Checked());
+    EXPECT_EQ(Panel(StatusPanel::LoopMode), QStringLiteral("Single"));
+    ASSERT_TRUE(client->Set(QStringLiteral("LoopStatus"), QStringLiteral("Playlist")));
+    EXPECT_FALSE(form.Single1->Checked());
+    EXPECT_TRUE(form.All1->Checked());
+    EXPECT_EQ(Panel(StatusPanel::LoopMode), QStringLiteral("All"));
+    EXPECT_EQ(client->Changed().value(QStringLiteral("LoopStatus")).toString(),
+              QStringLiteral("Playlist"));
+    client->Set(QStringLiteral("LoopStatus"), QStringLiteral("Sideways"));
+    EXPECT_TRUE(form.All1->Checked()) << "an unknown value changes nothing";
+    ASSERT_TRUE(client->Set(QStringLiteral("LoopStatus"), QStringLiteral("None")));
+    EXPECT_FALSE(form.All1->Checked());
+    EXPECT_EQ(Panel(StatusPanel::LoopMode), QString());
+    form.Action13Execute(&form);
+    EXPECT_EQ(Property("LoopStatus").toString(), QStringLiteral("Track"))
+        << "the window's own command shows";
+
+    ASSERT_TRUE(client->Set(QStringLiteral("Volume"), 0.62));
+    EXPECT_EQ(VolumeLeft, 60);
+    EXPECT_EQ(VolumeRight, 60);
+    EXPECT_DOUBLE_EQ(Property("Volume").toDouble(), 0.6);
+    EXPECT_EQ(Panel(StatusPanel::Volume), QStringLiteral(" 60"));
+    EXPECT_EQ(device.Volume, 0x99999999u) << "the device follows";
+    ASSERT_TRUE(client->Set(QStringLiteral("Volume"), 7.0));
+    EXPECT_EQ(VolumeLeft, 100);
+    EXPECT_FALSE(form.Up1->isEnabled());
+    form.Action8Execute(&form);
+    EXPECT_DOUBLE_EQ(Property("Volume").toDouble(), 0.0) << "muted";
+    client->Set(QStringLiteral("Volume"), 0.5);
+    EXPECT_EQ(VolumeLeft, 100) << "muted: the volume stays, as with the keys";
+}
+
+TEST_F(Mpris, QuitClosesTheWindowEvenUnderTheAboutBoxAndRaiseShowsIt) {
+    form.showMinimized();
+    client->Call(QStringLiteral("org.mpris.MediaPlayer2"), QStringLiteral("Raise"));
+    EXPECT_FALSE(form.isMinimized());
+    EXPECT_TRUE(form.isVisible());
+
+    SelectAll();
+    form.Action1Execute(&form);
+    // Quit from the desktop while the about box runs its own loop; the box
+    // must not outlive the window. Should it stay, a guard ends it after 3 s.
+    bool boxWasOpen = false;
+    QTimer::singleShot(50, &form, [&] {
+        boxWasOpen = AboutBox->isVisible();
+        client->Call(QStringLiteral("org.mpris.MediaPlayer2"), QStringLiteral("Quit"));
+    });
+    QTimer guard;
+    guard.setSingleShot(true);
+    bool guardFired = false;
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        guardFired = true;
+        AboutBox->done(QDialog::Rejected);
+    });
+    guard.start(3000);
+    form.Action7Execute(&form);
+    EXPECT_TRUE(boxWasOpen);
+    EXPECT_FALSE(guardFired) << "the about box stayed open after Quit";
+    EXPECT_FALSE(AboutBox->isVisible());
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(form.MediaPlayer1->DeviceID(), 0) << "the close sequence ran";
+}
+
+} // namespace
