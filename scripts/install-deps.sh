@@ -35,6 +35,11 @@ test_packages=(
     pulseaudio-utils
     mpv
     dbus-daemon
+    desktop-file-utils
+    appstream
+    dpkg-dev
+    file
+    groff-base
     at-spi2-core
     python3-pyatspi
 )
