@@ -9,7 +9,10 @@
 #include "ui/MainForm.h"
 #include "ui/ToolBar.h"
 
+#include <QAction>
 #include <QCoreApplication>
+#include <QEvent>
+#include <QTimer>
 
 #include <algorithm>
 #include <climits>
@@ -22,14 +25,16 @@ DesktopControls::DesktopControls(TForm1& form, QDBusConnection bus, QObject* par
       mpris_(std::make_unique<MprisService>(bus, *this, kDesktopEntry)),
       screenSaver_(std::make_unique<ScreenSaverInhibitor>(bus, QStringLiteral("Qel"),
                                                           QStringLiteral("Playing a video"))) {
-    updates_.setInterval(kUpdateIntervalMs);
-    connect(&updates_, &QTimer::timeout, this, &DesktopControls::Update);
-    updates_.start();
+    // After the window's own handlers, which were connected first.
+    connect(form_.Timer1, &TTimer::OnTimer, this, &DesktopControls::Update);
+    for (QAction* action : form_.findChildren<QAction*>())
+        connect(action, &QAction::triggered, this, &DesktopControls::UpdateSoon);
+    QCoreApplication::instance()->installEventFilter(this);
 }
 
 // The services go first: the inhibition is released while the window still exists.
 DesktopControls::~DesktopControls() {
-    updates_.stop();
+    QCoreApplication::instance()->removeEventFilter(this);
     screenSaver_.reset();
     mpris_.reset();
 }
@@ -38,6 +43,33 @@ void DesktopControls::Update() {
     const PlayerState state = State();
     screenSaver_->SetHeld(state.Playback == PlaybackStatus::Playing);
     mpris_->Update();
+}
+
+void DesktopControls::UpdateSoon() {
+    if (updatePending_)
+        return;
+    updatePending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        updatePending_ = false;
+        Update();
+    });
+}
+
+bool DesktopControls::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::Drop:
+        UpdateSoon();
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 bool DesktopControls::FileOpen() const {
@@ -85,11 +117,13 @@ void DesktopControls::Play() {
         form_.Action3Execute(this);
     else if (state.Playback == PlaybackStatus::Stopped && state.CanPlay)
         form_.Action1Execute(this);
+    UpdateSoon();
 }
 
 void DesktopControls::Pause() {
     if (State().Playback == PlaybackStatus::Playing)
         form_.Action3Execute(this);
+    UpdateSoon();
 }
 
 void DesktopControls::PlayPause() {
@@ -97,26 +131,31 @@ void DesktopControls::PlayPause() {
         Play();
     else
         form_.Action3Execute(this);
+    UpdateSoon();
 }
 
 void DesktopControls::Stop() {
     if (form_.ToolButton5->isEnabled())
         form_.Action2Execute(this);
+    UpdateSoon();
 }
 
 void DesktopControls::Next() {
     if (form_.ToolButton6->isEnabled())
         form_.Action4Execute(this);
+    UpdateSoon();
 }
 
 void DesktopControls::Previous() {
     if (form_.ToolButton2->isEnabled())
         form_.Action5Execute(this);
+    UpdateSoon();
 }
 
 void DesktopControls::SeekTo(qint64 positionUs) {
     if (FileOpen())
         form_.SeekTo(static_cast<int>(std::clamp<qint64>(positionUs / 1000, 0, INT_MAX)));
+    UpdateSoon();
 }
 
 void DesktopControls::SetLoop(LoopStatus loop) {
@@ -127,6 +166,7 @@ void DesktopControls::SetLoop(LoopStatus loop) {
         form_.Action13Execute(this);
     if (form_.All1->Checked() != all && (all || !single))
         form_.Action14Execute(this);
+    UpdateSoon();
 }
 
 void DesktopControls::SetVolume(double volume) {
@@ -147,6 +187,7 @@ void DesktopControls::SetVolume(double volume) {
         if (VolumeLeft == before)
             break;
     }
+    UpdateSoon();
 }
 
 void DesktopControls::Quit() {

@@ -2,13 +2,14 @@
 
 // The main window as the desktop's services see it: its state for the media
 // controls and the screen saver, and the window's own commands for theirs.
-// A light timer keeps both up to date with whatever the window does.
+// Both are brought up to date after whatever can change the window's state:
+// its commands, the user's input, and the tick that follows playback. Nothing
+// runs while nothing happens.
 
 #include "platform/PlayerControls.h"
 
 #include <QDBusConnection>
 #include <QObject>
-#include <QTimer>
 
 #include <memory>
 
@@ -20,12 +21,10 @@ class DesktopControls : public QObject, public PlayerControls {
     Q_OBJECT
 public:
     static const QString kDesktopEntry;
-    static constexpr int kUpdateIntervalMs = 100;
-
     DesktopControls(TForm1& form, QDBusConnection bus, QObject* parent = nullptr);
     ~DesktopControls() override;
 
-    // Brings both services up to date now, as the timer does.
+    // Brings both services up to date now.
     void Update();
     MprisService& Mpris() { return *mpris_; }
     ScreenSaverInhibitor& ScreenSaver() { return *screenSaver_; }
@@ -43,11 +42,16 @@ public:
     void Quit() override;
     void Raise() override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     bool FileOpen() const;
+    // Once the event at hand has been handled.
+    void UpdateSoon();
 
     TForm1& form_;
     std::unique_ptr<MprisService> mpris_;
     std::unique_ptr<ScreenSaverInhibitor> screenSaver_;
-    QTimer updates_;
+    bool updatePending_ = false;
 };
