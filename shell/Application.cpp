@@ -91,8 +91,10 @@ int RunApplication(QApplication& application) {
         Windows windows;
         const TerminationSignals signals(CloseMainWindowForSignal);
         windows.Main().show();
-        // After the window is up: reaching the bus must not delay it.
-        QTimer::singleShot(0, &windows.Main(), [&windows] { windows.ConnectDesktop(); });
+        // Reaching the bus takes round trips that would hold back the window's
+        // first requests to the X server; the desktop asks nothing of a player
+        // in its first tenth of a second.
+        QTimer::singleShot(100, &windows.Main(), [&windows] { windows.ConnectDesktop(); });
         application.exec();
     });
     return 0;
