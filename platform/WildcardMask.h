@@ -17,5 +17,12 @@ public:
     int CountMatches(const char* name, std::size_t length) const;
 
 private:
-    std::vector<QByteArray> patterns_;
+    struct Pattern {
+        enum class Kind { Everything, Suffix, General };
+        Kind kind;
+        QByteArray text; // for a suffix, without its star
+    };
+    static bool Matches(const Pattern& pattern, const char* name, std::size_t length);
+
+    std::vector<Pattern> patterns_;
 };

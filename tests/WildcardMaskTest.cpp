@@ -38,3 +38,16 @@ TEST(WildcardMask, NonAsciiBytesAreMatchedAsThemselves) {
     EXPECT_EQ(Count(mask, "\xff\xfe bad utf8.mpg"), 1);
     EXPECT_EQ(Count(mask, "映像.MPG"), 1);
 }
+
+TEST(WildcardMask, AStarThenPlainTextIsATestOfTheNamesTail) {
+    const WildcardMask noDot(QStringLiteral("*mpg"));
+    EXPECT_EQ(Count(noDot, "mpg"), 1) << "the star may stand for nothing";
+    EXPECT_EQ(Count(noDot, "xMPG"), 1);
+    EXPECT_EQ(Count(noDot, "pg"), 0) << "shorter than the tail";
+    EXPECT_EQ(Count(noDot, "mpgx"), 0);
+    // More wildcards than the leading star take the general match.
+    EXPECT_EQ(Count(WildcardMask(QStringLiteral("**.mpg")), "a.mpg"), 1);
+    EXPECT_EQ(Count(WildcardMask(QStringLiteral("*.mp?")), "a.MPG"), 1);
+    EXPECT_EQ(Count(WildcardMask(QStringLiteral("*.mp?")), "a.mpeg"), 0);
+    EXPECT_EQ(Count(WildcardMask(QStringLiteral("*.*;*")), "anything"), 2);
+}
