@@ -3,6 +3,7 @@
 // measurement runs Qel and its reference in turn (A B A B ...), and the table
 // gives medians with min-max. Usage:
 //   qel_bench --media FOLDER --out FILE [--pairs N] [--seconds S] [--smoke]
+//             [--only GROUP,...]   groups: playback, quiet, startup, listing
 
 #include "tests/E2eSupport.h"
 
@@ -47,6 +48,11 @@ struct Options {
     double seconds = 20; // length of the benchmark clips
     double quietSeconds = 10;
     bool smoke = false;
+    QStringList only; // groups of measurements: playback, quiet, startup, listing
+
+    bool Wants(const char* group) const {
+        return only.isEmpty() || only.contains(QLatin1String(group));
+    }
 };
 
 double CpuSeconds(qint64 pid) {
@@ -559,6 +565,7 @@ QString Machine() {
 
 // The listing figures from the in-process benchmark, by name ("FileListBox/100000").
 std::map<QString, Figures> Listing(bool smoke, int repetitions) {
+    std::fprintf(stderr, "qel_bench: listing folders\n");
     std::map<QString, Figures> figures;
     QProcess bench;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -594,7 +601,8 @@ int Run(const Options& options) {
         std::fprintf(stderr, "qel_bench: %s\n", qPrintable(text));
     };
 
-    for (const QString& file : {mpeg2, wmv2}) {
+    const QStringList played = options.Wants("playback") ? QStringList{mpeg2, wmv2} : QStringList{};
+    for (const QString& file : played) {
         const QString name = QFileInfo(file).suffix() == QStringLiteral("mpg")
                                  ? QStringLiteral("MPEG-2 720p30 `.mpg`")
                                  : QStringLiteral("WMV2 720p30 `.wmv`");
@@ -688,27 +696,35 @@ int Run(const Options& options) {
         QStringLiteral("≤ 300 ms and ≤ mpv"),
         [](const Row& r) { return r.qel.Median() <= 300 && r.qel.Median() <= r.ref.Median(); },
         {}};
-    for (int pair = 0; pair < options.pairs; ++pair) {
+    const bool quiet = options.Wants("quiet");
+    const bool starting = options.Wants("startup");
+    for (int pair = 0; (quiet || starting) && pair < options.pairs; ++pair) {
         log(QStringLiteral("paused, idle and start-up, pair %1").arg(pair + 1));
-        paused.qel.Add(PausedQel(mpeg2, options.quietSeconds) * 100);
-        paused.ref.Add(PausedMpv(mpeg2, options.quietSeconds) * 100);
-        idle.qel.Add(IdleQel(options.media, options.quietSeconds) * 100);
-        idle.ref.Add(IdleMpv(options.quietSeconds) * 100);
-        {
+        if (quiet) {
+            paused.qel.Add(PausedQel(mpeg2, options.quietSeconds) * 100);
+            paused.ref.Add(PausedMpv(mpeg2, options.quietSeconds) * 100);
+            idle.qel.Add(IdleQel(options.media, options.quietSeconds) * 100);
+            idle.ref.Add(IdleMpv(options.quietSeconds) * 100);
+        }
+        if (starting) {
             QelRun qel(options.media);
             if (qel.MappedMs())
                 startup.qel.Add(*qel.MappedMs());
         }
-        {
+        if (starting) {
             MpvRun mpv;
             if (mpv.MappedMs())
                 startup.ref.Add(*mpv.MappedMs());
         }
     }
-    rows.insert(rows.end(), {paused, idle, startup});
+    if (quiet)
+        rows.insert(rows.end(), {paused, idle});
+    if (starting)
+        rows.push_back(startup);
 
-    log(QStringLiteral("listing folders"));
-    const std::map<QString, Figures> listing = Listing(options.smoke, options.pairs);
+    const std::map<QString, Figures> listing = options.Wants("listing")
+                                                   ? Listing(options.smoke, options.pairs)
+                                                   : std::map<QString, Figures>{};
     for (int count : {1000, 10000, 100000}) {
         const QString key = QString::number(count);
         const auto ours = listing.find(QStringLiteral("FileListBox/") + key);
@@ -807,15 +823,22 @@ int main(int argc, char** argv) {
             options.seconds = next().toDouble();
         else if (argument == QStringLiteral("--smoke"))
             options.smoke = true;
+        else if (argument == QStringLiteral("--only"))
+            options.only = next().split(QLatin1Char(','));
         else {
             std::fprintf(stderr, "qel_bench: unknown argument %s\n", qPrintable(argument));
             return 2;
         }
     }
-    if (options.media.isEmpty() || options.pairs < 1 || options.seconds <= 0) {
+    const QStringList groups = {QStringLiteral("playback"), QStringLiteral("quiet"),
+                                QStringLiteral("startup"), QStringLiteral("listing")};
+    if (options.media.isEmpty() || options.pairs < 1 || options.seconds <= 0 ||
+        std::any_of(options.only.begin(), options.only.end(),
+                    [&](const QString& group) { return !groups.contains(group); })) {
         std::fprintf(stderr,
                      "usage: qel_bench --media FOLDER [--out FILE] [--pairs N] [--seconds S] "
-                     "[--smoke]\n");
+                     "[--smoke] "
+                     "[--only GROUP,...]\n");
         return 2;
     }
     if (options.smoke)

@@ -5,10 +5,14 @@
 # (before the notes kept in bench/performance-notes.md). Usage:
 #   bench/run.sh            the full run: 5 pairs, 20 s clips (about 15 minutes)
 #   bench/run.sh --smoke    a run of a few seconds that only checks the instrument
+#   bench/run.sh --only G   some groups, printed only: playback, quiet, startup,
+#                           listing, or several with commas (quiet,startup)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 smoke=""
+only=""
 [ "${1:-}" = "--smoke" ] && smoke=1
+[ "${1:-}" = "--only" ] && only=${2:?"--only needs a group: playback, quiet or listing"}
 build_dir=${QEL_BENCH_BUILD:-$root/build-bench}
 "$root/scripts/install-deps.sh" build run bench
 "$root/scripts/build.sh" "$build_dir" Release -DQEL_BUILD_TESTS=OFF -DQEL_BUILD_BENCH=ON
@@ -28,6 +32,10 @@ if [ -n "$smoke" ]; then
 fi
 media="$build_dir/bench-media"
 "$root/bench/make-bench-media.sh" "$media" 20
+if [ -n "$only" ]; then
+    "$build_dir/bench/qel_bench" --media "$media" --pairs 5 --seconds 20 --only "$only"
+    exit 0
+fi
 "$build_dir/bench/qel_bench" --media "$media" --pairs 5 --seconds 20 --out "$work/table.md"
 {
     echo "# Performance"
