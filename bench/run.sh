@@ -12,7 +12,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 smoke=""
 only=""
 [ "${1:-}" = "--smoke" ] && smoke=1
-[ "${1:-}" = "--only" ] && only=${2:?"--only needs a group: playback, quiet or listing"}
+[ "${1:-}" = "--only" ] && only=${2:?"--only needs groups: playback, quiet, startup, listing"}
 build_dir=${QEL_BENCH_BUILD:-$root/build-bench}
 "$root/scripts/install-deps.sh" build run bench
 "$root/scripts/build.sh" "$build_dir" Release -DQEL_BUILD_TESTS=OFF -DQEL_BUILD_BENCH=ON
