@@ -3,7 +3,8 @@
 # benchmark media with ffmpeg, starts a private X server and sound server, and
 # measures Qel side by side with mpv. The table goes to docs/performance.md
 # (before the notes kept in bench/performance-notes.md). Usage:
-#   bench/run.sh            the full run: 5 pairs, 20 s clips (about 15 minutes)
+#   bench/run.sh            the full run: 5 pairs, 20 s clips (about 15 minutes);
+#                           QEL_BENCH_PAIRS=N for more pairs (steadier medians)
 #   bench/run.sh --smoke    a run of a few seconds that only checks the instrument
 #   bench/run.sh --only G   some groups, printed only: playback, quiet, startup,
 #                           listing, or several with commas (quiet,startup)
@@ -14,6 +15,7 @@ only=""
 [ "${1:-}" = "--smoke" ] && smoke=1
 [ "${1:-}" = "--only" ] && only=${2:?"--only needs groups: playback, quiet, startup, listing"}
 build_dir=${QEL_BENCH_BUILD:-$root/build-bench}
+pairs=${QEL_BENCH_PAIRS:-5}
 "$root/scripts/install-deps.sh" build run bench
 "$root/scripts/build.sh" "$build_dir" Release -DQEL_BUILD_TESTS=OFF -DQEL_BUILD_BENCH=ON
 
@@ -33,10 +35,10 @@ fi
 media="$build_dir/bench-media"
 "$root/bench/make-bench-media.sh" "$media" 20
 if [ -n "$only" ]; then
-    "$build_dir/bench/qel_bench" --media "$media" --pairs 5 --seconds 20 --only "$only"
+    "$build_dir/bench/qel_bench" --media "$media" --pairs "$pairs" --seconds 20 --only "$only"
     exit 0
 fi
-"$build_dir/bench/qel_bench" --media "$media" --pairs 5 --seconds 20 --out "$work/table.md"
+"$build_dir/bench/qel_bench" --media "$media" --pairs "$pairs" --seconds 20 --out "$work/table.md"
 {
     echo "# Performance"
     echo
