@@ -4,6 +4,9 @@
 #include "ui/MainForm.h"
 
 #include "media/MediaPlayer.h"
+#include "shell/ErrorReport.h"
+
+#include <QTimer>
 
 namespace {
 
@@ -41,9 +44,22 @@ template <std::size_t N> bool RunBinding(TForm1& form, const KeyBinding (&table)
 constexpr int kStatusBarVolumeBoundary = 323;
 constexpr int kFileListVolumeBoundary = 62;
 
+// A repeat's press follows its release within a few milliseconds; a real release
+// costs the user this much delay before playback resumes.
+constexpr int kRepeatWindowMs = 40;
+// A loop held up past the window may not have seen the press waiting behind the
+// release yet: the release then waits again, a few times at most.
+constexpr int kMaxReleaseWaits = 5;
+
 } // namespace
 
 void TForm1::FormKeyDown(QObject*, int& Key, Qt::KeyboardModifiers Shift) {
+    if (releasedKey_ == Key) {
+        keyReleaseTimer_->stop(); // the key is still held: that release was a repeat
+        releasedKey_ = 0;
+    } else if (releasedKey_ != 0) {
+        FinishKeyRelease(); // another key: the release comes first, as it happened
+    }
     if (MediaPlayer1->DeviceID() == 0)
         return;
     if (Key == Qt::Key_D)
@@ -61,7 +77,42 @@ void TForm1::FormKeyUp(QObject*, int& Key, Qt::KeyboardModifiers) {
     if (MediaPlayer1->DeviceID() == 0)
         return;
     if (Key == Qt::Key_D || Key == Qt::Key_S)
-        SeekRelease();
+        HoldKeyRelease(Key);
+}
+
+void TForm1::HoldKeyRelease(int key) {
+    if (releasedKey_ != 0 && releasedKey_ != key)
+        FinishKeyRelease();
+    if (keyReleaseTimer_ == nullptr) {
+        keyReleaseTimer_ = new QTimer(this);
+        keyReleaseTimer_->setSingleShot(true);
+        connect(keyReleaseTimer_, &QTimer::timeout, this, [this] {
+            RunGuarded([this] {
+                if (releasedKey_ == 0)
+                    return;
+                // Fired well after its time: the loop was held up, and a press may
+                // be queued behind it. Let it through first.
+                if (releaseWaiting_.elapsed() > 2 * kRepeatWindowMs &&
+                    releaseWaits_ < kMaxReleaseWaits) {
+                    ++releaseWaits_;
+                    releaseWaiting_.start();
+                    keyReleaseTimer_->start(kRepeatWindowMs);
+                    return;
+                }
+                FinishKeyRelease();
+            });
+        });
+    }
+    releasedKey_ = key;
+    releaseWaits_ = 0;
+    releaseWaiting_.start();
+    keyReleaseTimer_->start(kRepeatWindowMs);
+}
+
+void TForm1::FinishKeyRelease() {
+    keyReleaseTimer_->stop();
+    releasedKey_ = 0;
+    SeekRelease();
 }
 
 void TForm1::FormMouseWheelUp(QObject*) {

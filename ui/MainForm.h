@@ -3,6 +3,7 @@
 // The main window. Its components carry their names as Qt object names; its
 // handlers are defined in the folder of the subsystem that owns them.
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 class DroppedFiles;
 class MediaService;
 class WaveOutVolume;
+class QTimer;
 class QAction;
 class QMenu;
 class TMediaPlayer;
@@ -233,6 +235,14 @@ private:
     std::unique_ptr<WaveOutVolume> waveOut_;
     bool shown_ = false;
     int wheelDelta_ = 0;
+    // A seek key's release waits briefly for a press of the same key: a release the
+    // system did not mark as auto-repeat is one when that press follows at once.
+    void HoldKeyRelease(int key);
+    void FinishKeyRelease();
+    QTimer* keyReleaseTimer_ = nullptr;
+    int releasedKey_ = 0;
+    int releaseWaits_ = 0;
+    QElapsedTimer releaseWaiting_;
 };
 
 extern TForm1* Form1;
