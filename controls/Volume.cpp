@@ -26,10 +26,6 @@ std::uint32_t ChannelValue(int level) {
 } // namespace
 
 void TForm1::SetWaveVolume(std::uint32_t volume) {
-    // A device that could not be read at start (no sound server yet) is read
-    // before its first change, so that exit can still put the user's setting back.
-    if (!WaveVolumeSaved)
-        SaveWaveVolume();
     waveOut_->SetVolume(volume);
 }
 
@@ -89,8 +85,9 @@ void TForm1::SaveWaveVolume() {
 }
 
 void TForm1::RestoreWaveVolume() {
-    // With nothing read at start there is nothing to put back: sending the
-    // initial 0 would silence the user's system.
-    if (WaveVolumeSaved)
-        waveOut_->SetVolume(SavedWaveVolume);
+    // The device keeps what it found before the player's first change, also on a
+    // device found later or a server that came back; sending SavedWaveVolume
+    // would put the 0 that nothing was read into, or a level that only looks
+    // like the start's, on whatever device is the default now.
+    waveOut_->RestoreVolume();
 }

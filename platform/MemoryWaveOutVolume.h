@@ -2,6 +2,7 @@
 
 #include "platform/WaveOutVolume.h"
 
+#include <optional>
 #include <vector>
 
 // An output device that lives in memory, for tests. It outlives the window that
@@ -25,11 +26,23 @@ public:
     bool SetVolume(std::uint32_t volume) override {
         if (!device_.Available)
             return false;
+        if (!found_)
+            found_ = device_.Volume;
         device_.Volume = volume;
         device_.Sets.push_back(volume);
+        return true;
+    }
+    bool RestoreVolume() override {
+        if (!found_)
+            return true;
+        if (!device_.Available)
+            return false;
+        device_.Volume = *found_;
+        device_.Sets.push_back(*found_);
         return true;
     }
 
 private:
     MemoryOutputDevice& device_;
+    std::optional<std::uint32_t> found_; // before the first set
 };

@@ -10,8 +10,6 @@
 namespace {
 
 const char* const kDefaultSink = "@DEFAULT_SINK@";
-// After a call that timed out, later calls fail at once for this long.
-constexpr auto kQuietTime = std::chrono::seconds(3);
 
 enum class Side { Left, Right, Middle };
 
@@ -52,10 +50,20 @@ void OnSuccess(pa_context*, int success, void* userdata) {
     *static_cast<int*>(userdata) = success;
 }
 
+void OnServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
+    if (info != nullptr && userdata != nullptr)
+        *static_cast<std::optional<std::uint32_t>*>(userdata) = info->cookie;
+}
+
+bool SameVolume(const pa_cvolume& a, const pa_cvolume& b) {
+    return pa_cvolume_equal(&a, &b) != 0;
+}
+
 } // namespace
 
-PulseWaveOutVolume::PulseWaveOutVolume(std::string server, std::chrono::milliseconds bound)
-    : server_(std::move(server)), bound_(bound) {}
+PulseWaveOutVolume::PulseWaveOutVolume(std::string server, std::chrono::milliseconds bound,
+                                       std::chrono::milliseconds quiet)
+    : server_(std::move(server)), bound_(bound), quiet_(quiet) {}
 
 PulseWaveOutVolume::~PulseWaveOutVolume() {
     Disconnect();
@@ -112,17 +120,45 @@ std::uint32_t PulseWaveOutVolume::FromChannels(const pa_cvolume& volume,
     return PackVolume(FromServer(mean(0)), FromServer(mean(1)));
 }
 
-std::optional<PulseWaveOutVolume::Clock::time_point> PulseWaveOutVolume::Begin(bool evenIfQuiet) {
+std::optional<PulseWaveOutVolume::Clock::time_point> PulseWaveOutVolume::Begin() {
     const Clock::time_point now = Clock::now();
-    if (!evenIfQuiet && now < quietUntil_)
+    if (now < quietUntil_ || !Answering())
         return std::nullopt;
     return now + bound_;
 }
 
+bool PulseWaveOutVolume::Answering() {
+    if (!hung_)
+        return true;
+    if (context_ == nullptr) {
+        hung_ = false;
+        return true;
+    }
+    TakeIn();
+    const pa_context_state_t state = pa_context_get_state(context_);
+    if (!PA_CONTEXT_IS_GOOD(state)) {
+        Disconnect(); // gone rather than hanging: the next call tries afresh
+        return true;
+    }
+    if (state != PA_CONTEXT_READY ||
+        (probe_ != nullptr && pa_operation_get_state(probe_) == PA_OPERATION_RUNNING))
+        return false;
+    if (probe_ != nullptr) {
+        pa_operation_unref(probe_);
+        probe_ = nullptr;
+    }
+    hung_ = false;
+    return true;
+}
+
 void PulseWaveOutVolume::NoteTimeout() {
-    // A server that does not answer is dropped, and not asked again for a while.
-    Disconnect();
-    quietUntil_ = Clock::now() + kQuietTime;
+    // The connection is kept: the server's answer to it, or to the probe, tells
+    // that it is back, without anyone waiting for it.
+    hung_ = true;
+    quietUntil_ = Clock::now() + quiet_;
+    if (probe_ == nullptr && context_ != nullptr &&
+        pa_context_get_state(context_) == PA_CONTEXT_READY)
+        probe_ = pa_context_get_server_info(context_, OnServerInfo, nullptr);
 }
 
 bool PulseWaveOutVolume::Iterate(Clock::time_point deadline) {
@@ -137,14 +173,16 @@ bool PulseWaveOutVolume::Iterate(Clock::time_point deadline) {
     return pa_mainloop_dispatch(loop_) >= 0;
 }
 
-bool PulseWaveOutVolume::Connected(Clock::time_point deadline) {
-    if (context_ != nullptr) {
-        const pa_context_state_t state = pa_context_get_state(context_);
-        if (state == PA_CONTEXT_READY)
-            return true;
-        if (!PA_CONTEXT_IS_GOOD(state))
-            Disconnect(); // the server went away: try once more
+void PulseWaveOutVolume::TakeIn() {
+    for (int i = 0; i < 16 && pa_mainloop_iterate(loop_, 0, nullptr) > 0; ++i) {
     }
+}
+
+bool PulseWaveOutVolume::Connected(Clock::time_point deadline) {
+    if (context_ != nullptr)
+        TakeIn(); // a server that went away since the last call shows it now
+    if (context_ != nullptr && !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))
+        Disconnect(); // the server went away: try once more
     if (context_ == nullptr) {
         loop_ = pa_mainloop_new();
         if (loop_ == nullptr)
@@ -163,7 +201,7 @@ bool PulseWaveOutVolume::Connected(Clock::time_point deadline) {
     for (;;) {
         const pa_context_state_t state = pa_context_get_state(context_);
         if (state == PA_CONTEXT_READY)
-            return true;
+            return identified_ || Identify(deadline);
         if (!PA_CONTEXT_IS_GOOD(state)) {
             Disconnect();
             return false;
@@ -175,7 +213,36 @@ bool PulseWaveOutVolume::Connected(Clock::time_point deadline) {
     }
 }
 
+bool PulseWaveOutVolume::Identify(Clock::time_point deadline) {
+    std::optional<std::uint32_t> cookie;
+    if (!Finish(pa_context_get_server_info(context_, OnServerInfo, &cookie), deadline) || !cookie)
+        return false;
+    if (cookie_ && *cookie != *cookie_) {
+        // A server that came back may have kept the level the player set; then
+        // what the user had before is still the one to put back.
+        for (auto it = found_.begin(); it != found_.end();) {
+            const std::optional<Sink> sink = ReadSink(it->first.c_str(), deadline);
+            if (context_ == nullptr || hung_)
+                return false; // not answered: decided at the next call
+            const auto written = written_.find(it->first);
+            const bool kept =
+                sink && written != written_.end() && SameVolume(sink->Volume, written->second);
+            it = kept ? std::next(it) : found_.erase(it);
+        }
+    }
+    cookie_ = cookie;
+    identified_ = true;
+    return true;
+}
+
 void PulseWaveOutVolume::Disconnect() {
+    if (probe_ != nullptr) {
+        pa_operation_cancel(probe_);
+        pa_operation_unref(probe_);
+        probe_ = nullptr;
+    }
+    hung_ = false;
+    identified_ = false;
     if (context_ != nullptr) {
         pa_context_disconnect(context_);
         pa_context_unref(context_);
@@ -231,36 +298,51 @@ bool PulseWaveOutVolume::WriteSink(const std::string& name, const pa_cvolume& vo
     return success != 0;
 }
 
+void PulseWaveOutVolume::NoteFound(const Sink& sink) {
+    found_.emplace(sink.Name, sink.Volume); // keeps the first volume found
+}
+
 bool PulseWaveOutVolume::GetVolume(std::uint32_t& volume) {
-    const auto deadline = Begin(false);
+    const auto deadline = Begin();
     if (!deadline || !Connected(*deadline))
         return false;
     const std::optional<Sink> sink = ReadSink(kDefaultSink, *deadline);
     if (!sink)
         return false;
     volume = FromChannels(sink->Volume, sink->Map);
-    if (!firstReport_) {
-        firstReport_ = volume;
-        found_.emplace(sink->Name, sink->Volume);
-    }
     return true;
 }
 
 bool PulseWaveOutVolume::SetVolume(std::uint32_t volume) {
-    const bool restoring = firstReport_ && volume == *firstReport_ && !found_.empty();
-    // Putting the user's setting back is tried even while the server is being left alone.
-    const auto deadline = Begin(restoring);
+    const auto deadline = Begin();
     if (!deadline || !Connected(*deadline))
         return false;
-    if (restoring) {
-        bool all = true;
-        for (const auto& [name, found] : found_)
-            all = WriteSink(name, found, *deadline) && all;
-        return all;
-    }
     const std::optional<Sink> sink = ReadSink(kDefaultSink, *deadline);
     if (!sink)
         return false;
-    found_.emplace(sink->Name, sink->Volume); // keeps the first volume found
-    return WriteSink(sink->Name, ToChannels(volume, sink->Map), *deadline);
+    NoteFound(*sink);
+    const pa_cvolume channels = ToChannels(volume, sink->Map);
+    if (!WriteSink(sink->Name, channels, *deadline))
+        return false;
+    written_[sink->Name] = channels;
+    return true;
+}
+
+bool PulseWaveOutVolume::RestoreVolume() {
+    if (found_.empty())
+        return true;
+    // Tried even while the server is left alone: one more bound for it to answer,
+    // one for the restore.
+    Clock::time_point deadline = Clock::now() + bound_;
+    while (hung_ && !Answering()) {
+        if (!Iterate(deadline))
+            return false;
+    }
+    deadline = Clock::now() + bound_;
+    if (!Connected(deadline))
+        return false;
+    bool all = true;
+    for (const auto& [name, found] : found_)
+        all = WriteSink(name, found, deadline) && all;
+    return all;
 }

@@ -11,8 +11,11 @@ public:
 
     // False when there is no device to ask; volume is then left unchanged.
     virtual bool GetVolume(std::uint32_t& volume) = 0;
-    // False when the device could not be set.
+    // False when the device could not be set. A value is always sent as it is.
     virtual bool SetVolume(std::uint32_t volume) = 0;
+    // Puts back, on every device this object has set, the volume it held before
+    // the first set; false when some device could not be reached.
+    virtual bool RestoreVolume() = 0;
 };
 
 // Packs two channel values the way the device takes them.

@@ -150,7 +150,8 @@ protected:
     }
     virtual void BeforeWindow() {}
     std::unique_ptr<WaveOutVolume> MakeVolume() override {
-        return std::make_unique<PulseWaveOutVolume>(server.Address());
+        return std::make_unique<PulseWaveOutVolume>(server.Address(),
+                                                    std::chrono::milliseconds(300), kQuiet);
     }
     // Closes the window as exit does: the volume is put back.
     void CloseWindow() {
@@ -158,6 +159,7 @@ protected:
         form.reset();
     }
 
+    static constexpr std::chrono::milliseconds kQuiet{100};
     PrivateSoundServer server;
     const std::vector<unsigned> users{41234, 23456};
 };
@@ -188,7 +190,7 @@ TEST_F(NoSoundServerAtStart, PlaysSilentlyChangesNothingAndLeavesALaterServerAsI
     server.Start();
     ASSERT_TRUE(server.Running());
     ASSERT_TRUE(server.SetChannels({QStringLiteral("41234"), QStringLiteral("23456")}));
-    QTest::qWait(3200); // past the backend's quiet time after a failure
+    QTest::qWait(2 * kQuiet.count()); // past the backend's quiet time after a failure
     QTest::keyClick(form.get(), Qt::Key_W);
     EXPECT_NE(server.Channels(), users) << level.toStdString();
     CloseWindow();
@@ -213,11 +215,13 @@ TEST_F(SoundServerFaults, TheServerKilledWhilePlayingAndSteppingNeverHangsTheWin
     EXPECT_TRUE(messages.Messages().empty()) << messages.LastText().toStdString();
     EXPECT_TRUE(WaitFor([&] { return form->MediaPlayer1->Position() > 0; }, 5000));
 
-    // The server back, as its user left it: exit puts the user's setting back.
+    // The server back, with what its user has there now: exit puts that back.
     server.Start();
     ASSERT_TRUE(server.Running());
-    QTest::qWait(3200);
+    ASSERT_TRUE(server.SetChannels({QStringLiteral("50000"), QStringLiteral("20000")}));
+    QTest::qWait(2 * kQuiet.count());
     QTest::keyClick(form.get(), Qt::Key_E);
+    EXPECT_NE(server.Channels(), (std::vector<unsigned>{50000, 20000}));
     CloseWindow();
-    EXPECT_EQ(server.Channels(), users);
+    EXPECT_EQ(server.Channels(), (std::vector<unsigned>{50000, 20000}));
 }

@@ -105,7 +105,7 @@ TEST(PulseVolume, ReadsStepsAndPutsBackTheUsersSettingBitForBit) {
     ASSERT_TRUE(volume.SetVolume(0));
     EXPECT_EQ(server.Channels(), (std::vector<unsigned>{0, 0}));
 
-    ASSERT_TRUE(volume.SetVolume(found));
+    ASSERT_TRUE(volume.RestoreVolume());
     EXPECT_EQ(server.Channels(), users);
 }
 
@@ -119,7 +119,7 @@ TEST(PulseVolume, AMonoDeviceTakesTheMeanAndComesBackExactly) {
     ASSERT_TRUE(volume.SetVolume(Pack(0x7FFF, 0x3333)));
     EXPECT_EQ(server.Channels(),
               (std::vector<unsigned>{PulseWaveOutVolume::ToServer((0x7FFF + 0x3333) / 2)}));
-    ASSERT_TRUE(volume.SetVolume(found));
+    ASSERT_TRUE(volume.RestoreVolume());
     EXPECT_EQ(server.Channels(), (std::vector<unsigned>{40000}));
 }
 
@@ -131,15 +131,15 @@ TEST(PulseVolume, EveryDeviceItChangedGetsItsOwnSettingBack) {
     ASSERT_TRUE(server.SetChannels({QStringLiteral("30000"), QStringLiteral("30001")}));
     ASSERT_TRUE(server.SetChannels({QStringLiteral("20000"), QStringLiteral("20001")},
                                    QStringLiteral("headphones")));
-    ASSERT_TRUE(server.Pactl({QStringLiteral("set-default-sink"), QStringLiteral("qeltest")}));
+    ASSERT_TRUE(server.SetDefaultSink(QStringLiteral("qeltest")));
     PulseWaveOutVolume volume(server.Address());
     std::uint32_t found = 0;
     ASSERT_TRUE(volume.GetVolume(found));
     ASSERT_TRUE(volume.SetVolume(0xFFFFFFFF));
     // The user switches to the headphones while the player runs.
-    ASSERT_TRUE(server.Pactl({QStringLiteral("set-default-sink"), QStringLiteral("headphones")}));
+    ASSERT_TRUE(server.SetDefaultSink(QStringLiteral("headphones")));
     ASSERT_TRUE(volume.SetVolume(0x19991999));
-    ASSERT_TRUE(volume.SetVolume(found));
+    ASSERT_TRUE(volume.RestoreVolume());
     EXPECT_EQ(server.Channels(), (std::vector<unsigned>{30000, 30001}));
     EXPECT_EQ(server.Channels(QStringLiteral("headphones")), (std::vector<unsigned>{20000, 20001}));
 }
@@ -170,7 +170,29 @@ TEST(PulseVolume, AServerThatNeverAnswersCostsOneBoundThenIsLeftAlone) {
     EXPECT_LT(clock.elapsed(), 100);
 }
 
-TEST(PulseVolume, AServerThatDiesAndComesBackIsFoundAgain) {
+TEST(PulseVolume, ALevelEqualToTheOneFoundAtStartIsSentAsALevel) {
+    PrivateSoundServer server; // at full scale, as the player's own start level
+    ASSERT_TRUE(server.Running());
+    ASSERT_TRUE(server.Pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                              QStringLiteral("sink_name=headphones")}));
+    ASSERT_TRUE(server.SetChannels({QStringLiteral("26214"), QStringLiteral("26214")},
+                                   QStringLiteral("headphones")));
+    ASSERT_TRUE(server.SetDefaultSink(QStringLiteral("qeltest")));
+    PulseWaveOutVolume volume(server.Address());
+    std::uint32_t found = 0;
+    ASSERT_TRUE(volume.GetVolume(found));
+    ASSERT_EQ(found, 0xFFFFFFFFu);
+    ASSERT_TRUE(volume.SetVolume(0xFFFFFFFF));
+    // Headphones plugged in, then one step down and one up.
+    ASSERT_TRUE(server.SetDefaultSink(QStringLiteral("headphones")));
+    ASSERT_TRUE(volume.SetVolume(0xE665E665));
+    ASSERT_TRUE(volume.SetVolume(0xFFFFFFFF));
+    EXPECT_EQ(server.Channels(QStringLiteral("headphones")), (std::vector<unsigned>{65536, 65536}));
+    ASSERT_TRUE(volume.RestoreVolume());
+    EXPECT_EQ(server.Channels(QStringLiteral("headphones")), (std::vector<unsigned>{26214, 26214}));
+}
+
+TEST(PulseVolume, AServerThatDiesAndComesBackIsFoundAgainAndGetsItsOwnSettingBack) {
     PrivateSoundServer server;
     ASSERT_TRUE(server.Running());
     ASSERT_TRUE(server.SetChannels({QStringLiteral("30000"), QStringLiteral("30000")}));
@@ -183,9 +205,63 @@ TEST(PulseVolume, AServerThatDiesAndComesBackIsFoundAgain) {
     clock.start();
     EXPECT_FALSE(volume.SetVolume(0x66666666));
     EXPECT_LT(clock.elapsed(), 500);
+    // It comes back with what its user has there now.
     server.Start();
     ASSERT_TRUE(server.Running());
+    ASSERT_TRUE(server.SetChannels({QStringLiteral("45000"), QStringLiteral("15000")}));
     EXPECT_TRUE(volume.SetVolume(0x33333333));
+    const std::vector<unsigned> level{PulseWaveOutVolume::ToServer(0x3333),
+                                      PulseWaveOutVolume::ToServer(0x3333)};
+    EXPECT_EQ(server.Channels(), level);
+    ASSERT_TRUE(volume.RestoreVolume());
+    EXPECT_EQ(server.Channels(), (std::vector<unsigned>{45000, 15000}));
+
+    // One that comes back with the player's level remembered gets what the user
+    // had before.
+    ASSERT_TRUE(volume.SetVolume(0x33333333));
+    server.Kill();
+    server.Start();
+    ASSERT_TRUE(server.Running());
+    ASSERT_TRUE(server.SetChannels({QString::number(level[0]), QString::number(level[1])}));
+    EXPECT_TRUE(volume.SetVolume(0x66666666));
+    ASSERT_TRUE(volume.RestoreVolume());
+    EXPECT_EQ(server.Channels(), (std::vector<unsigned>{45000, 15000}));
+}
+
+TEST(PulseVolume, AStoppedServerCostsOneBoundThenNoCallWaitsUntilItAnswersAgain) {
+    PrivateSoundServer server;
+    ASSERT_TRUE(server.Running());
+    ASSERT_TRUE(server.SetChannels({QStringLiteral("41234"), QStringLiteral("23456")}));
+    const milliseconds quiet(200);
+    PulseWaveOutVolume volume(server.Address(), milliseconds(300), quiet);
+    ASSERT_TRUE(volume.SetVolume(0x7FFF7FFF));
+    server.Signal(SIGSTOP);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(volume.SetVolume(0x66666666));
+    EXPECT_GE(clock.elapsed(), 250);
+    EXPECT_LT(clock.elapsed(), 1500);
+    // Also once the quiet time is over: the server is still silent, and no key waits.
+    QThread::msleep(2 * quiet.count());
+    clock.restart();
+    for (int step = 0; step < 10; ++step)
+        EXPECT_FALSE(volume.SetVolume(0x66666666));
+    EXPECT_LT(clock.elapsed(), 100);
+    // Exit while it hangs: bounded.
+    clock.restart();
+    EXPECT_FALSE(volume.RestoreVolume());
+    EXPECT_LT(clock.elapsed(), 1500);
+
+    server.Signal(SIGCONT);
+    clock.restart();
+    bool answered = false;
+    while (!answered && clock.elapsed() < 3000) {
+        answered = volume.SetVolume(0x33333333);
+        QThread::msleep(20);
+    }
+    ASSERT_TRUE(answered);
     EXPECT_EQ(server.Channels(), (std::vector<unsigned>{PulseWaveOutVolume::ToServer(0x3333),
                                                         PulseWaveOutVolume::ToServer(0x3333)}));
+    ASSERT_TRUE(volume.RestoreVolume());
+    EXPECT_EQ(server.Channels(), (std::vector<unsigned>{41234, 23456}));
 }

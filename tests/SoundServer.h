@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -12,7 +13,11 @@
 #include <string>
 #include <vector>
 
-// A PulseAudio server of the test's own, with one null sink.
+#include <signal.h>
+
+// A sound server of the test's own, with one null sink "qeltest" as its default:
+// PulseAudio, or PipeWire with its pulse server when QEL_TEST_SOUND_SERVER is
+// "pipewire".
 class PrivateSoundServer {
 public:
     explicit PrivateSoundServer(const QString& sinkOptions = {}) {
@@ -22,42 +27,59 @@ public:
     }
     ~PrivateSoundServer() { Kill(); }
 
+    static bool PipeWire() { return qgetenv("QEL_TEST_SOUND_SERVER") == "pipewire"; }
     bool Running() const { return process_.state() == QProcess::Running && ready_; }
     std::string Address() const { return "unix:" + socket_.toStdString(); }
 
     void Kill() {
         if (process_.state() != QProcess::NotRunning) {
+            Signal(SIGCONT);
             process_.kill();
             process_.waitForFinished(5000);
         }
         ready_ = false;
     }
+    // SIGSTOP: a server that hangs; SIGCONT brings it back.
+    void Signal(int number) {
+        if (process_.state() != QProcess::NotRunning)
+            ::kill(static_cast<pid_t>(process_.processId()), number);
+    }
     void Start(const QString& sinkOptions = {}) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
-        environment.insert(QStringLiteral("HOME"), runtime_.path());
-        process_.setProcessEnvironment(environment);
+        process_.setProcessEnvironment(Environment());
         process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start(QStringLiteral("pulseaudio"),
-                       {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
-                        QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--disable-shm"),
-                        QStringLiteral("--load=module-null-sink sink_name=qeltest ") + sinkOptions,
-                        QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 "
-                                       "socket=") +
-                            socket_});
+        if (PipeWire()) {
+            process_.start(QStringLiteral("pipewire"), {QStringLiteral("-c"), PipeWireConfig()});
+        } else {
+            process_.start(
+                QStringLiteral("pulseaudio"),
+                {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
+                 QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--disable-shm"),
+                 QStringLiteral("--load=module-null-sink sink_name=qeltest ") + sinkOptions,
+                 QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") +
+                     socket_});
+        }
         process_.waitForStarted(5000);
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < 10000 && process_.state() != QProcess::NotRunning) {
             if (Pactl({QStringLiteral("info")}).has_value()) {
-                ready_ = true;
-                return;
+                ready_ = !PipeWire() || AddPipeWireSink(sinkOptions);
+                if (ready_)
+                    return;
+                break;
             }
             QThread::msleep(50);
         }
         process_.waitForFinished(100);
         std::fprintf(stderr, "the test's sound server did not start:\n%s\n",
                      process_.readAll().constData());
+    }
+
+    // As the user's desktop does it; on PipeWire the session manager's part too.
+    bool SetDefaultSink(const QString& sink) {
+        if (!Pactl({QStringLiteral("set-default-sink"), sink}))
+            return false;
+        return !PipeWire() || SetPipeWireDefault(sink);
     }
 
     std::optional<QString> Pactl(const QStringList& arguments) const {
@@ -85,6 +107,81 @@ public:
     }
 
 private:
+    QProcessEnvironment Environment() const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
+        environment.insert(QStringLiteral("HOME"), runtime_.path());
+        environment.remove(QStringLiteral("PIPEWIRE_REMOTE"));
+        return environment;
+    }
+    // One process: the graph with a driver that needs no hardware, and the pulse
+    // server. No session manager: the test sets the default sink itself.
+    QString PipeWireConfig() const {
+        const QString path = runtime_.filePath(QStringLiteral("pipewire.conf"));
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            file.write(QStringLiteral(R"(context.properties = {
+    core.daemon = true
+    core.name = pipewire-0
+    support.dbus = false
+    mem.allow-mlock = false
+    log.level = 1
+}
+context.spa-libs = {
+    audio.convert.* = audioconvert/libspa-audioconvert
+    support.* = support/libspa-support
+}
+context.modules = [
+    { name = libpipewire-module-protocol-native }
+    { name = libpipewire-module-access }
+    { name = libpipewire-module-client-node }
+    { name = libpipewire-module-adapter }
+    { name = libpipewire-module-spa-node-factory }
+    { name = libpipewire-module-metadata }
+    { name = libpipewire-module-protocol-pulse
+      args = { server.address = [ "unix:%1" ] } }
+]
+context.objects = [
+    { factory = spa-node-factory
+      args = { factory.name = support.node.driver node.name = Dummy-Driver
+               priority.driver = 8000 } }
+    { factory = metadata args = { metadata.name = default } }
+]
+)")
+                           .arg(socket_)
+                           .toUtf8());
+        }
+        return path;
+    }
+    bool AddPipeWireSink(const QString& sinkOptions) {
+        QStringList load{QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                         QStringLiteral("sink_name=qeltest")};
+        if (!sinkOptions.isEmpty())
+            load << sinkOptions.split(' ', Qt::SkipEmptyParts);
+        return Pactl(load).has_value() && SetPipeWireDefault(QStringLiteral("qeltest"));
+    }
+    bool SetPipeWireDefault(const QString& sink) const {
+        QProcess metadata;
+        metadata.setProcessEnvironment(Environment());
+        metadata.start(QStringLiteral("pw-metadata"),
+                       {QStringLiteral("-n"), QStringLiteral("default"), QStringLiteral("0"),
+                        QStringLiteral("default.audio.sink"),
+                        QStringLiteral("{ \"name\": \"%1\" }").arg(sink),
+                        QStringLiteral("Spa:String:JSON")});
+        if (!metadata.waitForFinished(5000) || metadata.exitCode() != 0)
+            return false;
+        // The pulse server takes the new default in a moment.
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 3000) {
+            const auto info = Pactl({QStringLiteral("get-default-sink")});
+            if (info && info->trimmed() == sink)
+                return true;
+            QThread::msleep(20);
+        }
+        return false;
+    }
+
     QTemporaryDir runtime_{QDir::tempPath() + QStringLiteral("/qel-pulse-XXXXXX")};
     QString socket_;
     QProcess process_;
