@@ -33,6 +33,8 @@ test_packages=(
     openbox
     x11-utils
     pulseaudio-utils
+    pipewire
+    pipewire-bin
     mpv
     dbus-daemon
     desktop-file-utils
@@ -51,6 +53,8 @@ bench_packages=(
     x11-utils
     pulseaudio
     pulseaudio-utils
+    pipewire
+    pipewire-bin
     ffmpeg
 )
 
