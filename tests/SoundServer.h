@@ -112,6 +112,10 @@ private:
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
         environment.insert(QStringLiteral("HOME"), runtime_.path());
         environment.remove(QStringLiteral("PIPEWIRE_REMOTE"));
+        // Off the test's session bus: a server there claims one well-known name, and
+        // the next one started beside it (or right after it) refuses to run.
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                           QStringLiteral("unix:path=/nonexistent/qel-no-bus"));
         return environment;
     }
     // One process: the graph with a driver that needs no hardware, and the pulse
