@@ -39,14 +39,14 @@ QelProcess::~QelProcess() {
     }
 }
 
-std::optional<QString> QelProcess::WaitForWindow(int timeoutMs) {
+std::optional<QString> QelProcess::WaitForWindow(int timeoutMs, const QString& title) {
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < timeoutMs && process_.state() == QProcess::Running) {
         const auto found = RunTool(QStringLiteral("xdotool"),
                                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
                                     QStringLiteral("--pid"), QString::number(Pid()),
-                                    QStringLiteral("--name"), QStringLiteral("^Qel$")});
+                                    QStringLiteral("--name"), title});
         if (found && !found->trimmed().isEmpty())
             return QString::fromLatin1(found->trimmed().split('\n').first());
         QThread::msleep(100);
@@ -161,6 +161,18 @@ QImage Screenshot() {
     if (png)
         image.loadFromData(*png, "PNG");
     return image;
+}
+
+QImage ScreenUntil(const QRect& region, const std::function<bool(const QImage&)>& wanted,
+                   int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    QImage shot = Screenshot().copy(region);
+    while (!wanted(shot) && clock.elapsed() < timeoutMs) {
+        QThread::msleep(100);
+        shot = Screenshot().copy(region);
+    }
+    return shot;
 }
 
 double ShareOfPixels(const QImage& image, const QRect& region,

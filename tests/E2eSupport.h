@@ -35,8 +35,10 @@ public:
     QelProcess(const QString& workingFolder, const QStringList& arguments = {});
     ~QelProcess();
 
-    // The id of the window titled "Qel" that this process shows, once it is mapped.
-    std::optional<QString> WaitForWindow(int timeoutMs = 15000);
+    // The id of the window titled "Qel" (or matching another title pattern) that
+    // this process shows, once it is mapped.
+    std::optional<QString> WaitForWindow(int timeoutMs = 15000,
+                                         const QString& title = QStringLiteral("^Qel$"));
     // The window's client area on the screen.
     std::optional<QRect> Geometry(const QString& window) const;
     // Gives the window the keyboard focus and types a key combination ("ctrl+alt+q").
@@ -64,6 +66,10 @@ bool SetSinkChannels(const QStringList& values);
 
 // The whole screen as it is now.
 QImage Screenshot();
+// A region of the screen, taken until it shows what is wanted or the time is up:
+// the last one taken.
+QImage ScreenUntil(const QRect& region, const std::function<bool(const QImage&)>& wanted,
+                   int timeoutMs = 5000);
 
 // Share of the pixels of a region that satisfy a test (1.0 = all of them).
 double ShareOfPixels(const QImage& image, const QRect& region,

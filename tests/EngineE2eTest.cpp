@@ -270,8 +270,16 @@ TEST_F(RealEngine, AResizeWhilePlayingKeepsThePictureFillingTheArea) {
     form->resize(733, 443);
     ASSERT_TRUE(
         WaitFor([&] { return form->windowHandle()->geometry().size() == QSize(733, 443); }, 2000));
-    QTest::qWait(250);
-    const QImage area = VideoArea();
+    // Until the picture has been drawn at the new size.
+    QImage area;
+    static_cast<void>(WaitFor(
+        [&] {
+            area = VideoArea();
+            return area.size() == QSize(600, 400) &&
+                   ShareOfPixels(area, QRect(0, 0, 600, 260), IsNotBlack) > 0.97 &&
+                   ShareOfPixels(area, QRect(540, 0, 60, 260), IsNotBlack) > 0.97;
+        },
+        3000));
     ASSERT_EQ(area.size(), QSize(600, 400));
     area.save(QStringLiteral("engine-resized.png"));
     EXPECT_GT(ShareOfPixels(area, QRect(0, 0, 600, 260), IsNotBlack), 0.97);
@@ -292,8 +300,10 @@ TEST(RealProgram, ClosingTheWindowWhilePlayingEndsWithExitCodeZero) {
                         {QStringLiteral("mousemove"), QString::number(row.x()),
                          QString::number(row.y()), QStringLiteral("click"), QStringLiteral("1")}));
     ASSERT_TRUE(qel.Key(*window, QStringLiteral("ctrl+alt+x")));
-    QThread::msleep(800);
-    const QImage shot = Screenshot().copy(QRect(geometry->topLeft(), QSize(400, 300)));
+    const QImage shot =
+        ScreenUntil(QRect(geometry->topLeft(), QSize(400, 300)), [](const QImage& area) {
+            return ShareOfPixels(area, QRect(0, 0, 400, 190), IsNotBlack) > 0.97;
+        });
     EXPECT_GT(ShareOfPixels(shot, QRect(0, 0, 400, 190), IsNotBlack), 0.97);
     ASSERT_TRUE(qel.Key(*window, QStringLiteral("ctrl+alt+q")));
     const auto exitCode = qel.WaitForExit();

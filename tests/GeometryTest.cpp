@@ -99,8 +99,9 @@ TEST_F(Geometry, BothCommandsDoNothingWithNoFileOpenOrInAMaximisedWindow) {
     ExpectClient(533, 343);
 
     PlayOnly("qvga.mpg");
+    const QSize normal = form.size();
     form.setWindowState(Qt::WindowMaximized);
-    QTest::qWait(50);
+    static_cast<void>(QTest::qWaitFor([&] { return form.size() != normal; }, 1000));
     const QSize maximised = form.size();
     form.Action12Execute(form.Action12);
     form.Action15Execute(form.Action15);

@@ -116,8 +116,11 @@ TEST_F(KeyboardPlayer, KeysPlayPauseSeekStepTheVolumeAndTheUsersSettingComesBack
     QThread::msleep(700);
     EXPECT_EQ(SeekBarFill(Window()), paused);
     ASSERT_TRUE(qel->Key(window, QStringLiteral("c")));
-    QThread::msleep(1000);
-    const double playing = SeekBarFill(Window());
+    double playing = paused;
+    static_cast<void>(WaitForWindow([&](const QImage& shot) {
+        playing = SeekBarFill(shot);
+        return playing > paused;
+    }));
     EXPECT_GT(playing, paused);
 
     // Holding D: a step of 1 % per repeat, far more than playback would move.
@@ -126,8 +129,12 @@ TEST_F(KeyboardPlayer, KeysPlayPauseSeekStepTheVolumeAndTheUsersSettingComesBack
     const double held = SeekBarFill(Window());
     ASSERT_TRUE(qel->KeyUp(QStringLiteral("d")));
     EXPECT_GT(held - playing, 0.12) << "from " << playing << " to " << held;
-    QThread::msleep(1000);
-    EXPECT_GT(SeekBarFill(Window()), held) << "playback did not go on after the release";
+    double released = held;
+    static_cast<void>(WaitForWindow([&](const QImage& shot) {
+        released = SeekBarFill(shot);
+        return released > held;
+    }));
+    EXPECT_GT(released, held) << "playback did not go on after the release";
 
     // B: the second selected file, the bars.
     ASSERT_TRUE(qel->Key(window, QStringLiteral("b")));
@@ -176,7 +183,7 @@ TEST_F(KeyboardPlayer, AnInterruptEndsItThroughTheClosePathToo) {
 
 TEST_F(KeyboardPlayer, AHangUpWhileTheAboutBoxIsOpenEndsItToo) {
     ASSERT_TRUE(qel->Key(window, QStringLiteral("ctrl+alt+a")));
-    QThread::msleep(500);
+    ASSERT_TRUE(qel->WaitForWindow(5000, QStringLiteral("^About$"))) << "no about box";
     ASSERT_TRUE(qel->Signal(SIGHUP));
     const auto exitCode = qel->WaitForExit();
     ASSERT_TRUE(exitCode) << "a modal box kept the program from ending";
