@@ -194,7 +194,7 @@ private:
     void IdleReset();
     void SetPlayingLook();
     void ShowCannotPlay();
-    // The cannot-play message, then Stop.
+    // Stop, then the cannot-play message.
     void AbandonPlayList();
     // What the tick does when it finds the open file stopped: by loop mode, play
     // it again, advance, or start the selection again.
