@@ -255,3 +255,8 @@ extern int VolumeRight;
 extern bool Muted;
 extern std::uint32_t SavedWaveVolume; // the device's volume found at start
 extern bool WaveVolumeSaved;          // it could be read
+
+// Puts back the device volume found at start, if the window has not done so,
+// from whatever way the program ends: exit() (a lost display), or the last
+// resort after a termination signal. Any thread.
+void RestoreWaveVolumeAtExit() noexcept;
