@@ -205,7 +205,8 @@ void DesktopControls::SetVolume(double volume) {
     if (Muted || !std::isfinite(volume))
         return;
     Command([this, volume] {
-        const int level = std::clamp(static_cast<int>(std::lround(volume * 10)), 0, 10) * 10;
+        // Clamped before rounding: a huge value must not wrap round to silence.
+        const int level = static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 10)) * 10;
         while (VolumeLeft < level) {
             const int before = VolumeLeft;
             form_.Action9->trigger();

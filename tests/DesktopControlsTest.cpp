@@ -438,7 +438,7 @@ TEST_F(Mpris, EveryWayIntoAFailingOpenIsReportedAndThePlayerGoesOn) {
     EXPECT_TRUE(messages.Messages().empty());
 }
 
-TEST_F(Mpris, ExtremeSeekOffsetsStayInTheFileAndRateZeroPauses) {
+TEST_F(Mpris, ExtremeSeekOffsetsAndVolumesStayInRangeAndRateZeroPauses) {
     SelectAll();
     form.Action1->trigger();
     media.Advance(10000);
@@ -447,6 +447,11 @@ TEST_F(Mpris, ExtremeSeekOffsetsStayInTheFileAndRateZeroPauses) {
     EXPECT_EQ(FileIndex, Row("a.mpg"));
     Run("Seek", {std::numeric_limits<qlonglong>::max()});
     EXPECT_EQ(FileIndex, Row("b.mpg")) << "past the end is Next";
+
+    ASSERT_TRUE(client->Set(QStringLiteral("Volume"), 1e300));
+    EXPECT_EQ(VolumeLeft, 100) << "a huge volume is full volume, not silence";
+    ASSERT_TRUE(client->Set(QStringLiteral("Volume"), -1e300));
+    EXPECT_EQ(VolumeLeft, 0);
 
     ASSERT_TRUE(client->Set(QStringLiteral("Rate"), 1.0));
     EXPECT_EQ(form.MediaPlayer1->Mode(), mpPlaying);
