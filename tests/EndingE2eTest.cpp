@@ -4,6 +4,8 @@
 
 #include "tests/E2eSupport.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -71,4 +73,46 @@ TEST(Ending, WhenTheDisplayGoesAwayTheVolumeComesBack) {
     ASSERT_TRUE(exitCode) << "still running without its display";
     EXPECT_EQ(*exitCode, 1) << "the toolkit ends it so";
     EXPECT_EQ(SinkChannels(), kUsers);
+}
+
+TEST(Ending, StartedInAFolderRemovedSinceItOpensOnTheFolderAbove) {
+    QEL_REQUIRE_DISPLAY();
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid() && QDir(folder.path()).mkdir(QStringLiteral("gone")));
+    const QString gone = folder.filePath(QStringLiteral("gone"));
+    QProcess qel;
+    qel.start(QStringLiteral("/bin/sh"),
+              {QStringLiteral("-c"), QStringLiteral("cd \"$0\" && rmdir \"$0\" && exec \"$1\""),
+               gone, QStringLiteral(QEL_BINARY)});
+    ASSERT_TRUE(qel.waitForStarted(5000));
+    // The error box first, then the main window; the box is answered as it comes.
+    QElapsedTimer clock;
+    clock.start();
+    bool windowShown = false;
+    while (!windowShown && clock.elapsed() < 15000 && qel.state() == QProcess::Running) {
+        const auto found = RunTool(QStringLiteral("xdotool"),
+                                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                    QStringLiteral("--pid"), QString::number(qel.processId()),
+                                    QStringLiteral("--name"), QStringLiteral("^Qel$")});
+        for (const QByteArray& id : found ? found->trimmed().split('\n') : QList<QByteArray>()) {
+            if (id.isEmpty())
+                continue;
+            const auto shape =
+                RunTool(QStringLiteral("xdotool"),
+                        {QStringLiteral("getwindowgeometry"), QString::fromLatin1(id)});
+            if (shape && shape->contains("533x343"))
+                windowShown = true;
+            else if (RunTool(QStringLiteral("xdotool"),
+                             {QStringLiteral("windowfocus"), QStringLiteral("--sync"),
+                              QString::fromLatin1(id)}))
+                RunTool(QStringLiteral("xdotool"),
+                        {QStringLiteral("key"), QStringLiteral("Return")});
+        }
+        QThread::msleep(200);
+    }
+    EXPECT_TRUE(windowShown) << "no main window; exit code " << qel.exitCode();
+    qel.terminate();
+    ASSERT_TRUE(qel.waitForFinished(3000));
+    EXPECT_EQ(qel.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(qel.exitCode(), 0);
 }
