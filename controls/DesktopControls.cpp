@@ -3,6 +3,7 @@
 #include "media/MediaPlayer.h"
 #include "platform/MprisService.h"
 #include "platform/ScreenSaverInhibitor.h"
+#include "shell/ErrorReport.h"
 #include "shell/TerminationSignals.h"
 #include "ui/Controls.h"
 #include "ui/FileListBox.h"
@@ -10,7 +11,7 @@
 #include "ui/ToolBar.h"
 
 #include <QAction>
-#include <QCoreApplication>
+#include <QApplication>
 #include <QEvent>
 #include <QTimer>
 
@@ -29,20 +30,23 @@ DesktopControls::DesktopControls(TForm1& form, QDBusConnection bus, QObject* par
     connect(form_.Timer1, &TTimer::OnTimer, this, &DesktopControls::Update);
     for (QAction* action : form_.findChildren<QAction*>())
         connect(action, &QAction::triggered, this, &DesktopControls::UpdateSoon);
-    QCoreApplication::instance()->installEventFilter(this);
+    QApplication::instance()->installEventFilter(this);
 }
 
 // The services go first: the inhibition is released while the window still exists.
 DesktopControls::~DesktopControls() {
-    QCoreApplication::instance()->removeEventFilter(this);
+    QApplication::instance()->removeEventFilter(this);
     screenSaver_.reset();
     mpris_.reset();
 }
 
 void DesktopControls::Update() {
-    const PlayerState state = State();
-    screenSaver_->SetHeld(state.Playback == PlaybackStatus::Playing);
-    mpris_->Update();
+    // Run by the tick and by a timer of its own: nothing may escape into the loop.
+    RunGuarded([this] {
+        const PlayerState state = State();
+        screenSaver_->SetHeld(state.Playback == PlaybackStatus::Playing);
+        mpris_->Update();
+    });
 }
 
 void DesktopControls::UpdateSoon() {
@@ -77,6 +81,15 @@ bool DesktopControls::FileOpen() const {
 }
 
 PlayerState DesktopControls::State() const {
+    // Read by the bus at any time: a failure reads as a player with nothing open.
+    try {
+        return ReadState();
+    } catch (...) {
+        return {};
+    }
+}
+
+PlayerState DesktopControls::ReadState() const {
     PlayerState state;
     state.Loop = form_.Single1->Checked() ? LoopStatus::Track
                  : form_.All1->Checked()  ? LoopStatus::Playlist
@@ -111,62 +124,79 @@ PlayerState DesktopControls::State() const {
     return state;
 }
 
-void DesktopControls::Play() {
-    const PlayerState state = State();
-    if (state.Playback == PlaybackStatus::Paused)
-        form_.Action3Execute(this);
-    else if (state.Playback == PlaybackStatus::Stopped && state.CanPlay)
-        form_.Action1Execute(this);
+void DesktopControls::Command(const std::function<void()>& command) {
+    // A modal box holds the window's own input; the desktop's waits as well, so
+    // that nothing starts playing behind a box.
+    if (QApplication::activeModalWidget() == nullptr)
+        RunGuarded(command);
     UpdateSoon();
+}
+
+void DesktopControls::Play() {
+    Command([this] {
+        const PlayerState state = ReadState();
+        if (state.Playback == PlaybackStatus::Paused)
+            form_.Action3->trigger();
+        else if (state.Playback == PlaybackStatus::Stopped && state.CanPlay)
+            form_.Action1->trigger();
+    });
 }
 
 void DesktopControls::Pause() {
-    if (State().Playback == PlaybackStatus::Playing)
-        form_.Action3Execute(this);
-    UpdateSoon();
+    Command([this] {
+        if (ReadState().Playback == PlaybackStatus::Playing)
+            form_.Action3->trigger();
+    });
 }
 
 void DesktopControls::PlayPause() {
-    if (State().Playback == PlaybackStatus::Stopped)
-        Play();
-    else
-        form_.Action3Execute(this);
-    UpdateSoon();
+    Command([this] {
+        const PlayerState state = ReadState();
+        if (state.Playback != PlaybackStatus::Stopped)
+            form_.Action3->trigger();
+        else if (state.CanPlay)
+            form_.Action1->trigger();
+    });
 }
 
 void DesktopControls::Stop() {
-    if (form_.ToolButton5->isEnabled())
-        form_.Action2Execute(this);
-    UpdateSoon();
+    Command([this] {
+        if (form_.ToolButton5->isEnabled())
+            form_.Action2->trigger();
+    });
 }
 
 void DesktopControls::Next() {
-    if (form_.ToolButton6->isEnabled())
-        form_.Action4Execute(this);
-    UpdateSoon();
+    Command([this] {
+        if (form_.ToolButton6->isEnabled())
+            form_.Action4->trigger();
+    });
 }
 
 void DesktopControls::Previous() {
-    if (form_.ToolButton2->isEnabled())
-        form_.Action5Execute(this);
-    UpdateSoon();
+    Command([this] {
+        if (form_.ToolButton2->isEnabled())
+            form_.Action5->trigger();
+    });
 }
 
 void DesktopControls::SeekTo(qint64 positionUs) {
-    if (FileOpen())
-        form_.SeekTo(static_cast<int>(std::clamp<qint64>(positionUs / 1000, 0, INT_MAX)));
-    UpdateSoon();
+    Command([this, positionUs] {
+        if (FileOpen())
+            form_.SeekTo(static_cast<int>(std::clamp<qint64>(positionUs / 1000, 0, INT_MAX)));
+    });
 }
 
 void DesktopControls::SetLoop(LoopStatus loop) {
-    // The loop commands toggle; each runs only where its mark must change.
-    const bool single = loop == LoopStatus::Track;
-    const bool all = loop == LoopStatus::Playlist;
-    if (form_.Single1->Checked() != single && (single || !all))
-        form_.Action13Execute(this);
-    if (form_.All1->Checked() != all && (all || !single))
-        form_.Action14Execute(this);
-    UpdateSoon();
+    Command([this, loop] {
+        // The loop commands toggle; each runs only where its mark must change.
+        const bool single = loop == LoopStatus::Track;
+        const bool all = loop == LoopStatus::Playlist;
+        if (form_.Single1->Checked() != single && (single || !all))
+            form_.Action13->trigger();
+        if (form_.All1->Checked() != all && (all || !single))
+            form_.Action14->trigger();
+    });
 }
 
 void DesktopControls::SetVolume(double volume) {
@@ -174,31 +204,37 @@ void DesktopControls::SetVolume(double volume) {
     // while muted they change nothing, as the keys do not.
     if (Muted || !std::isfinite(volume))
         return;
-    const int level = std::clamp(static_cast<int>(std::lround(volume * 10)), 0, 10) * 10;
-    while (VolumeLeft < level) {
-        const int before = VolumeLeft;
-        form_.Action9Execute(this);
-        if (VolumeLeft == before)
-            break;
-    }
-    while (VolumeLeft > level) {
-        const int before = VolumeLeft;
-        form_.Action10Execute(this);
-        if (VolumeLeft == before)
-            break;
-    }
-    UpdateSoon();
+    Command([this, volume] {
+        // Clamped before rounding: a huge value must not wrap round to silence.
+        const int level = static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 10)) * 10;
+        while (VolumeLeft < level) {
+            const int before = VolumeLeft;
+            form_.Action9->trigger();
+            if (VolumeLeft == before)
+                break;
+        }
+        while (VolumeLeft > level) {
+            const int before = VolumeLeft;
+            form_.Action10->trigger();
+            if (VolumeLeft == before)
+                break;
+        }
+    });
 }
 
 void DesktopControls::Quit() {
-    // An open about box would keep the program alive without its window.
-    CloseModalBoxes();
-    form_.Action6Execute(this);
+    RunGuarded([this] {
+        // An open about box would keep the program alive without its window.
+        CloseModalBoxes();
+        form_.Action6->trigger();
+    });
 }
 
 void DesktopControls::Raise() {
-    if (form_.isMinimized())
-        form_.showNormal();
-    form_.raise();
-    form_.activateWindow();
+    RunGuarded([this] {
+        if (form_.isMinimized())
+            form_.showNormal();
+        form_.raise();
+        form_.activateWindow();
+    });
 }

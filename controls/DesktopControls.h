@@ -11,6 +11,7 @@
 #include <QDBusConnection>
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 class MprisService;
@@ -47,6 +48,9 @@ protected:
 
 private:
     bool FileOpen() const;
+    PlayerState ReadState() const;
+    // Every command from the desktop takes the guarded path of the window's own.
+    void Command(const std::function<void()>& command);
     // Once the event at hand has been handled.
     void UpdateSoon();
 

@@ -10,6 +10,11 @@
 
 #include <QMenu>
 
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <utility>
+
 int VolumeLeft = 100;
 int VolumeRight = 100;
 bool Muted = false;
@@ -17,6 +22,15 @@ std::uint32_t SavedWaveVolume = 0;
 bool WaveVolumeSaved = false;
 
 namespace {
+
+// The device of the window whose volume is still to be put back. The lock keeps
+// the window's thread and the termination deadline's off the device together.
+std::timed_mutex deviceLock;
+WaveOutVolume* pendingRestore = nullptr;
+
+void RestoreAtProcessExit() {
+    RestoreWaveVolumeAtExit();
+}
 
 std::uint32_t ChannelValue(int level) {
     // Truncating: level 50 gives 0x7FFF.
@@ -26,6 +40,7 @@ std::uint32_t ChannelValue(int level) {
 } // namespace
 
 void TForm1::SetWaveVolume(std::uint32_t volume) {
+    const std::lock_guard lock(deviceLock);
     waveOut_->SetVolume(volume);
 }
 
@@ -81,13 +96,36 @@ void TForm1::Action10Execute(QObject*) {
 }
 
 void TForm1::SaveWaveVolume() {
+    const std::lock_guard lock(deviceLock);
     WaveVolumeSaved = waveOut_->GetVolume(SavedWaveVolume);
+    // Also unread: the device reads a server that appears later before its first change.
+    pendingRestore = waveOut_.get();
+    // Also when the program ends without its window's destroy handler: the
+    // display's connection lost ends it through exit().
+    static const bool registered = std::atexit(RestoreAtProcessExit) == 0;
+    (void)registered;
 }
 
 void TForm1::RestoreWaveVolume() {
+    const std::lock_guard lock(deviceLock);
+    if (pendingRestore == waveOut_.get())
+        pendingRestore = nullptr;
     // The device keeps what it found before the player's first change, also on a
     // device found later or a server that came back; sending SavedWaveVolume
     // would put the 0 that nothing was read into, or a level that only looks
     // like the start's, on whatever device is the default now.
     waveOut_->RestoreVolume();
+}
+
+void RestoreWaveVolumeAtExit() noexcept {
+    std::unique_lock lock(deviceLock, std::defer_lock);
+    // A device call that hangs on the window's thread must not hold the exit.
+    if (!lock.try_lock_for(std::chrono::milliseconds(500)))
+        return;
+    WaveOutVolume* device = std::exchange(pendingRestore, nullptr);
+    try {
+        if (device != nullptr)
+            device->RestoreVolume();
+    } catch (...) {
+    }
 }

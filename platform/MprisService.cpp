@@ -102,9 +102,13 @@ public:
         else if (name == QLatin1String("Playlist"))
             Run([](PlayerControls& controls) { controls.SetLoop(LoopStatus::Playlist); });
     }
-    // Playback runs at its own speed only.
+    // Playback runs at its own speed only; a rate of 0 is a pause, as clients
+    // are told to expect.
     double Rate() const { return 1.0; }
-    void SetRate(double) {}
+    void SetRate(double rate) {
+        if (rate == 0.0)
+            Run([](PlayerControls& controls) { controls.Pause(); });
+    }
     QVariantMap Metadata() const { return MprisService::Metadata(State()); }
     double Volume() const { return State().Volume; }
     void SetVolume(double volume) {
@@ -142,14 +146,14 @@ public Q_SLOTS:
         const PlayerState state = State();
         if (!state.CanSeek)
             return;
-        // Past the end is the next file; before the start is the start.
-        const qint64 target = state.PositionUs + offset;
-        if (target > state.LengthUs)
+        // Past the end is the next file; before the start is the start. The
+        // offset is compared, not added: a client may send any 64-bit value.
+        if (offset > state.LengthUs - state.PositionUs) {
             Run([](PlayerControls& controls) { controls.Next(); });
-        else
-            Run([target](PlayerControls& controls) {
-                controls.SeekTo(std::max<qint64>(target, 0));
-            });
+            return;
+        }
+        const qint64 target = offset < -state.PositionUs ? 0 : state.PositionUs + offset;
+        Run([target](PlayerControls& controls) { controls.SeekTo(target); });
     }
     void SetPosition(const QDBusObjectPath& track, qlonglong position) {
         const PlayerState state = State();

@@ -63,8 +63,10 @@ void TForm1::ShowCannotPlay() {
 
 void TForm1::AbandonPlayList() {
     // A file that cannot be played ends the whole play list: the rest is not tried.
-    ShowCannotPlay();
+    // The device is closed and the tick stopped before the box, whose own loop
+    // would otherwise let the tick play on behind it.
     Action2Execute(this);
+    ShowCannotPlay();
 }
 
 void TForm1::SetPlayingLook() {

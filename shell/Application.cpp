@@ -4,6 +4,7 @@
 #include "platform/MpvMediaService.h"
 #include "platform/PulseWaveOutVolume.h"
 #include "shell/ErrorReport.h"
+#include "shell/Exceptions.h"
 #include "shell/TerminationSignals.h"
 #include "ui/Accessibility.h"
 #include "ui/ImageList.h"
@@ -17,9 +18,14 @@
 #include <QStyleFactory>
 #include <QTimer>
 
+#include <cerrno>
+#include <chrono>
 #include <clocale>
 #include <csignal>
+#include <cstdlib>
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -84,18 +90,55 @@ private:
 
 } // namespace
 
+int EnterStartFolder() {
+    // The browser enters folders by their names: a name too long to enter
+    // counts as no name.
+    errno = 0;
+    std::unique_ptr<char, decltype(&free)> start(getcwd(nullptr, 0), &free);
+    if (start && chdir(start.get()) == 0)
+        return 0;
+    const int error = errno != 0 ? errno : ENOENT;
+    // Up by "..", which also leads out of a folder that has been removed and
+    // needs no name, until the folder has one the browser can enter again.
+    for (int step = 0; step < 4096 && chdir("..") == 0; ++step) {
+        std::unique_ptr<char, decltype(&free)> here(getcwd(nullptr, 0), &free);
+        if (here && chdir(here.get()) == 0)
+            return error;
+    }
+    if (chdir("/") != 0) {
+        // Nowhere to go: the browser reports what it finds.
+    }
+    return error;
+}
+
 int RunApplication(QApplication& application) {
     // A sound server that has gone must not end the program by a broken pipe.
     std::signal(SIGPIPE, SIG_IGN);
+    InstallTerminationHandlers();
+    // Should a termination signal find no loop to answer it (the window's thread
+    // held), the program still ends, with the user's volume back.
+    const TerminationDeadline deadline(std::chrono::milliseconds(750), RestoreWaveVolumeAtExit);
+    // A signal during a start-up box closes the box; the loop is then not entered.
+    const TerminationSignals signals(CloseMainWindowForSignal);
+    bool started = false;
     RunGuarded([&] {
+        if (const int error = EnterStartFolder(); error != 0 && !TerminationRequested())
+            ShowErrorReport(EInOutError::FromErrno(error).Message);
+        if (TerminationRequested())
+            return;
         Windows windows;
-        const TerminationSignals signals(CloseMainWindowForSignal);
+        started = true;
+        if (TerminationRequested())
+            return;
         windows.Main().show();
         // Reaching the bus takes round trips that would hold back the window's
         // first requests to the X server; the desktop asks nothing of a player
         // in its first tenth of a second.
-        QTimer::singleShot(100, &windows.Main(), [&windows] { windows.ConnectDesktop(); });
-        application.exec();
+        QTimer::singleShot(100, &windows.Main(),
+                           [&windows] { RunGuarded([&windows] { windows.ConnectDesktop(); }); });
+        if (!TerminationRequested())
+            application.exec();
     });
-    return 0;
+    // A start-up that failed is no success; one that a signal ended is.
+    return started || TerminationRequested() ? 0 : 1;
 }

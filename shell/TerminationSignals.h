@@ -2,13 +2,25 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <functional>
+#include <thread>
 
 class QSocketNotifier;
 
-// Turns SIGTERM, SIGINT and SIGHUP into a call on the event loop, so that the
-// program ends through its ordinary close path instead of dying where it stands.
-// One instance at a time; the default handlers come back when it goes.
+// Whether SIGTERM, SIGINT or SIGHUP has arrived since the handlers were
+// installed. Process-wide; any thread may ask.
+bool TerminationRequested() noexcept;
+
+// Installs the handlers of SIGTERM, SIGINT and SIGHUP. They only note the
+// request and wake whoever waits for it; they stay for the life of the process,
+// so that no signal at any moment ends it where it stands. Call as early as
+// possible; later calls do nothing. False when they could not be installed.
+bool InstallTerminationHandlers() noexcept;
+
+// Turns each termination signal into a call on whatever event loop runs, a
+// modal box's included, so that the program ends through its ordinary close
+// path. A signal that came before it existed is handed on once a loop runs.
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:
@@ -21,8 +33,23 @@ private:
     void Drain();
 
     std::function<void()> onSignal_;
-    int readEnd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
+};
+
+// The last resort when no loop answers (the window's thread blocked): once a
+// termination signal has come and the program has not ended within grace,
+// runs lastWords on a thread of its own and ends the process with code 0.
+// Going out of scope disarms it.
+class TerminationDeadline {
+public:
+    TerminationDeadline(std::chrono::milliseconds grace, std::function<void()> lastWords);
+    ~TerminationDeadline();
+    TerminationDeadline(const TerminationDeadline&) = delete;
+    TerminationDeadline& operator=(const TerminationDeadline&) = delete;
+
+private:
+    std::thread watcher_;
+    int disarm_[2] = {-1, -1};
 };
 
 // Closes whatever modal boxes are open: each runs a loop of its own, and the
@@ -30,5 +57,5 @@ private:
 void CloseModalBoxes();
 
 // Closes whatever modal box is open, then the main window, as the Quit command
-// would once the boxes were answered.
+// would once the boxes were answered, and ends every running loop.
 void CloseMainWindowForSignal();

@@ -1,5 +1,6 @@
 #include "shell/Application.h"
 #include "shell/CommandLine.h"
+#include "shell/TerminationSignals.h"
 
 #include <QApplication>
 
@@ -15,6 +16,9 @@ int main(int argc, char* argv[]) {
     // and then keeps each file's buffers in the heap: resident memory moved in
     // 10 MB steps from file to file.
     mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
+    // Before anything else, so that a termination signal at any moment of
+    // start-up ends the program through its close path.
+    InstallTerminationHandlers();
     QApplication application(argc, argv);
     // What is left once the toolkit has taken its own options, as raw bytes.
     SetCommandLineArguments({argv + 1, argv + argc});

@@ -9,11 +9,13 @@
 #include "ui/StatusTexts.h"
 #include "ui/Unit1.h"
 
+#include <QAccessible>
 #include <QDBusArgument>
 #include <QDBusObjectPath>
 #include <QDialog>
 #include <QTimer>
 
+#include <limits>
 #include <memory>
 
 namespace {
@@ -375,6 +377,87 @@ TEST_F(Mpris, LoopStatusAndVolumeRunTheWindowsLoopAndVolumeCommands) {
     EXPECT_DOUBLE_EQ(Property("Volume").toDouble(), 0.0) << "muted";
     client->Set(QStringLiteral("Volume"), 0.5);
     EXPECT_EQ(VolumeLeft, 100) << "muted: the volume stays, as with the keys";
+}
+
+TEST_F(Mpris, EveryWayIntoAFailingOpenIsReportedAndThePlayerGoesOn) {
+    const QString reason = QStringLiteral("Failed to recognize file format");
+    const auto cannotOpen = [&](const char* name) {
+        Describe(name, {0, 0, 0, reason});
+    };
+    const auto canOpen = [&](const char* name) {
+        Describe(name, {30000, 320, 240, {}});
+    };
+    // Each way: one report, then the window idle and every command still answered.
+    const auto expectReportedThenIdle = [&](const char* way) {
+        EXPECT_EQ(messages.Messages().size(), 1u) << way;
+        EXPECT_EQ(messages.LastText(), reason + QLatin1Char('.')) << way;
+        Tick();
+        ExpectIdleLook();
+        EXPECT_EQ(Property("PlaybackStatus").toString(), QStringLiteral("Stopped")) << way;
+        messages.Clear();
+    };
+    SelectAll();
+    Run("Play");
+    cannotOpen("b.mpg");
+    Run("Next");
+    expectReportedThenIdle("Next");
+
+    Run("Play");
+    Run("Seek", {std::numeric_limits<qlonglong>::max()}); // past the end: Next
+    expectReportedThenIdle("Seek");
+
+    canOpen("b.mpg");
+    Run("Play");
+    Run("Next");
+    Run("Next");
+    cannotOpen("b.mpg");
+    Run("Previous");
+    expectReportedThenIdle("Previous");
+
+    cannotOpen("a.mpg");
+    Run("PlayPause");
+    expectReportedThenIdle("PlayPause");
+    Run("Play");
+    expectReportedThenIdle("Play");
+
+    // A screen reader's Press on the Next button.
+    canOpen("a.mpg");
+    Run("Play");
+    QAccessibleInterface* next = QAccessible::queryAccessibleInterface(form.ToolButton6);
+    ASSERT_TRUE(next && next->actionInterface());
+    next->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    expectReportedThenIdle("Press");
+
+    // The commands that open nothing still act.
+    ASSERT_TRUE(client->Set(QStringLiteral("Volume"), 0.5));
+    EXPECT_EQ(VolumeLeft, 50);
+    ASSERT_TRUE(client->Set(QStringLiteral("LoopStatus"), QStringLiteral("Track")));
+    EXPECT_TRUE(form.Single1->Checked());
+    Run("Stop");
+    Run("Pause");
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
+TEST_F(Mpris, ExtremeSeekOffsetsAndVolumesStayInRangeAndRateZeroPauses) {
+    SelectAll();
+    form.Action1->trigger();
+    media.Advance(10000);
+    Run("Seek", {std::numeric_limits<qlonglong>::min()});
+    EXPECT_EQ(form.MediaPlayer1->Position(), 0);
+    EXPECT_EQ(FileIndex, Row("a.mpg"));
+    Run("Seek", {std::numeric_limits<qlonglong>::max()});
+    EXPECT_EQ(FileIndex, Row("b.mpg")) << "past the end is Next";
+
+    ASSERT_TRUE(client->Set(QStringLiteral("Volume"), 1e300));
+    EXPECT_EQ(VolumeLeft, 100) << "a huge volume is full volume, not silence";
+    ASSERT_TRUE(client->Set(QStringLiteral("Volume"), -1e300));
+    EXPECT_EQ(VolumeLeft, 0);
+
+    ASSERT_TRUE(client->Set(QStringLiteral("Rate"), 1.0));
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPlaying);
+    ASSERT_TRUE(client->Set(QStringLiteral("Rate"), 0.0));
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPaused);
+    EXPECT_EQ(Property("PlaybackStatus").toString(), QStringLiteral("Paused"));
 }
 
 TEST_F(Mpris, QuitClosesTheWindowEvenUnderTheAboutBoxAndRaiseShowsIt) {

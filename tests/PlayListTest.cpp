@@ -204,6 +204,33 @@ TEST_F(PlayList, AFileThatCannotBePlayedEndsThePlayList) {
     EXPECT_EQ(media.Commands().filter(QStringLiteral("open")).size(), 2);
 }
 
+TEST_F(PlayList, NothingPlaysBehindTheCannotPlayBoxWhateverTheLoopMode) {
+    Describe("f4.mpg", {1000, 0, 0, {}}); // no picture
+    for (TMenuItem* mode : {static_cast<TMenuItem*>(nullptr), form.Single1}) {
+        if (mode != nullptr)
+            form.Action13->trigger();
+        media.ClearCommands();
+        PlayOneFourSix();
+        // The box runs a loop of its own, in which the real tick would fire.
+        bool boxShown = false;
+        SetMessageBoxHook([&](const MessageRequest&) {
+            boxShown = true;
+            EXPECT_FALSE(form.Timer1->Enabled());
+            EXPECT_FALSE(media.IsOpen());
+            QTest::qWait(350);
+            EXPECT_FALSE(media.IsOpen()) << "a file was opened behind the box";
+            return 1;
+        });
+        form.Action4->trigger(); // B
+        SetMessageBoxHook(nullptr);
+        EXPECT_TRUE(boxShown);
+        ExpectIdleLook();
+        EXPECT_EQ(media.Commands().filter(QStringLiteral("open")).size(), 2)
+            << media.Commands().join(QLatin1Char(',')).toStdString();
+        EXPECT_EQ(media.Commands().filter(QStringLiteral("play")).size(), 1);
+    }
+}
+
 TEST_F(PlayList, AnEngineErrorOnNextIsReportedAndTheNextTickGoesIdle) {
     Describe("f4.mpg", {0, 0, 0, QStringLiteral("Failed to recognize file format")});
     PlayOneFourSix();

@@ -2,6 +2,7 @@
 #include "platform/DroppedFiles.h"
 #include "platform/FileSystem.h"
 #include "platform/SimulatedMediaService.h"
+#include "shell/Application.h"
 #include "tests/TestSupport.h"
 #include "ui/DirectoryListBox.h"
 #include "ui/FileListBox.h"
@@ -14,7 +15,11 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -173,4 +178,42 @@ TEST_F(ShellPaths, ADroppedPathIsTakenWholeWithItsBytes) {
     Start({});
     Drop({Local(folder.PathOf(odd))});
     EXPECT_EQ(Shown(), folder.PathOf(odd));
+}
+
+TEST(StartFolder, AFolderGoneOrTooLongToNameGivesWayToTheNearestOneThatCanBeEntered) {
+    CurrentFolderGuard folderGuard;
+    TempFolder folder;
+    ASSERT_EQ(ChangeDirectory(folder.Path()), 0);
+    EXPECT_EQ(EnterStartFolder(), 0);
+    EXPECT_EQ(CurrentDirectory(), folder.Path());
+
+    folder.Folder("a");
+    folder.Folder("a/gone");
+    ASSERT_EQ(ChangeDirectory(folder.PathOf("a/gone")), 0);
+    ASSERT_EQ(::rmdir(folder.PathOf("a/gone").constData()), 0);
+    EXPECT_EQ(EnterStartFolder(), ENOENT);
+    EXPECT_EQ(CurrentDirectory(), folder.PathOf("a"));
+
+    // Deeper than a path the system can name: entered step by step.
+    ASSERT_EQ(ChangeDirectory(folder.Path()), 0);
+    const QByteArray step(200, 'd');
+    for (int depth = 0; depth < 24; ++depth) {
+        ASSERT_EQ(::mkdir(step.constData(), 0755), 0);
+        ASSERT_EQ(ChangeDirectory(step), 0);
+    }
+    EXPECT_EQ(EnterStartFolder(), ENAMETOOLONG);
+    const QByteArray nearest = CurrentDirectory();
+    EXPECT_TRUE(nearest.startsWith(folder.Path() + '/' + step));
+    EXPECT_GT(nearest.size(), 4096 - 202);
+    EXPECT_LT(nearest.size(), 4096);
+    EXPECT_EQ(ChangeDirectory(nearest), 0);
+
+    // The folder's own removal cannot name the deepest ones either.
+    ASSERT_EQ(ChangeDirectory(folder.Path()), 0);
+    for (int depth = 0; depth < 24; ++depth)
+        ASSERT_EQ(ChangeDirectory(step), 0);
+    for (int depth = 0; depth < 24; ++depth) {
+        ASSERT_EQ(ChangeDirectory(".."), 0);
+        ASSERT_EQ(::rmdir(step.constData()), 0);
+    }
 }

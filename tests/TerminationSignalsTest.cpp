@@ -1,4 +1,5 @@
 #include "shell/TerminationSignals.h"
+#include "shell/Exceptions.h"
 #include "tests/TestSupport.h"
 #include "ui/MainForm.h"
 #include "ui/Unit1.h"
@@ -8,7 +9,11 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 TEST(TerminationSignals, EachSignalBecomesOneCallOnTheEventLoop) {
     int calls = 0;
@@ -35,4 +40,34 @@ TEST(TerminationSignals, TheCloseAnswersAnOpenModalBoxFirst) {
     EXPECT_TRUE(boxWasOpen);
     EXPECT_FALSE(AboutBox->isVisible());
     EXPECT_FALSE(form.isVisible());
+}
+
+TEST(TerminationSignals, ASignalBeforeAnyLoopIsKeptAndAFailingCloseIsReported) {
+    // At start-up: the handlers are in, no loop runs yet.
+    ASSERT_TRUE(InstallTerminationHandlers());
+    ASSERT_EQ(std::raise(SIGTERM), 0);
+    EXPECT_TRUE(TerminationRequested());
+    MessageRecorder messages;
+    int calls = 0;
+    const TerminationSignals signals([&] {
+        ++calls;
+        throw Exception(QStringLiteral("close failed"));
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return calls == 1; }, 2000));
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(messages.LastText(), QStringLiteral("close failed."));
+}
+
+TEST(TerminationSignalsDeathTest, WithTheLoopHeldTheDeadlineEndsTheProgramWithCodeZero) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const TerminationDeadline deadline(std::chrono::milliseconds(200),
+                                               [] { std::fputs("last words\n", stderr); });
+            std::raise(SIGTERM);
+            // The window's thread held far longer than the deadline.
+            std::this_thread::sleep_for(std::chrono::seconds(5));
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(0), "last words");
 }

@@ -54,6 +54,7 @@ public:
 
     const std::vector<MessageRequest>& Messages() const { return messages_; }
     QString LastText() const { return messages_.empty() ? QString() : messages_.back().Text; }
+    void Clear() { messages_.clear(); }
 
 private:
     std::vector<MessageRequest> messages_;

@@ -196,7 +196,7 @@ private:
     void IdleReset();
     void SetPlayingLook();
     void ShowCannotPlay();
-    // The cannot-play message, then Stop.
+    // Stop, then the cannot-play message.
     void AbandonPlayList();
     // What the tick does when it finds the open file stopped: by loop mode, play
     // it again, advance, or start the selection again.
@@ -265,3 +265,8 @@ extern int VolumeRight;
 extern bool Muted;
 extern std::uint32_t SavedWaveVolume; // the device's volume found at start
 extern bool WaveVolumeSaved;          // it could be read
+
+// Puts back the device volume found at start, if the window has not done so,
+// from whatever way the program ends: exit() (a lost display), or the last
+// resort after a termination signal. Any thread.
+void RestoreWaveVolumeAtExit() noexcept;
