@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -32,6 +33,9 @@ public:
         }
         ready_ = false;
     }
+    // Stops the server where it stands, as SIGSTOP does: its socket stays, nothing answers.
+    void Freeze() const { ::kill(static_cast<pid_t>(process_.processId()), SIGSTOP); }
+    void Thaw() const { ::kill(static_cast<pid_t>(process_.processId()), SIGCONT); }
     void Start(const QString& sinkOptions = {}) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
