@@ -55,9 +55,10 @@ enum SizeReply : int { SizeReplyWidth = 1, SizeReplyHeight, LoadReply };
 // Replies to a request that only asks whether the engine answers.
 constexpr std::uint64_t kPingTag = std::uint64_t{1} << 63;
 
-// The engine's sound outputs in the order tried; a sound server that is there
+// The engine's sound output: the sound server that the volume is set on too
+// (ALSA's own fallback would print on standard error); a server that is there
 // but does not answer gets none.
-const char* const kSoundOutputs = "pulse,alsa";
+const char* const kSoundOutputs = "pulse";
 const char* const kNoSoundOutput = "null";
 
 // Options for a player of local files the user chose.
@@ -349,9 +350,17 @@ MpvMediaService::~MpvMediaService() {
     if (!EngineAnswers(kEngineAnswerAtExitMs)) {
         QByteArray server;
         if (ProbeSoundServer(
-                kSoundServerAnswerMs, [] { return true; }, &server) == SoundServer::Silent)
-            CutConnectionsTo(server);
-        if (!EngineAnswers(kEngineAnswerAtExitMs)) {
+                kSoundServerAnswerMs, [] { return true; }, &server) == SoundServer::Silent) {
+            silentServer_ = server;
+            mpv_set_property_async(core_.get(), 0, "ao", MPV_FORMAT_STRING,
+                                   const_cast<char**>(&kNoSoundOutput));
+        }
+        bool answers = false;
+        for (int i = 0; i < 10 && !answers; ++i) {
+            CutSilentServer();
+            answers = EngineAnswers(kEngineAnswerAtExitMs / 10);
+        }
+        if (!answers) {
             if (surface_)
                 surface_->setParent(nullptr);
             (void)core_.release();
@@ -644,14 +653,20 @@ void MpvMediaService::ChooseSoundOutput() {
     if (waitAborted_)
         return;
     const bool silent = answer == SoundServer::Silent;
-    // The engine may itself be stuck on the server: cut off, its waits end.
-    if (silent)
-        CutConnectionsTo(server);
     if (silent != soundSilenced_) {
         mpv_set_property_async(core_.get(), 0, "ao", MPV_FORMAT_STRING,
                                const_cast<char**>(silent ? &kNoSoundOutput : &kSoundOutputs));
         soundSilenced_ = silent;
     }
+    silentServer_ = silent ? server : QByteArray();
+    CutSilentServer();
+}
+
+void MpvMediaService::CutSilentServer() {
+    // The engine may be stuck on the server, or connect to it again before it
+    // takes the silent output: each cut ends its wait at once.
+    if (!silentServer_.isEmpty())
+        CutConnectionsTo(silentServer_);
 }
 
 QString MpvMediaService::Classify(const OpenState& state, const QByteArray& head) {
@@ -730,6 +745,7 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
     bool videoKnown = false;
     bool hasVideo = false;
     qint64 readyAt = -1;
+    qint64 lastCut = 0;
     while (!opening_->failed && clock.elapsed() < kOpenTimeoutMs && !closed()) {
         if (opening_->loaded && !videoKnown) {
             hasVideo = ReadVideoTrack();
@@ -743,6 +759,10 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
             readyAt = clock.elapsed();
         if (readyAt >= 0 && clock.elapsed() - readyAt > kPictureAfterReadyMs)
             break;
+        if (!opening_->loaded && clock.elapsed() - lastCut > 100) {
+            CutSilentServer();
+            lastCut = clock.elapsed();
+        }
         // Short waits: the video output waits for the render side in between.
         WaitStep(surface_ ? 0.005 : 0.05);
     }

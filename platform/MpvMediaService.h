@@ -76,6 +76,7 @@ private:
     // Whether the engine answers a request within the time.
     bool EngineAnswers(int timeoutMs);
     void SendStop();
+    void CutSilentServer();
     // The engine, and the surface's render context on it.
     bool PrepareSurface();
     bool Valid(MediaDeviceId device) const { return device != 0 && device == device_; }
@@ -124,6 +125,7 @@ private:
     // event loop comes round: the sound output then stays open between files.
     bool stopDue_ = false;
     bool soundSilenced_ = false; // the engine plays without sound output
+    QByteArray silentServer_;    // the socket of a sound server that does not answer
     std::uint64_t lastPing_ = 0;
     bool pingAnswered_ = false;
     bool waitAborted_ = false;
