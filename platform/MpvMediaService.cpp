@@ -345,12 +345,13 @@ MpvMediaService::~MpvMediaService() {
     // Callbacks first, then the render context, then the core.
     mpv_set_wakeup_callback(core_.get(), nullptr, nullptr);
     // An engine stuck on a sound server that does not answer would hold the exit
-    // for minutes: cut the server off, and if it still does not answer leave it
-    // to the end of the process.
-    if (!EngineAnswers(kEngineAnswerAtExitMs)) {
+    // for minutes: cut the server off, and if the engine still does not answer
+    // leave it to the end of the process. At most about two seconds in all.
+    CutSilentServer();
+    if (!EngineAnswers(kEngineAnswerAtExitMs / 4)) {
         QByteArray server;
         if (ProbeSoundServer(
-                kSoundServerAnswerMs, [] { return true; }, &server) == SoundServer::Silent) {
+                kSoundServerAnswerMs / 2, [] { return true; }, &server) == SoundServer::Silent) {
             silentServer_ = server;
             mpv_set_property_async(core_.get(), 0, "ao", MPV_FORMAT_STRING,
                                    const_cast<char**>(&kNoSoundOutput));
