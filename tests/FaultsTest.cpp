@@ -290,9 +290,16 @@ TEST_F(SoundServerFaults, AStoppedServerCountsAsAbsentWithinTwoSeconds) {
     }
     QElapsedTimer clock;
     clock.start();
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(form.get(), i % 2 ? Qt::Key_E : Qt::Key_W);
+    EXPECT_LT(clock.elapsed(), 1000) << "volume keys waited on the stopped server";
+    clock.restart();
     form->Action2->trigger();
     form->MediaPlayer1->Close();
     EXPECT_LT(clock.elapsed(), 500);
+    clock.restart();
+    CloseWindow(); // as exit does, with the server still stopped
+    EXPECT_LT(clock.elapsed(), 2500) << "exit waited on the stopped server";
     server.Thaw();
 }
 
