@@ -4,17 +4,29 @@
 
 #include "platform/MpvVideoWidget.h"
 
+#include <QAction>
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <mpv/client.h>
+#include <pulse/pulseaudio.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -39,7 +51,15 @@ enum ObservedProperty : std::uint64_t {
 };
 
 // The picture's size is asked for at each open, not observed.
-enum SizeReply : int { SizeReplyWidth = 1, SizeReplyHeight };
+enum SizeReply : int { SizeReplyWidth = 1, SizeReplyHeight, LoadReply };
+// Replies to a request that only asks whether the engine answers.
+constexpr std::uint64_t kPingTag = std::uint64_t{1} << 63;
+
+// The engine's sound output: the sound server that the volume is set on too
+// (ALSA's own fallback would print on standard error); a server that is there
+// but does not answer gets none.
+const char* const kSoundOutputs = "pulse";
+const char* const kNoSoundOutput = "null";
 
 // Options for a player of local files the user chose.
 const char* const kOptions[][2] = {
@@ -70,7 +90,12 @@ const char* const kOptions[][2] = {
     {"pause", "yes"},
     {"vo", "libmpv"}, // never a window of the engine's own
     {"hwdec", "auto-safe"},
+    {"gpu-hwdec-interop", "vaapi"},
+    {"title", "${media-title}"}, // the stream's name in the mixer
     {"audio-fallback-to-null", "yes"},
+    {"ao", kSoundOutputs},
+    // The name the system's mixer shows; the icon and role come with the stream.
+    {"audio-client-name", "org.qelplayer.Qel"},
     // Seeks land on the chosen point; MPEG program streams seek by byte estimate
     // and may land past it, so the demuxer is asked for an earlier point.
     {"hr-seek", "yes"},
@@ -100,7 +125,212 @@ bool FlagValue(const mpv_node& map, const char* key) {
     return value && value->format == MPV_FORMAT_FLAG && value->u.flag;
 }
 
+struct FileDescriptor {
+    int fd = -1;
+    ~FileDescriptor() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// Why the file cannot be read by the engine, or nothing when it can. Only a
+// regular file is handed over: a pipe or a device could block the engine for good.
+std::optional<QString> UnreadableReason(const QByteArray& path, bool* folder, QByteArray* head) {
+    FileDescriptor file{::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    if (file.fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    struct stat info {};
+    if (::fstat(file.fd, &info) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    if (S_ISDIR(info.st_mode)) {
+        *folder = true;
+        return QString();
+    }
+    if (!S_ISREG(info.st_mode))
+        return QStringLiteral("it is a pipe or a device, not a file");
+    head->resize(4096);
+    const ssize_t got = ::pread(file.fd, head->data(), static_cast<std::size_t>(head->size()), 0);
+    if (got < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    head->resize(got);
+    return std::nullopt;
+}
+
+// A list of other files or addresses: a playlist, a manifest, a reference or
+// session description, or a concat list.
+bool RefersToOthers(const QByteArray& head) {
+    const QByteArray text = head.trimmed().toLower();
+    for (const char* start : {"#extm3u", "[playlist]", "ffconcat", "<asx", "[reference]", "<?xml",
+                              "<smil", "v=0", "file "})
+        if (text.startsWith(start))
+            return true;
+    return text.contains("://") && !text.contains('\0');
+}
+
+// Begins as a container the engine knows, so it is one, damaged.
+bool KnownContainer(const QByteArray& head) {
+    const auto at = [&](qsizetype offset, const char* bytes, qsizetype size) {
+        return head.size() >= offset + size &&
+               std::memcmp(head.constData() + offset, bytes, size) == 0;
+    };
+    return at(0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11", 8) || // ASF
+           at(0, "\x00\x00\x01\xBA", 4) ||                 // MPEG program stream
+           at(0, "\x00\x00\x01\xB3", 4) ||                 // MPEG video
+           (at(0, "\x47", 1) && at(188, "\x47", 1)) ||     // MPEG transport stream
+           at(0, "RIFF", 4) || at(4, "ftyp", 4) || at(0, "\x1A\x45\xDF\xA3", 4) ||
+           at(0, "OggS", 4) || at(0, "FLV", 3);
+}
+
+// Lets the window repaint while an open waits, and lets it close, but keeps the
+// user's commands and the timers out: either would act on a half-open device.
+class WaitGuard : public QObject {
+public:
+    explicit WaitGuard(QWidget* display) : window_(display ? display->window() : nullptr) {
+        shown_ = window_ && window_->isVisible();
+        if (QCoreApplication::instance())
+            QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~WaitGuard() override {
+        if (QCoreApplication::instance())
+            QCoreApplication::instance()->removeEventFilter(this);
+    }
+    // The window closed during the wait: the program is ending.
+    bool WindowClosed() const { return shown_ && (!window_ || !window_->isVisible()); }
+
+protected:
+    bool eventFilter(QObject* target, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::Timer:
+            // The window's own repaint runs on a timer; every other timer (the
+            // tick among them) waits until the open is over.
+            return !qobject_cast<QWindow*>(target);
+        case QEvent::Shortcut:
+            // The Quit command only closes the window, which is safe here.
+            return !(qobject_cast<QAction*>(target) &&
+                     target->objectName() == QLatin1String("Action6"));
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TabletPress:
+        case QEvent::TabletRelease:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+private:
+    QPointer<QWidget> window_;
+    bool shown_ = false;
+};
+
+enum class SoundServer { Answers, Missing, Silent };
+
+// Asks the sound server for its hand within the time, keeping the wait's steps
+// going meanwhile. serverPath: the socket of a server that did not answer.
+SoundServer ProbeSoundServer(int timeoutMs, const std::function<bool()>& step,
+                             QByteArray* serverPath) {
+    pa_mainloop* loop = pa_mainloop_new();
+    if (!loop)
+        return SoundServer::Missing;
+    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "Qel");
+    SoundServer answer = SoundServer::Missing;
+    if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+        QElapsedTimer clock;
+        clock.start();
+        answer = SoundServer::Silent;
+        while (true) {
+            pa_mainloop_iterate(loop, 0, nullptr);
+            const pa_context_state_t state = pa_context_get_state(context);
+            if (state == PA_CONTEXT_READY) {
+                answer = SoundServer::Answers;
+                break;
+            }
+            if (!PA_CONTEXT_IS_GOOD(state)) {
+                answer = SoundServer::Missing;
+                break;
+            }
+            if (clock.elapsed() > timeoutMs || !step())
+                break;
+        }
+        if (answer == SoundServer::Silent) {
+            if (const char* server = pa_context_get_server(context))
+                *serverPath = server;
+        }
+    }
+    if (context) {
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+    }
+    pa_mainloop_free(loop);
+    if (serverPath->startsWith("unix:"))
+        serverPath->remove(0, 5);
+    if (answer == SoundServer::Silent && serverPath->isEmpty()) {
+        const QByteArray named = qgetenv("PULSE_SERVER");
+        *serverPath = named.startsWith("unix:") ? named.mid(5)
+                      : named.startsWith('/')   ? named
+                                                : qgetenv("XDG_RUNTIME_DIR") + "/pulse/native";
+    }
+    return answer;
+}
+
+// Ends this process's connections to a sound server that does not answer: the
+// engine's own waits on it, half a minute each, then end at once.
+void CutConnectionsTo(const QByteArray& socketPath) {
+    if (socketPath.isEmpty())
+        return;
+    const QStringList entries =
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System);
+    for (const QString& entry : entries) {
+        bool number = false;
+        const int fd = entry.toInt(&number);
+        if (!number)
+            continue;
+        sockaddr_un address{};
+        socklen_t length = sizeof address;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+            address.sun_family != AF_UNIX || length <= offsetof(sockaddr_un, sun_path))
+            continue;
+        const QByteArray peer(address.sun_path,
+                              static_cast<qsizetype>(::strnlen(
+                                  address.sun_path, length - offsetof(sockaddr_un, sun_path))));
+        if (peer == socketPath)
+            ::shutdown(fd, SHUT_RDWR);
+    }
+}
+
 } // namespace
+
+QString MpvMediaService::NotMediaText() {
+    return QStringLiteral("The file is not a media file that this player knows.");
+}
+QString MpvMediaService::DamagedText() {
+    return QStringLiteral("The file is damaged and cannot be played.");
+}
+QString MpvMediaService::UnreadableText(const QString& reason) {
+    return QStringLiteral("The file could not be read: %1.").arg(reason);
+}
+QString MpvMediaService::TooLongText() {
+    return QStringLiteral("The file took too long to open.");
+}
+QString MpvMediaService::NoSoundText() {
+    return QStringLiteral("The sound device did not answer.");
+}
+QString MpvMediaService::ReferencesText() {
+    return QStringLiteral(
+        "The file refers to other files or addresses, and this player plays only media files.");
+}
 
 void MpvMediaService::CoreDeleter::operator()(mpv_handle* core) const {
     mpv_terminate_destroy(core);
@@ -110,14 +340,53 @@ MpvMediaService::MpvMediaService() = default;
 
 MpvMediaService::~MpvMediaService() {
     EngineDiagnostics::Instance().Exit(voDropped_, decoderDropped_);
+    if (!core_)
+        return;
     // Callbacks first, then the render context, then the core.
-    if (core_)
-        mpv_set_wakeup_callback(core_.get(), nullptr, nullptr);
+    mpv_set_wakeup_callback(core_.get(), nullptr, nullptr);
+    // An engine stuck on a sound server that does not answer would hold the exit
+    // for minutes: cut the server off, and if the engine still does not answer
+    // leave it to the end of the process. At most about two seconds in all.
+    CutSilentServer();
+    if (!EngineAnswers(kEngineAnswerAtExitMs / 4)) {
+        QByteArray server;
+        if (ProbeSoundServer(
+                kSoundServerAnswerMs / 2, [] { return true; }, &server) == SoundServer::Silent) {
+            silentServer_ = server;
+            mpv_set_property_async(core_.get(), 0, "ao", MPV_FORMAT_STRING,
+                                   const_cast<char**>(&kNoSoundOutput));
+        }
+        bool answers = false;
+        for (int i = 0; i < 10 && !answers; ++i) {
+            CutSilentServer();
+            answers = EngineAnswers(kEngineAnswerAtExitMs / 10);
+        }
+        if (!answers) {
+            if (surface_)
+                surface_->setParent(nullptr);
+            (void)core_.release();
+            return;
+        }
+    }
     if (surface_) {
         surface_->FreeRenderContext();
         delete surface_.data();
     }
     core_.reset();
+}
+
+bool MpvMediaService::EngineAnswers(int timeoutMs) {
+    const std::uint64_t tag = kPingTag | ++lastPing_;
+    if (mpv_get_property_async(core_.get(), tag, "pid", MPV_FORMAT_INT64) < 0)
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        const mpv_event* event = mpv_wait_event(core_.get(), 0.01);
+        if (event->event_id == MPV_EVENT_GET_PROPERTY_REPLY && event->reply_userdata == tag)
+            return true;
+    }
+    return false;
 }
 
 bool MpvMediaService::CreateCore() {
@@ -132,13 +401,19 @@ bool MpvMediaService::CreateCore() {
     }
     core_.reset(core);
     for (const auto& option : kOptions) {
-        if (const int error = mpv_set_option_string(core, option[0], option[1]); error < 0) {
-            coreError_ = QStringLiteral("The media engine refused its option %1=%2: %3")
-                             .arg(QString::fromLatin1(option[0]), QString::fromLatin1(option[1]),
-                                  QString::fromUtf8(mpv_error_string(error)));
+        if (mpv_set_option_string(core, option[0], option[1]) < 0) {
+            coreError_ = QStringLiteral("The media engine could not be started.");
             core_.reset();
             return false;
         }
+    }
+    // The mixer names the stream after the application, not after the icon
+    // that the engine names it by.
+    QByteArray properties = qgetenv("PULSE_PROP_OVERRIDE");
+    if (!properties.contains("application.name")) {
+        properties += " application.name='Qel' application.icon_name='org.qelplayer.Qel' "
+                      "media.role='video'";
+        qputenv("PULSE_PROP_OVERRIDE", properties.trimmed());
     }
     mpv_request_log_messages(core, "error");
     if (mpv_initialize(core) < 0) {
@@ -288,6 +563,17 @@ void MpvMediaService::Handle(const mpv_event& event) {
         break;
     }
     case MPV_EVENT_COMMAND_REPLY:
+        if (opening_ && event.reply_userdata == SizeReplyTag(LoadReply)) {
+            const auto* result = static_cast<const mpv_event_command*>(event.data);
+            if (event.error < 0) {
+                opening_->failed = true;
+                opening_->error = event.error;
+            } else if (const mpv_node* id = MapValue(result->result, "playlist_entry_id");
+                       id && id->format == MPV_FORMAT_INT64) {
+                opening_->entryId = id->u.int64;
+            }
+            break;
+        }
         if (event.reply_userdata != 0 && event.reply_userdata == lastSeek_ && event.error < 0 &&
             pendingPosition_)
             SeekDone();
@@ -305,17 +591,20 @@ void MpvMediaService::Handle(const mpv_event& event) {
         break;
     case MPV_EVENT_END_FILE: {
         const auto* end = static_cast<const mpv_event_end_file*>(event.data);
-        if (opening_ && end->playlist_entry_id == opening_->entryId &&
+        // The reply with the entry's id comes before any event of the entry.
+        if (opening_ && opening_->entryId >= 0 && end->playlist_entry_id == opening_->entryId &&
             (end->reason == MPV_END_FILE_REASON_ERROR ||
              end->reason == MPV_END_FILE_REASON_REDIRECT)) {
             opening_->failed = true;
-            if (end->reason == MPV_END_FILE_REASON_REDIRECT)
-                opening_->failure = QStringLiteral("This is a playlist, not a media file.");
-            else if (end->error < 0)
-                opening_->failure = QString::fromUtf8(mpv_error_string(end->error));
+            opening_->redirected = end->reason == MPV_END_FILE_REASON_REDIRECT;
+            opening_->error = end->error;
         }
         break;
     }
+    case MPV_EVENT_IDLE:
+        if (opening_ && opening_->failed)
+            opening_->idle = true;
+        break;
     case MPV_EVENT_SHUTDOWN:
         coreError_ = QStringLiteral("The media engine has stopped.");
         break;
@@ -344,19 +633,89 @@ bool MpvMediaService::ReadVideoTrack() {
     return false;
 }
 
+bool MpvMediaService::WaitStep(double seconds) {
+    if (surface_)
+        surface_->ServiceEngine();
+    Handle(*mpv_wait_event(core_.get(), seconds));
+    QCoreApplication::processEvents();
+    return !waitAborted_;
+}
+
+void MpvMediaService::SendStop() {
+    stopDue_ = false;
+    const char* stop[] = {"stop", nullptr};
+    mpv_command_async(core_.get(), 0, stop);
+}
+
+void MpvMediaService::ChooseSoundOutput() {
+    QByteArray server;
+    const SoundServer answer = ProbeSoundServer(
+        kSoundServerAnswerMs, [this] { return WaitStep(0.002); }, &server);
+    if (waitAborted_)
+        return;
+    const bool silent = answer == SoundServer::Silent;
+    if (silent != soundSilenced_) {
+        mpv_set_property_async(core_.get(), 0, "ao", MPV_FORMAT_STRING,
+                               const_cast<char**>(silent ? &kNoSoundOutput : &kSoundOutputs));
+        soundSilenced_ = silent;
+    }
+    silentServer_ = silent ? server : QByteArray();
+    CutSilentServer();
+}
+
+void MpvMediaService::CutSilentServer() {
+    // The engine may be stuck on the server, or connect to it again before it
+    // takes the silent output: each cut ends its wait at once.
+    if (!silentServer_.isEmpty())
+        CutConnectionsTo(silentServer_);
+}
+
+QString MpvMediaService::Classify(const OpenState& state, const QByteArray& head) {
+    if (state.redirected || RefersToOthers(head))
+        return ReferencesText();
+    for (const QString& line : state.log) {
+        if (line.contains(QLatin1String("whitelist")) ||
+            line.contains(QLatin1String("access-references")) ||
+            line.contains(QLatin1String("Not opening")))
+            return ReferencesText();
+    }
+    if (state.error == MPV_ERROR_UNKNOWN_FORMAT && !KnownContainer(head))
+        return NotMediaText();
+    return DamagedText();
+}
+
 MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) {
     EngineDiagnostics::Instance().OpenStarted();
     if (!CreateCore())
         return Fail(coreError_);
     if (device_ != 0)
         Close(device_);
-    struct stat info {};
-    if (stat(path.constData(), &info) != 0)
-        return Fail(QString::fromLocal8Bit(std::strerror(errno)));
-    if (S_ISDIR(info.st_mode))
-        return Fail(QStringLiteral("This is a folder, not a media file."));
+    // The file closed last is replaced by this one, or stopped on any failure.
+    stopDue_ = false;
+    const auto failed = [this](const QString& text) {
+        SendStop();
+        return Fail(text);
+    };
+    bool folder = false;
+    QByteArray head;
+    if (const auto reason = UnreadableReason(path, &folder, &head)) {
+        return failed(folder ? QStringLiteral("This is a folder, not a media file.")
+                             : UnreadableText(*reason));
+    }
     if (surface_ && !PrepareSurface())
-        return Fail(QStringLiteral("No OpenGL video output is available for the picture."));
+        return failed(QStringLiteral("No OpenGL video output is available for the picture."));
+
+    WaitGuard guard(display_);
+    waitAborted_ = false;
+    // Closing the window during the wait ends the wait: the program is ending.
+    const auto closed = [&] {
+        if (guard.WindowClosed()) {
+            waitAborted_ = true;
+            if (QCoreApplication::instance())
+                QCoreApplication::instance()->setProperty("qelEnding", true);
+        }
+        return waitAborted_;
+    };
 
     Drain();
     ++opens_;
@@ -372,23 +731,23 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
     SetPaused(true);
     stopped_ = true;
 
+    ChooseSoundOutput();
     // The path goes as one argument, byte for byte: never through a command string.
+    // Sent without waiting: the engine may be busy with the last file's sound.
     const char* command[] = {"loadfile", path.constData(), "replace", nullptr};
-    NodeHolder result;
-    if (const int error = mpv_command_ret(core_.get(), command, &result.node); error < 0) {
+    if (const int error = mpv_command_async(core_.get(), SizeReplyTag(LoadReply), command);
+        error < 0) {
         opening_.reset();
-        return Fail(QString::fromUtf8(mpv_error_string(error)));
+        return failed(DamagedText());
     }
-    if (const mpv_node* id = MapValue(result.node, "playlist_entry_id");
-        id && id->format == MPV_FORMAT_INT64)
-        opening_->entryId = id->u.int64;
 
     QElapsedTimer clock;
     clock.start();
     bool videoKnown = false;
     bool hasVideo = false;
     qint64 readyAt = -1;
-    while (!opening_->failed && clock.elapsed() < kOpenTimeoutMs) {
+    qint64 lastCut = 0;
+    while (!opening_->failed && clock.elapsed() < kOpenTimeoutMs && !closed()) {
         if (opening_->loaded && !videoKnown) {
             hasVideo = ReadVideoTrack();
             videoKnown = true;
@@ -401,31 +760,35 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
             readyAt = clock.elapsed();
         if (readyAt >= 0 && clock.elapsed() - readyAt > kPictureAfterReadyMs)
             break;
+        if (!opening_->loaded && clock.elapsed() - lastCut > 100) {
+            CutSilentServer();
+            lastCut = clock.elapsed();
+        }
         // Short waits: the video output waits for the render side in between.
-        if (surface_)
-            surface_->ServiceEngine();
-        Handle(*mpv_wait_event(core_.get(), surface_ ? 0.005 : 0.25));
+        WaitStep(surface_ ? 0.005 : 0.05);
     }
     if (opening_->failed) {
-        // The engine's own words for the failure come just after it.
-        while (clock.elapsed() < kOpenTimeoutMs) {
-            const mpv_event* event = mpv_wait_event(core_.get(), 0.5);
+        // The engine's words for the failure may come after it: all are in once
+        // it is idle.
+        while (!opening_->idle && clock.elapsed() < kOpenTimeoutMs && !closed())
+            WaitStep(0.01);
+        for (const mpv_event* event = mpv_wait_event(core_.get(), 0);
+             event->event_id != MPV_EVENT_NONE; event = mpv_wait_event(core_.get(), 0))
             Handle(*event);
-            if (event->event_id == MPV_EVENT_IDLE || event->event_id == MPV_EVENT_NONE)
-                break;
-        }
     }
     const OpenState state = *opening_;
     opening_.reset();
     const bool done = videoKnown && (!hasVideo || state.videoConfigured);
     if (!done) {
-        const char* stop[] = {"stop", nullptr};
-        mpv_command(core_.get(), stop);
-        QString reason = state.log.join(QLatin1Char(' '));
-        if (reason.isEmpty())
-            reason =
-                state.failed ? state.failure : QStringLiteral("The file took too long to open.");
-        return Fail(reason);
+        if (waitAborted_)
+            return failed(QStringLiteral("The program is ending."));
+        if (state.failed)
+            return failed(Classify(state, head));
+        // Loaded, but no picture came: the video cannot be decoded.
+        if (state.loaded)
+            return failed(DamagedText());
+        // No answer to the load at all: the engine is held by the sound device.
+        return failed(state.entryId < 0 && soundSilenced_ ? NoSoundText() : TooLongText());
     }
 
     hasVideo_ = hasVideo;
@@ -445,9 +808,17 @@ MediaError MpvMediaService::Close(MediaDeviceId device) {
     if (!Valid(device))
         return MediaErrors::InvalidDevice;
     Notify(MediaNotify::Aborted);
-    // Synchronous, so that the next loadfile finds the engine idle.
-    const char* stop[] = {"stop", nullptr};
-    mpv_command(core_.get(), stop);
+    // Not stopped at once: an open that follows replaces the file and keeps the
+    // sound output open, which spares the new file seconds of silence at its start.
+    SetPaused(true);
+    stopDue_ = true;
+    QMetaObject::invokeMethod(
+        &pump_,
+        [this] {
+            if (stopDue_)
+                SendStop();
+        },
+        Qt::QueuedConnection);
     device_ = 0;
     hasVideo_ = false;
     stopped_ = true;

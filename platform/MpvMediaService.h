@@ -43,7 +43,20 @@ public:
     }
 
     // How long an open may take before it is given up.
-    static constexpr int kOpenTimeoutMs = 15000;
+    static constexpr int kOpenTimeoutMs = 5000;
+    // How long the sound server may take to answer before it counts as absent.
+    static constexpr int kSoundServerAnswerMs = 1000;
+    // How long the engine may take to answer at exit before it is left behind.
+    static constexpr int kEngineAnswerAtExitMs = 1000;
+
+    // The sentences a failed open gives, one per kind of failure that a user
+    // acts on differently.
+    static QString NotMediaText();
+    static QString DamagedText();
+    static QString UnreadableText(const QString& reason);
+    static QString TooLongText();
+    static QString NoSoundText();
+    static QString ReferencesText();
     // How long a picture may follow the engine's readiness to play.
     static constexpr int kPictureAfterReadyMs = 1000;
 
@@ -53,6 +66,17 @@ private:
     };
 
     bool CreateCore();
+    // One short step of a wait on the engine: its events, the window's repaint
+    // and termination, never the user's input or the timers. False once the
+    // window the wait serves has been closed.
+    bool WaitStep(double seconds);
+    // Chooses the engine's sound output for the next file: none when the sound
+    // server is there but does not answer.
+    void ChooseSoundOutput();
+    // Whether the engine answers a request within the time.
+    bool EngineAnswers(int timeoutMs);
+    void SendStop();
+    void CutSilentServer();
     // The engine, and the surface's render context on it.
     bool PrepareSurface();
     bool Valid(MediaDeviceId device) const { return device != 0 && device == device_; }
@@ -97,6 +121,14 @@ private:
     MediaRect destination_;
     bool hasVideo_ = false;
     bool playNoticePending_ = false;
+    // A closed file stays loaded, paused, until the next open replaces it or the
+    // event loop comes round: the sound output then stays open between files.
+    bool stopDue_ = false;
+    bool soundSilenced_ = false; // the engine plays without sound output
+    QByteArray silentServer_;    // the socket of a sound server that does not answer
+    std::uint64_t lastPing_ = 0;
+    bool pingAnswered_ = false;
+    bool waitAborted_ = false;
 
     // The open under way.
     struct OpenState {
@@ -105,8 +137,12 @@ private:
         bool videoConfigured = false;
         bool playbackReady = false;
         bool failed = false;
+        bool redirected = false;
+        int error = 0;     // the engine's code for the failure
+        bool idle = false; // the engine is idle after the failure: its words are all in
         QStringList log;
-        QString failure;
     };
     std::optional<OpenState> opening_;
+    // The sentence for a failed open, from the engine's code and words.
+    static QString Classify(const OpenState& state, const QByteArray& head);
 };

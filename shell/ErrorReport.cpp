@@ -4,15 +4,27 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QStringList>
 
 #include <cstdio>
 
 namespace {
 
 int ShowQtMessageBox(const MessageRequest& request) {
+    // A word too long for a line (a path) gets places to break.
+    QString text;
+    qsizetype word = 0;
+    for (const QChar c : request.Text) {
+        word = c.isSpace() ? 0 : word + 1;
+        if (word > 40) {
+            text += QChar(0x200B);
+            word = 1;
+        }
+        text += c;
+    }
     QMessageBox box(request.Icon == MessageIcon::Error ? QMessageBox::Critical
                                                        : QMessageBox::Information,
-                    request.Caption, request.Text, QMessageBox::Ok, QApplication::activeWindow());
+                    request.Caption, text, QMessageBox::Ok, QApplication::activeWindow());
     box.exec();
     return 1;
 }
@@ -29,7 +41,26 @@ void SetMessageBoxHook(MessageBoxHook hook) {
 }
 
 int ShowMessageBox(const MessageRequest& request) {
-    return Hook()(request);
+    // A box that comes while the program is ending would keep it from ending.
+    if (QCoreApplication::instance() &&
+        QCoreApplication::instance()->property("qelEnding").toBool())
+        return 1;
+    // Every box fits the screen with its button on it: a few distinct lines, each
+    // cut short.
+    constexpr int kLines = 6;
+    constexpr qsizetype kLineLength = 200;
+    QStringList lines;
+    for (QString line : request.Text.split(QLatin1Char('\n'))) {
+        if (line.size() > kLineLength)
+            line = line.left(kLineLength - 1) + QChar(0x2026);
+        if (!lines.contains(line))
+            lines << line;
+        if (lines.size() == kLines)
+            break;
+    }
+    MessageRequest fitted = request;
+    fitted.Text = lines.join(QLatin1Char('\n'));
+    return Hook()(fitted);
 }
 
 QString ApplicationTitle() {

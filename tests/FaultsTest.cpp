@@ -10,9 +10,23 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 
 namespace {
+
+// A patch of the window that counts its repaints.
+class PaintProbe : public QWidget {
+public:
+    explicit PaintProbe(QWidget* parent) : QWidget(parent) {
+        setGeometry(0, 0, 8, 8);
+        show();
+    }
+    int paints = 0;
+
+protected:
+    void paintEvent(QPaintEvent*) override { ++paints; }
+};
 
 class Faults : public OwnFolder {
 protected:
@@ -58,6 +72,62 @@ TEST_F(Faults, ThePlayingFileDeletedTruncatedOrReplacedLeavesTheWindowAnswering)
     PlayTexts({QStringLiteral("replaced.mpg")});
     EXPECT_EQ(messages.Messages().size(), before + 1);
     EXPECT_TRUE(Idle());
+}
+
+// Reads that would never end: a file swapped for a pipe while listed is
+// refused at once; a clip followed by gigabytes of zeros
+// is given up within a bound while the window goes on painting, and the tick
+// does not run behind the open.
+TEST_F(Faults, OpensThatWouldStallAreRefusedOrGivenUpWhileTheWindowPaints) {
+    const QString pipe =
+        QStringLiteral("The file could not be read: it is a pipe or a device, not a file.");
+    CopyClip("seq-2.mpg", "swapped.mpg");
+    CopyClip("a-long.mpg", "a-long.mpg");
+    CopyClip("seq-2.mpg", "b-zeros.mpg");
+    ASSERT_EQ(truncate(folder.PathOf("b-zeros.mpg").constData(), qint64{4} << 30), 0);
+    Reread();
+    ASSERT_EQ(unlink(folder.PathOf("swapped.mpg").constData()), 0);
+    ASSERT_EQ(mkfifo(folder.PathOf("swapped.mpg").constData(), 0644), 0);
+    {
+        const char* name = "swapped.mpg";
+        QElapsedTimer clock;
+        clock.start();
+        PlayTexts({QString::fromLatin1(name)});
+        EXPECT_LT(clock.elapsed(), 1000) << name;
+        EXPECT_EQ(messages.LastText(), pipe) << name;
+        EXPECT_TRUE(Idle()) << name;
+    }
+
+    PlayTexts({QStringLiteral("a-long.mpg"), QStringLiteral("b-zeros.mpg")});
+    ASSERT_TRUE(WaitFor([&] { return form->MediaPlayer1->Position() > 0; }, 5000));
+    PaintProbe probe(form.get());
+    qint64 longestGap = 0;
+    bool beating = true;
+    QElapsedTimer sinceBeat;
+    sinceBeat.start();
+    std::function<void()> beat = [&] {
+        longestGap = std::max(longestGap, sinceBeat.restart());
+        probe.update();
+        if (beating)
+            QMetaObject::invokeMethod(form.get(), beat, Qt::QueuedConnection);
+    };
+    QMetaObject::invokeMethod(form.get(), beat, Qt::QueuedConnection);
+    const int ticksBefore = ticks;
+    const std::size_t before = messages.Messages().size();
+    QElapsedTimer clock;
+    clock.start();
+    form->Action4->trigger(); // Next, with the tick running
+    const qint64 took = clock.elapsed();
+    beating = false;
+    const int paints = probe.paints;
+    EXPECT_LT(took, MpvMediaService::kOpenTimeoutMs + 1500);
+    EXPECT_EQ(ticks, ticksBefore) << "the tick ran behind the open";
+    EXPECT_GT(paints, 5) << "the window did not paint during the open";
+    EXPECT_LT(longestGap, 500) << "the window stood still";
+    ASSERT_EQ(messages.Messages().size(), before + 1);
+    EXPECT_EQ(messages.LastText(), QStringLiteral("The file took too long to open."));
+    EXPECT_TRUE(WaitFor([&] { return Idle(); }, 1000));
+    ExpectTheGoodFilePlays();
 }
 
 TEST_F(Faults, TheShownFolderRemovedOrMadeUnreadableIsReportedAndNothingBreaks) {
@@ -195,6 +265,44 @@ TEST_F(NoSoundServerAtStart, PlaysSilentlyChangesNothingAndLeavesALaterServerAsI
     EXPECT_NE(server.Channels(), users) << level.toStdString();
     CloseWindow();
     EXPECT_EQ(server.Channels(), users);
+}
+
+// A sound server stopped where it stands (SIGSTOP) counts as absent within two
+// seconds: files open and play silently, and closing does not wait on it.
+TEST_F(SoundServerFaults, AStoppedServerCountsAsAbsentWithinTwoSeconds) {
+    CopyClip("a-long.mpg", "long.mpg");
+    Reread();
+    server.Freeze();
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        QElapsedTimer clock;
+        clock.start();
+        form->Action2->trigger();
+        PlayTexts({QStringLiteral("long.mpg")});
+        EXPECT_LT(clock.elapsed(), 2500);
+        ASSERT_TRUE(messages.Messages().empty()) << messages.LastText().toStdString();
+        EXPECT_TRUE(WaitFor([&] { return form->MediaPlayer1->Position() > 300; }, 3000));
+        // Stopped again while it plays, from a server that answered.
+        server.Thaw();
+        form->Action2->trigger();
+        PlayTexts({QStringLiteral("long.mpg")});
+        ASSERT_TRUE(WaitFor([&] { return form->MediaPlayer1->Position() > 300; }, 5000));
+        server.Freeze();
+        QTest::qWait(300);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(form.get(), i % 2 ? Qt::Key_E : Qt::Key_W);
+    EXPECT_LT(clock.elapsed(), 1000) << "volume keys waited on the stopped server";
+    clock.restart();
+    form->Action2->trigger();
+    form->MediaPlayer1->Close();
+    EXPECT_LT(clock.elapsed(), 500);
+    clock.restart();
+    CloseWindow(); // as exit does, with the server still stopped
+    EXPECT_LT(clock.elapsed(), 2500) << "exit waited on the stopped server";
+    server.Thaw();
 }
 
 TEST_F(SoundServerFaults, TheServerKilledWhilePlayingAndSteppingNeverHangsTheWindow) {

@@ -7,6 +7,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QtEndian>
+
+#include <cstring>
+#include <optional>
+#include <random>
+#include <sys/stat.h>
 
 namespace {
 
@@ -138,6 +144,9 @@ TEST_F(OwnFolder, PlaylistsAndManifestsNamedAsVideosAreRefusedWithoutReachingOut
         const std::size_t before = messages.Messages().size();
         PlayTexts({QString::fromLatin1(name)});
         EXPECT_EQ(messages.Messages().size(), before + 1) << "not refused";
+        EXPECT_EQ(messages.LastText(),
+                  QStringLiteral("The file refers to other files or addresses, and this player "
+                                 "plays only media files."));
         EXPECT_TRUE(Idle());
         QTest::qWait(300); // a connection would have arrived by now
         EXPECT_EQ(connections, 0) << "the listener was reached";
@@ -205,5 +214,80 @@ TEST_F(OwnFolder, NamesThatLookLikeCommandsOptionsOrAddressesPlayAsTheFilesTheyN
     form->FileListBox1->ApplyFilePath(deep);
     play(deep + "/deep.mpg", "deep.mpg");
     form->FileListBox1->ApplyFilePath(folder.Path());
+    ExpectTheGoodFilePlays();
+}
+
+// Each kind of failure that a user acts on differently has its own plain
+// sentence, the same from run to run, whatever the engine logs and when.
+TEST_F(OwnFolder, EachKindOfFailedOpenGivesItsOwnSentenceEveryTime) {
+    const QString notMedia = QStringLiteral("The file is not a media file that this player knows.");
+    const QString damaged = QStringLiteral("The file is damaged and cannot be played.");
+    const QString references = QStringLiteral(
+        "The file refers to other files or addresses, and this player plays only media files.");
+    const auto unreadable = [](const char* reason) {
+        return QStringLiteral("The file could not be read: %1.").arg(QLatin1String(reason));
+    };
+
+    QByteArray random(64 * 1024, '\0');
+    std::mt19937 generator(14);
+    for (char& byte : random)
+        byte = static_cast<char>(generator());
+    folder.File("random.mpg", random);
+    QFile asfClip(QStringLiteral(QEL_TEST_CLIPS "/bars.asf"));
+    ASSERT_TRUE(asfClip.open(QIODevice::ReadOnly));
+    const QByteArray asf = asfClip.readAll();
+    folder.File("header-cut.asf", asf.left(600));
+    // Every data packet declares a length of 4 GiB.
+    QByteArray badPackets = asf;
+    const qsizetype properties =
+        badPackets.indexOf(QByteArray::fromHex("A1DCAB8C47A9CF118EE400C00C205365"));
+    const qsizetype data =
+        badPackets.indexOf(QByteArray::fromHex("3626B2758E66CF11A6D900AA0062CE6C"));
+    ASSERT_GE(properties, 0);
+    ASSERT_GE(data, 0);
+    const qsizetype packetSize =
+        qFromLittleEndian<quint32>(badPackets.constData() + properties + 92);
+    ASSERT_GT(packetSize, 16);
+    for (qsizetype at = data + 50; at + 9 < badPackets.size(); at += packetSize) {
+        badPackets[at + 3] = static_cast<char>(0x60 | (badPackets[at + 3] & 0x9F));
+        badPackets.replace(at + 5, 4, QByteArray(4, '\xFF'));
+    }
+    folder.File("bad-packets.asf", badPackets);
+    folder.File("list.mpg", "#EXTM3U\n#EXTINF:1,x\nzz-good.mpg\n");
+    folder.File("unreadable.mpg", asf);
+    ASSERT_EQ(chmod(folder.PathOf("unreadable.mpg").constData(), 0), 0);
+    folder.File("fifo.mpg", asf);
+    Reread();
+    // Made a pipe that never writes after it was listed.
+    ASSERT_EQ(unlink(folder.PathOf("fifo.mpg").constData()), 0);
+    ASSERT_EQ(mkfifo(folder.PathOf("fifo.mpg").constData(), 0644), 0);
+
+    const std::vector<std::pair<const char*, QString>> table = {
+        {"random.mpg", notMedia},
+        {"header-cut.asf", damaged},
+        {"bad-packets.asf", damaged},
+        {"list.mpg", references},
+        {"unreadable.mpg", unreadable("Permission denied")},
+        {"fifo.mpg", unreadable("it is a pipe or a device, not a file")},
+    };
+    for (int run = 0; run < 2; ++run) {
+        for (const auto& [name, sentence] : table) {
+            SCOPED_TRACE(name);
+            const std::size_t before = messages.Messages().size();
+            QElapsedTimer clock;
+            clock.start();
+            {
+                std::optional<WithoutRootsRights> user;
+                if (std::strcmp(name, "unreadable.mpg") == 0)
+                    user.emplace();
+                PlayTexts({QString::fromLatin1(name)});
+            }
+            EXPECT_LT(clock.elapsed(), 3000);
+            ASSERT_EQ(messages.Messages().size(), before + 1);
+            EXPECT_EQ(messages.LastText(), sentence);
+            EXPECT_TRUE(Idle());
+            form->Action2->trigger();
+        }
+    }
     ExpectTheGoodFilePlays();
 }

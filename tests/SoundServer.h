@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -39,11 +40,13 @@ public:
         }
         ready_ = false;
     }
-    // SIGSTOP: a server that hangs; SIGCONT brings it back.
+    // SIGSTOP: a server that hangs, its socket still there; SIGCONT brings it back.
     void Signal(int number) {
         if (process_.state() != QProcess::NotRunning)
             ::kill(static_cast<pid_t>(process_.processId()), number);
     }
+    void Freeze() { Signal(SIGSTOP); }
+    void Thaw() { Signal(SIGCONT); }
     void Start(const QString& sinkOptions = {}) {
         process_.setProcessEnvironment(Environment());
         process_.setProcessChannelMode(QProcess::MergedChannels);
