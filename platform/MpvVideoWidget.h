@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 #include <QWindow>
 
+#include <cstdlib>
 #include <memory>
+#include <sys/types.h>
 
 struct mpv_handle;
 struct mpv_render_context;
@@ -42,19 +45,54 @@ private:
     bool blank_ = true;
 };
 
-// The video surface in the video area: a container for the render window, so
-// that the picture goes straight to the screen instead of through the widget
-// window's composition (a third of the cost of playing with software OpenGL).
-// The container is shown only while a picture plays; it stacks above the area's
-// other children.
+// How the picture reaches the screen.
+enum class RenderPath {
+    Undecided,
+    OpenGL,   // a native GL window, where a real GPU draws
+    Software, // the engine's software renderer, painted as an ordinary widget
+};
+
+// Whether GL_RENDERER names a software rasteriser.
+bool IsSoftwareRasteriser(const QByteArray& renderer);
+
+// GL_RENDERER of the display, read in a child process so that this one never
+// loads a GL driver it will not draw with (about 50 MB resident for llvmpipe).
+class RendererProbe {
+public:
+    RendererProbe() = default;
+    ~RendererProbe();
+    RendererProbe(const RendererProbe&) = delete;
+    RendererProbe& operator=(const RendererProbe&) = delete;
+
+    void Start();
+    // The renderer's name, waiting at most timeoutMs; empty when none could be read.
+    QByteArray Result(int timeoutMs);
+
+private:
+    void Reap();
+
+    pid_t child_ = -1;
+    int pipe_ = -1;
+    bool done_ = false;
+    QByteArray result_;
+};
+
+// The video surface in the video area. Where a real GPU draws, it holds a
+// native GL window in a container, so that the picture goes straight to the
+// screen instead of through the widget window's composition (a third of the
+// cost of playing with software OpenGL); the container stacks above the area's
+// other children. Where OpenGL is a software rasteriser, the engine's software
+// renderer draws into an image painted here, and no GL context is created.
+// The surface is shown only while a picture plays.
 class MpvVideoWidget : public QWidget {
     Q_OBJECT
 public:
     explicit MpvVideoWidget(QWidget* parent);
-    void SetCore(mpv_handle* core) { window_->SetCore(core); }
+    void SetCore(mpv_handle* core);
     ~MpvVideoWidget() override;
 
-    // Whether the render context exists, so the engine can show video.
+    // Whether the render context exists, so the engine can show video. The
+    // first call chooses the render path.
     bool Ready();
     // Frees the render context (the engine's core must still be alive).
     void FreeRenderContext();
@@ -64,11 +102,31 @@ public:
     // waits for this after reconfiguring, so a caller that blocks the window's
     // thread waiting on the engine must call it while it waits.
     void ServiceEngine();
+    RenderPath Path() const { return path_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
-    MpvRenderWindow* window_; // owned by the container
-    QWidget* container_;
+    void Choose();
+    bool InitialiseOpenGL();
+    bool InitialiseSoftware();
+    bool RenderSoftware(bool skip);
+    static void OnSoftwareUpdate(void* self);
+
+    struct FreeDeleter {
+        void operator()(unsigned char* data) const { std::free(data); }
+    };
+
+    mpv_handle* core_ = nullptr;
+    RenderPath path_ = RenderPath::Undecided;
+    RendererProbe probe_;
+    MpvRenderWindow* window_ = nullptr; // owned by the container
+    QWidget* container_ = nullptr;
+    mpv_render_context* software_ = nullptr;
+    std::unique_ptr<unsigned char, FreeDeleter> pixels_;
+    QImage frame_; // over pixels_
+    bool blank_ = true;
+    bool renderPending_ = false;
 };
