@@ -842,6 +842,34 @@ int Run(const Options& options) {
         }
         rows.push_back(row);
     }
+    for (int count : {1000, 10000, 100000}) {
+        const QString key = QString::number(count);
+        const auto ours = listing.find(QStringLiteral("ChangeOfFolder/") + key);
+        const auto plain = listing.find(QStringLiteral("PlainListing/") + key);
+        if (ours == listing.end() || plain == listing.end())
+            continue;
+        Row row{QStringLiteral("change of folder, both lists, %1 + %1 files (s)").arg(count),
+                ours->second,
+                QStringLiteral("readdir + case-insensitive sort"),
+                plain->second,
+                4,
+                count == 100000 ? QStringLiteral("≤ 1.2 × the plain loop; growth from 10,000 ≤ 11×")
+                                : QStringLiteral("–"),
+                nullptr,
+                {}};
+        if (count == 100000) {
+            const auto ten = listing.find(QStringLiteral("ChangeOfFolder/10000"));
+            const double growth = ten != listing.end() && ten->second.Median() > 0
+                                      ? ours->second.Median() / ten->second.Median()
+                                      : -1;
+            if (growth > 0)
+                row.note = QStringLiteral("growth from 10,000: %1×").arg(growth, 0, 'f', 1);
+            row.met = [growth](const Row& r) {
+                return r.qel.Median() <= 1.2 * r.ref.Median() && growth > 0 && growth <= 11;
+            };
+        }
+        rows.push_back(row);
+    }
 
     QString table = QStringLiteral(
         "| measurement | Qel: median (min–max) | reference | reference: median (min–max) | "
