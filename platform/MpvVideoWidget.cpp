@@ -317,6 +317,138 @@ void MpvRenderWindow::Render() {
         EngineDiagnostics::Instance().FrameDrawn();
 }
 
+MpvSoftwareWindow::MpvSoftwareWindow() : store_(this) {
+    setSurfaceType(QSurface::RasterSurface);
+    setFlag(Qt::WindowTransparentForInput);
+}
+
+MpvSoftwareWindow::~MpvSoftwareWindow() {
+    FreeRenderContext();
+}
+
+bool MpvSoftwareWindow::Initialise(mpv_handle* core) {
+    if (render_)
+        return true;
+    int advancedControl = 0;
+    mpv_render_param params[] = {
+        {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
+        {MPV_RENDER_PARAM_ADVANCED_CONTROL, &advancedControl},
+        {MPV_RENDER_PARAM_INVALID, nullptr}};
+    if (mpv_render_context_create(&render_, core, params) < 0) {
+        render_ = nullptr;
+        return false;
+    }
+    mpv_render_context_set_update_callback(render_, &MpvSoftwareWindow::OnUpdate, this);
+    return true;
+}
+
+void MpvSoftwareWindow::FreeRenderContext() {
+    if (!render_)
+        return;
+    mpv_render_context_set_update_callback(render_, nullptr, nullptr);
+    mpv_render_context_free(render_);
+    render_ = nullptr;
+}
+
+void MpvSoftwareWindow::SetBlank(bool blank) {
+    blank_ = blank;
+    requestUpdate();
+}
+
+void MpvSoftwareWindow::OnUpdate(void* self) {
+    // Called on one of the engine's threads, which may call nothing of the engine.
+    auto* window = static_cast<MpvSoftwareWindow*>(self);
+    QMetaObject::invokeMethod(
+        window, [window] { window->requestUpdate(); }, Qt::QueuedConnection);
+}
+
+bool MpvSoftwareWindow::event(QEvent* event) {
+    if (event->type() == QEvent::UpdateRequest) {
+        Render();
+        return true;
+    }
+    return QWindow::event(event);
+}
+
+void MpvSoftwareWindow::exposeEvent(QExposeEvent*) {
+    if (isExposed())
+        Render();
+}
+
+void MpvSoftwareWindow::resizeEvent(QResizeEvent*) {
+    store_.resize(size());
+}
+
+bool MpvSoftwareWindow::RenderInto(unsigned char* pixels, QSize size, qsizetype stride, bool skip) {
+    int target[2] = {size.width(), size.height()};
+    std::size_t bytesPerLine = static_cast<std::size_t>(stride);
+    int skipRendering = skip ? 1 : 0;
+    // Byte order B, G, R, X: QImage's RGB32 on a little-endian machine.
+    char format[] = "bgr0";
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, target},
+                                 {MPV_RENDER_PARAM_SW_FORMAT, format},
+                                 {MPV_RENDER_PARAM_SW_STRIDE, &bytesPerLine},
+                                 {MPV_RENDER_PARAM_SW_POINTER, pixels},
+                                 {MPV_RENDER_PARAM_SKIP_RENDERING, &skipRendering},
+                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
+    const bool drawn = mpv_render_context_render(render_, params) >= 0;
+    // Every render is followed by its swap report: the engine paces itself by them.
+    mpv_render_context_report_swap(render_);
+    return drawn;
+}
+
+void MpvSoftwareWindow::ServiceEngine() {
+    if (render_ && (mpv_render_context_update(render_) & MPV_RENDER_UPDATE_FRAME)) {
+        // Taken without drawing: the area shows black until playback starts.
+        unsigned char pixel[64] = {};
+        RenderInto(pixel, QSize(1, 1), 64, true);
+    }
+}
+
+void MpvSoftwareWindow::Render() {
+    if (!isExposed())
+        return;
+    const QRect area(QPoint(0, 0), size());
+    if (store_.size() != size())
+        store_.resize(size());
+    store_.beginPaint(area);
+    auto* image = store_.paintDevice()->devType() == QInternal::Image
+                      ? static_cast<QImage*>(store_.paintDevice())
+                      : nullptr;
+    bool newFrame = false;
+    if (!render_ || blank_) {
+        QPainter painter(store_.paintDevice());
+        painter.fillRect(area, Qt::black);
+    } else {
+        // Asked before drawing, as the render API wants after every update callback.
+        newFrame = (mpv_render_context_update(render_) & MPV_RENDER_UPDATE_FRAME) != 0;
+        // Straight into the backing store where it is an image of the engine's format.
+        if (image && image->format() == QImage::Format_RGB32) {
+            RenderInto(image->bits(), image->size(), image->bytesPerLine(), false);
+        } else {
+            const QSize pixels = image ? image->size() : area.size() * devicePixelRatio();
+            if (frame_.size() != pixels) {
+                // Pointer and stride on 64 bytes, as the engine's scaler wants them.
+                const qsizetype stride = (qsizetype(pixels.width()) * 4 + 63) / 64 * 64;
+                pixels_.reset(
+                    static_cast<unsigned char*>(std::aligned_alloc(64, stride * pixels.height())));
+                frame_ = pixels_ ? QImage(pixels_.get(), pixels.width(), pixels.height(), stride,
+                                          QImage::Format_RGB32)
+                                 : QImage();
+                frame_.setDevicePixelRatio(devicePixelRatio());
+            }
+            if (!frame_.isNull())
+                RenderInto(frame_.bits(), frame_.size(), frame_.bytesPerLine(), false);
+            QPainter painter(store_.paintDevice());
+            painter.drawImage(QPointF(0, 0), frame_);
+        }
+    }
+    store_.endPaint();
+    store_.flush(area);
+    if (newFrame)
+        EngineDiagnostics::Instance().FrameDrawn();
+}
+
 MpvVideoWidget::MpvVideoWidget(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("VideoSurface"));
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -372,8 +504,6 @@ bool MpvVideoWidget::Ready() {
     if (path_ == RenderPath::OpenGL) {
         if (InitialiseOpenGL())
             return true;
-        if (window_ && window_->Ready())
-            return true;
         // No OpenGL to be had: the software renderer still shows the picture.
         if (qgetenv("QEL_RENDER_PATH") == "opengl")
             return false;
@@ -386,133 +516,56 @@ bool MpvVideoWidget::Ready() {
     return InitialiseSoftware();
 }
 
+void MpvVideoWidget::Contain(QWindow* window) {
+    container_ = QWidget::createWindowContainer(window, this);
+    container_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    container_->setFocusPolicy(Qt::NoFocus);
+    container_->setAccessibleName(QStringLiteral("Picture"));
+    container_->setGeometry(rect());
+    container_->show();
+}
+
 bool MpvVideoWidget::InitialiseOpenGL() {
     if (!window_) {
         window_ = new MpvRenderWindow;
         window_->SetCore(core_);
-        container_ = QWidget::createWindowContainer(window_, this);
-        container_->setAttribute(Qt::WA_TransparentForMouseEvents);
-        container_->setFocusPolicy(Qt::NoFocus);
-        container_->setAccessibleName(QStringLiteral("Picture"));
-        container_->setGeometry(rect());
-        container_->show();
         window_->SetBlank(blank_);
+        Contain(window_);
     }
     return window_->Initialise();
 }
 
 bool MpvVideoWidget::InitialiseSoftware() {
-    if (software_)
-        return true;
-    // GPU decoding has nothing to hand its frames to here.
-    mpv_set_property_string(core_, "hwdec", "no");
-    int advancedControl = 0;
-    mpv_render_param params[] = {
-        {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
-        {MPV_RENDER_PARAM_ADVANCED_CONTROL, &advancedControl},
-        {MPV_RENDER_PARAM_INVALID, nullptr}};
-    if (mpv_render_context_create(&software_, core_, params) < 0) {
-        software_ = nullptr;
-        return false;
+    if (!software_) {
+        software_ = new MpvSoftwareWindow;
+        software_->SetBlank(blank_);
+        Contain(software_);
+        // GPU decoding has nothing to hand its frames to here.
+        mpv_set_property_string(core_, "hwdec", "no");
     }
-    mpv_render_context_set_update_callback(software_, &MpvVideoWidget::OnSoftwareUpdate, this);
-    // Every pixel is painted: the frame, or black.
-    setAutoFillBackground(false);
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    return true;
-}
-
-void MpvVideoWidget::OnSoftwareUpdate(void* self) {
-    // Called on one of the engine's threads, which may call nothing of the engine.
-    auto* widget = static_cast<MpvVideoWidget*>(self);
-    QMetaObject::invokeMethod(
-        widget,
-        [widget] {
-            widget->renderPending_ = true;
-            widget->update();
-        },
-        Qt::QueuedConnection);
-}
-
-bool MpvVideoWidget::RenderSoftware(bool skip) {
-    const qreal ratio = devicePixelRatioF();
-    const QSize size(qMax(1, qRound(width() * ratio)), qMax(1, qRound(height() * ratio)));
-    if (frame_.size() != size) {
-        // Pointer and stride on 64 bytes, as the engine's scaler wants them.
-        const qsizetype stride = (qsizetype(size.width()) * 4 + 63) / 64 * 64;
-        pixels_.reset(static_cast<unsigned char*>(std::aligned_alloc(64, stride * size.height())));
-        if (!pixels_) {
-            frame_ = QImage();
-            return false;
-        }
-        frame_ = QImage(pixels_.get(), size.width(), size.height(), stride, QImage::Format_RGB32);
-        frame_.fill(Qt::black);
-        frame_.setDevicePixelRatio(ratio);
-    }
-    int target[2] = {size.width(), size.height()};
-    std::size_t stride = static_cast<std::size_t>(frame_.bytesPerLine());
-    int skipRendering = skip ? 1 : 0;
-    // Byte order B, G, R, X: QImage's RGB32 on a little-endian machine.
-    char format[] = "bgr0";
-    mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, target},
-                                 {MPV_RENDER_PARAM_SW_FORMAT, format},
-                                 {MPV_RENDER_PARAM_SW_STRIDE, &stride},
-                                 {MPV_RENDER_PARAM_SW_POINTER, pixels_.get()},
-                                 {MPV_RENDER_PARAM_SKIP_RENDERING, &skipRendering},
-                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
-    const bool drawn = mpv_render_context_render(software_, params) >= 0;
-    mpv_render_context_report_swap(software_);
-    return drawn;
-}
-
-void MpvVideoWidget::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    if (path_ != RenderPath::Software || !software_ || blank_) {
-        painter.fillRect(rect(), Qt::black);
-        return;
-    }
-    const qreal ratio = devicePixelRatioF();
-    const bool resized =
-        frame_.size() != QSize(qMax(1, qRound(width() * ratio)), qMax(1, qRound(height() * ratio)));
-    if (renderPending_ || resized) {
-        renderPending_ = false;
-        // Asked before drawing, as the render API wants after every update callback.
-        const bool newFrame = (mpv_render_context_update(software_) & MPV_RENDER_UPDATE_FRAME) != 0;
-        if (RenderSoftware(false) && newFrame)
-            EngineDiagnostics::Instance().FrameDrawn();
-    }
-    if (frame_.isNull())
-        painter.fillRect(rect(), Qt::black);
-    else
-        painter.drawImage(QPointF(0, 0), frame_);
+    return software_->Initialise(core_);
 }
 
 void MpvVideoWidget::FreeRenderContext() {
     if (window_)
         window_->FreeRenderContext();
-    if (software_) {
-        mpv_render_context_set_update_callback(software_, nullptr, nullptr);
-        mpv_render_context_free(software_);
-        software_ = nullptr;
-    }
+    if (software_)
+        software_->FreeRenderContext();
 }
 
 void MpvVideoWidget::SetBlank(bool blank) {
     blank_ = blank;
     if (window_)
         window_->SetBlank(blank);
-    update();
+    if (software_)
+        software_->SetBlank(blank);
 }
 
 void MpvVideoWidget::ServiceEngine() {
-    if (window_) {
+    if (window_)
         window_->ServiceEngine();
-        return;
-    }
-    if (software_ && (mpv_render_context_update(software_) & MPV_RENDER_UPDATE_FRAME)) {
-        // Taken without drawing: the area shows black until playback starts.
-        RenderSoftware(true);
-    }
+    if (software_)
+        software_->ServiceEngine();
 }
 
 void MpvVideoWidget::resizeEvent(QResizeEvent* event) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QBackingStore>
 #include <QImage>
 #include <QWidget>
 #include <QWindow>
@@ -45,11 +46,49 @@ private:
     bool blank_ = true;
 };
 
+// A native raster window that the engine's software renderer draws into: straight
+// into the window's own backing store where it is an image the engine can take,
+// and from there to the screen, as the engine's own X11 output does.
+class MpvSoftwareWindow : public QWindow {
+    Q_OBJECT
+public:
+    MpvSoftwareWindow();
+    ~MpvSoftwareWindow() override;
+
+    // Creates the engine's software render context; false when it refuses.
+    bool Initialise(mpv_handle* core);
+    bool Ready() const { return render_ != nullptr; }
+    void FreeRenderContext();
+    void SetBlank(bool blank);
+    void ServiceEngine();
+
+protected:
+    bool event(QEvent* event) override;
+    void exposeEvent(QExposeEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void Render();
+    bool RenderInto(unsigned char* pixels, QSize size, qsizetype stride, bool skip);
+    static void OnUpdate(void* self);
+
+    struct FreeDeleter {
+        void operator()(unsigned char* data) const { std::free(data); }
+    };
+
+    QBackingStore store_;
+    mpv_render_context* render_ = nullptr;
+    // Where the backing store is no image of the right format: drawn here, then copied.
+    std::unique_ptr<unsigned char, FreeDeleter> pixels_;
+    QImage frame_;
+    bool blank_ = true;
+};
+
 // How the picture reaches the screen.
 enum class RenderPath {
     Undecided,
     OpenGL,   // a native GL window, where a real GPU draws
-    Software, // the engine's software renderer, painted as an ordinary widget
+    Software, // the engine's software renderer, in a native raster window
 };
 
 // Whether GL_RENDERER names a software rasteriser.
@@ -77,13 +116,13 @@ private:
     QByteArray result_;
 };
 
-// The video surface in the video area. Where a real GPU draws, it holds a
-// native GL window in a container, so that the picture goes straight to the
-// screen instead of through the widget window's composition (a third of the
-// cost of playing with software OpenGL); the container stacks above the area's
-// other children. Where OpenGL is a software rasteriser, the engine's software
-// renderer draws into an image painted here, and no GL context is created.
-// The surface is shown only while a picture plays.
+// The video surface in the video area: a container for a native window, so that
+// the picture goes straight to the screen instead of through the widget
+// window's composition (a third of the cost of playing with software OpenGL).
+// Where a real GPU draws, the window is a GL one; where OpenGL is a software
+// rasteriser, the engine's software renderer draws into a raster window, and
+// no GL context is created. The container stacks above the area's other
+// children, so the surface is shown only while a picture plays.
 class MpvVideoWidget : public QWidget {
     Q_OBJECT
 public:
@@ -106,27 +145,18 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
 
 private:
     void Choose();
     bool InitialiseOpenGL();
     bool InitialiseSoftware();
-    bool RenderSoftware(bool skip);
-    static void OnSoftwareUpdate(void* self);
-
-    struct FreeDeleter {
-        void operator()(unsigned char* data) const { std::free(data); }
-    };
+    void Contain(QWindow* window);
 
     mpv_handle* core_ = nullptr;
     RenderPath path_ = RenderPath::Undecided;
     RendererProbe probe_;
-    MpvRenderWindow* window_ = nullptr; // owned by the container
+    MpvRenderWindow* window_ = nullptr;     // owned by the container
+    MpvSoftwareWindow* software_ = nullptr; // owned by the container
     QWidget* container_ = nullptr;
-    mpv_render_context* software_ = nullptr;
-    std::unique_ptr<unsigned char, FreeDeleter> pixels_;
-    QImage frame_; // over pixels_
     bool blank_ = true;
-    bool renderPending_ = false;
 };
