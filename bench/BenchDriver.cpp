@@ -3,11 +3,14 @@
 // measurement runs Qel and its reference in turn (A B A B ...), and the table
 // gives medians with min-max. Usage:
 //   qel_bench --media FOLDER --out FILE [--pairs N] [--seconds S] [--smoke]
-//             [--only GROUP,...]   groups: playback, quiet, startup, listing
+//             [--only GROUP,...]   groups: playback, switch, quiet, startup, listing
 
 #include "tests/E2eSupport.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -194,9 +197,11 @@ struct PlayRun {
 
 class QelRun {
 public:
-    explicit QelRun(const QString& folder) {
+    explicit QelRun(const QString& folder, const QString& pulseServer = {}) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QEL_DIAGNOSTICS"), QStringLiteral("1"));
+        if (!pulseServer.isEmpty())
+            environment.insert(QStringLiteral("PULSE_SERVER"), pulseServer);
         process_.setProcessEnvironment(environment);
         process_.setWorkingDirectory(folder);
         process_.setReadChannel(QProcess::StandardError); // where the diagnostics go
@@ -244,6 +249,33 @@ public:
                         QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
                         QStringLiteral("60"), QStringLiteral("1")})
             .has_value();
+    }
+    // A click on the first row of the file list.
+    bool ClickFirstFile() {
+        const auto shell = RunTool(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
+                                                               QStringLiteral("--shell"), window_});
+        if (!shell)
+            return false;
+        int x = 0, y = 0;
+        for (const QByteArray& line : shell->split('\n')) {
+            if (line.startsWith("X="))
+                x = line.mid(2).toInt();
+            if (line.startsWith("Y="))
+                y = line.mid(2).toInt();
+        }
+        return RunTool(QStringLiteral("xdotool"),
+                       {QStringLiteral("mousemove"), QString::number(x + 435),
+                        QString::number(y + 110), QStringLiteral("click"), QStringLiteral("1")})
+            .has_value();
+    }
+    // Keys as typed: to the window with the input focus, given to this one first.
+    bool Focus() {
+        return RunTool(QStringLiteral("xdotool"),
+                       {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window_})
+            .has_value();
+    }
+    bool Type(const QString& key) {
+        return RunTool(QStringLiteral("xdotool"), {QStringLiteral("key"), key}).has_value();
     }
     bool Key(const QString& key) {
         return RunTool(QStringLiteral("xdotool"),
@@ -430,6 +462,70 @@ PlayRun PlayMpv(const QString& file, double seconds, MpvOutput output) {
     run.dropped = mpv.Property(QStringLiteral("frame-drop-count")) +
                   mpv.Property(QStringLiteral("decoder-frame-drop-count"));
     run.peakMb = PeakRssMb(mpv.Pid());
+    return run;
+}
+
+// The player's position from its media controls on the session bus, in µs.
+std::optional<qint64> MprisPosition() {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.mpris.MediaPlayer2.qel"), QStringLiteral("/org/mpris/MediaPlayer2"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    call << QStringLiteral("org.mpris.MediaPlayer2.Player") << QStringLiteral("Position");
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 500);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return std::nullopt;
+    return reply.arguments().first().value<QDBusVariant>().variant().toLongLong();
+}
+
+// Milliseconds from since's start to the new file's position moving: first a
+// position well below the old file's, then a later one above it.
+double WaitMoving(const QElapsedTimer& since, qint64 oldPosition, int timeoutMs) {
+    std::optional<qint64> first;
+    while (since.elapsed() < timeoutMs) {
+        const auto now = MprisPosition();
+        if (now && !first && *now < oldPosition / 2)
+            first = now;
+        else if (now && first && *now > *first)
+            return double(since.nsecsElapsed()) / 1e6;
+        QThread::msleep(4);
+    }
+    return -1;
+}
+
+// From a command to the next file's position moving (with the sound, which
+// drives the engine's clock): on B, and at the end of a file in a selection.
+struct SwitchRun {
+    double onNextMs = -1;
+    double atEndMs = -1;
+};
+
+SwitchRun SwitchQel(const QString& folder, const QString& pulseServer) {
+    SwitchRun run;
+    QelRun qel(folder, pulseServer);
+    // All three files selected and played.
+    if (!qel.MappedMs() || !qel.ClickFirstFile() || !qel.Focus() ||
+        !qel.Type(QStringLiteral("shift+Down")) || !qel.Type(QStringLiteral("shift+Down")) ||
+        !qel.Type(QStringLiteral("ctrl+alt+x")) || !qel.WaitFor("first-frame", 10000))
+        return run;
+    Sleep(1.5);
+    const qint64 before = MprisPosition().value_or(-1);
+    if (before <= 0)
+        return run;
+    QElapsedTimer clock;
+    clock.start();
+    // The key's own delivery (xdotool's start, a few ms) is counted in.
+    if (!qel.Type(QStringLiteral("b")))
+        return run;
+    run.onNextMs = WaitMoving(clock, before, 10000);
+    if (!qel.WaitFor("first-frame", 10000))
+        return run;
+    const auto end = qel.WaitFor("end-of-file", 20000);
+    if (!end)
+        return run;
+    clock.restart();
+    // The ended file's position, its length, or more: the next one starts below half of it.
+    const qint64 ended = std::max<qint64>(MprisPosition().value_or(0), 2000000);
+    run.atEndMs = WaitMoving(clock, ended, 10000);
     return run;
 }
 
@@ -731,6 +827,44 @@ int Run(const Options& options) {
         rows.insert(rows.end(), {cpu, cpuGl, floor, scaleFloor, drops, first, rss, rssGl});
     }
 
+    // Switching files, on each sound server the run has: PulseAudio (the bench's
+    // own) and PipeWire's pulse server where bench/run.sh could start one.
+    if (options.Wants("switch")) {
+        std::vector<std::pair<QString, QString>> servers{{QStringLiteral("PulseAudio"), {}}};
+        const QString pipewire = qEnvironmentVariable("QEL_BENCH_PIPEWIRE_SERVER");
+        if (!pipewire.isEmpty())
+            servers.emplace_back(QStringLiteral("PipeWire"), pipewire);
+        const auto met = [](const Row& r) {
+            return r.qel.Median() <= 150 && r.qel.Max() <= 300;
+        };
+        for (const auto& [server, address] : servers) {
+            Row next{QStringLiteral("switch on B to the position moving (ms), ") + server,
+                     {},
+                     QStringLiteral("–"),
+                     {},
+                     0,
+                     QStringLiteral("median ≤ 150 ms, worst ≤ 300 ms"),
+                     met,
+                     {}};
+            Row end{QStringLiteral("switch at the end of a file to the position moving (ms), ") +
+                        server,
+                    {},
+                    QStringLiteral("–"),
+                    {},
+                    0,
+                    QStringLiteral("median ≤ 150 ms, worst ≤ 300 ms"),
+                    met,
+                    {}};
+            for (int pair = 0; pair < options.pairs; ++pair) {
+                log(QStringLiteral("switching files on %1, run %2").arg(server).arg(pair + 1));
+                const SwitchRun run = SwitchQel(options.media + QStringLiteral("/switch"), address);
+                next.qel.Add(run.onNextMs);
+                end.qel.Add(run.atEndMs);
+            }
+            rows.insert(rows.end(), {next, end});
+        }
+    }
+
     Row paused{QStringLiteral("CPU while paused (% of one core), MPEG-2 720p"),
                {},
                QStringLiteral("mpv paused"),
@@ -931,8 +1065,9 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    const QStringList groups = {QStringLiteral("playback"), QStringLiteral("quiet"),
-                                QStringLiteral("startup"), QStringLiteral("listing")};
+    const QStringList groups = {QStringLiteral("playback"), QStringLiteral("switch"),
+                                QStringLiteral("quiet"), QStringLiteral("startup"),
+                                QStringLiteral("listing")};
     if (options.media.isEmpty() || options.pairs < 1 || options.seconds <= 0 ||
         std::any_of(options.only.begin(), options.only.end(),
                     [&](const QString& group) { return !groups.contains(group); })) {
