@@ -1,6 +1,8 @@
 // Listing a folder into the file list, against a plain readdir and sort of the
 // same folder. Folders hold N matching and N other files.
 
+#include "ui/DirectoryListBox.h"
+#include "ui/DriveComboBox.h"
 #include "ui/FileListBox.h"
 
 #include <QApplication>
@@ -78,6 +80,29 @@ void FileListBox(benchmark::State& state) {
     state.counters["files"] = list.Count();
 }
 
+// What double clicking a folder costs the user: the folder list moves to it and
+// rebuilds its entries, and the file list reads and sorts it. Between iterations,
+// outside the timing, the lists step back to an empty folder.
+void ChangeOfFolder(benchmark::State& state) {
+    const QByteArray& folder = FolderOf(static_cast<int>(state.range(0)));
+    const QTemporaryDir empty(QDir::tempPath() + QStringLiteral("/qel-listing-empty-XXXXXX"));
+    TFileListBox files(QStringLiteral("FileListBox1"), nullptr);
+    files.SetMask(QStringLiteral("*.mpg;*.wmv;*.asf;*.mpeg"));
+    files.SetFileType(TFileType::ftReadOnly | TFileType::ftNormal);
+    TDirectoryListBox folders(QStringLiteral("DirectoryListBox1"), nullptr);
+    folders.SetFileList(&files);
+    TDriveComboBox drives(QStringLiteral("DriveComboBox1"), nullptr);
+    drives.SetDirList(&folders);
+    for (auto _ : state) {
+        state.PauseTiming();
+        folders.SetDirectory(empty.path().toLocal8Bit());
+        state.ResumeTiming();
+        folders.SetDirectory(folder);
+        benchmark::DoNotOptimize(files.Count());
+    }
+    state.counters["files"] = files.Count();
+}
+
 // The floor: read the names, keep the matching ones, sort them ignoring case.
 void PlainListing(benchmark::State& state) {
     const QByteArray& folder = FolderOf(static_cast<int>(state.range(0)));
@@ -137,6 +162,7 @@ void Sizes(benchmark::internal::Benchmark* benchmark) {
 } // namespace
 
 BENCHMARK(FileListBox)->Apply(Sizes);
+BENCHMARK(ChangeOfFolder)->Apply(Sizes);
 BENCHMARK(PlainListing)->Apply(Sizes);
 BENCHMARK(ReaddirOnly)->Apply(Sizes);
 

@@ -14,3 +14,9 @@ make() { # file, video codec, audio codec, container, extra options
 }
 make "$folder/mpeg2/clip-720p.mpg" mpeg2video mp2 mpeg
 make "$folder/wmv2/clip-720p.wmv" wmv2 wmav2 asf
+# Three short files to switch between, whatever the length of the others.
+mkdir -p "$folder/switch"
+seconds=4 make "$folder/switch/a.mpg" mpeg2video mp2 mpeg
+for name in b c; do
+    [ -s "$folder/switch/$name.mpg" ] || cp "$folder/switch/a.mpg" "$folder/switch/$name.mpg"
+done

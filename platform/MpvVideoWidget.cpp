@@ -5,9 +5,186 @@
 #include <QGuiApplication>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
+#include <QPainter>
 #include <QResizeEvent>
+#include <QTimer>
 
 #include <mpv/render_gl.h>
+
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#include <GL/gl.h>
+#include <QElapsedTimer>
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// How long the renderer's name may take to read, once, before the first picture.
+constexpr int kProbeTimeoutMs = 3000;
+
+// Runs in the forked child: no Qt, a connection of its own to the display
+// server, EGL loaded only here. Writes GL_RENDERER to out and ends.
+[[noreturn]] void ProbeInChild(int out, EGLenum platform) {
+    const auto fail = [] {
+        ::_exit(1);
+    };
+    void* library = ::dlopen("libEGL.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!library)
+        fail();
+    auto getProc =
+        reinterpret_cast<PFNEGLGETPROCADDRESSPROC>(::dlsym(library, "eglGetProcAddress"));
+    if (!getProc)
+        fail();
+    const auto get = [&](const char* name) {
+        return getProc(name);
+    };
+    auto getDisplay =
+        reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(get("eglGetPlatformDisplayEXT"));
+    auto initialise = reinterpret_cast<PFNEGLINITIALIZEPROC>(get("eglInitialize"));
+    auto bindApi = reinterpret_cast<PFNEGLBINDAPIPROC>(get("eglBindAPI"));
+    auto chooseConfig = reinterpret_cast<PFNEGLCHOOSECONFIGPROC>(get("eglChooseConfig"));
+    auto createPbuffer =
+        reinterpret_cast<PFNEGLCREATEPBUFFERSURFACEPROC>(get("eglCreatePbufferSurface"));
+    auto createContext = reinterpret_cast<PFNEGLCREATECONTEXTPROC>(get("eglCreateContext"));
+    auto makeCurrent = reinterpret_cast<PFNEGLMAKECURRENTPROC>(get("eglMakeCurrent"));
+    using GetString = const GLubyte* (*)(GLenum);
+    auto getString = reinterpret_cast<GetString>(get("glGetString"));
+    if (!getDisplay || !initialise || !bindApi || !chooseConfig || !createPbuffer ||
+        !createContext || !makeCurrent || !getString)
+        fail();
+    EGLDisplay display = getDisplay(platform, EGL_DEFAULT_DISPLAY, nullptr);
+    if (display == EGL_NO_DISPLAY || !initialise(display, nullptr, nullptr) ||
+        !bindApi(EGL_OPENGL_API))
+        fail();
+    const EGLint wanted[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+                             EGL_NONE};
+    EGLConfig config = nullptr;
+    EGLint found = 0;
+    if (!chooseConfig(display, wanted, &config, 1, &found) || found < 1)
+        fail();
+    const EGLint size[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
+    EGLSurface surface = createPbuffer(display, config, size);
+    EGLContext context = createContext(display, config, EGL_NO_CONTEXT, nullptr);
+    if (surface == EGL_NO_SURFACE || context == EGL_NO_CONTEXT ||
+        !makeCurrent(display, surface, surface, context))
+        fail();
+    const char* renderer = reinterpret_cast<const char*>(getString(GL_RENDERER));
+    if (!renderer)
+        fail();
+    const std::size_t length = std::strlen(renderer);
+    const bool written = ::write(out, renderer, length) == static_cast<ssize_t>(length);
+    // Nothing is torn down: the process ends here, without running this one's exit handlers.
+    ::_exit(written ? 0 : 1);
+}
+
+EGLenum ProbePlatform() {
+    const QString name = QGuiApplication::platformName();
+    if (name == QStringLiteral("xcb"))
+        return EGL_PLATFORM_X11_KHR;
+    if (name.startsWith(QStringLiteral("wayland")))
+        return EGL_PLATFORM_WAYLAND_KHR;
+    return EGL_PLATFORM_SURFACELESS_MESA;
+}
+
+void PrintPath(const char* path, const QByteArray& renderer, const char* why) {
+    if (!EngineDiagnostics::Instance().Enabled())
+        return;
+    std::fprintf(stderr, "qel-diagnostics: render-path %s why=%s renderer=\"%s\"\n", path, why,
+                 renderer.constData());
+}
+
+} // namespace
+
+bool IsSoftwareRasteriser(const QByteArray& renderer) {
+    const QByteArray name = renderer.toLower();
+    return name.contains("llvmpipe") || name.contains("softpipe") || name.contains("swrast") ||
+           name.contains("software rasterizer");
+}
+
+RendererProbe::~RendererProbe() {
+    Reap();
+}
+
+void RendererProbe::Start() {
+    if (child_ > 0 || done_)
+        return;
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        done_ = true;
+        return;
+    }
+    const EGLenum platform = ProbePlatform();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(ends[0]);
+        ProbeInChild(ends[1], platform);
+    }
+    ::close(ends[1]);
+    if (child < 0) {
+        ::close(ends[0]);
+        done_ = true;
+        return;
+    }
+    child_ = child;
+    pipe_ = ends[0];
+}
+
+QByteArray RendererProbe::Result(int timeoutMs) {
+    if (done_)
+        return result_;
+    if (child_ <= 0) {
+        done_ = true;
+        return result_;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    while (true) {
+        const int left = timeoutMs - static_cast<int>(clock.elapsed());
+        if (left <= 0)
+            break;
+        pollfd watch{pipe_, POLLIN, 0};
+        const int ready = ::poll(&watch, 1, left);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            break;
+        std::array<char, 256> buffer;
+        const ssize_t got = ::read(pipe_, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break; // the child is done
+        if (result_.size() < 4096)
+            result_.append(buffer.data(), got);
+    }
+    Reap();
+    return result_;
+}
+
+void RendererProbe::Reap() {
+    done_ = true;
+    if (pipe_ >= 0) {
+        ::close(pipe_);
+        pipe_ = -1;
+    }
+    if (child_ > 0) {
+        // Gone by now unless it hung; a hung one is ended.
+        if (::waitpid(child_, nullptr, WNOHANG) == 0) {
+            ::kill(child_, SIGKILL);
+            ::waitpid(child_, nullptr, 0);
+        }
+        child_ = -1;
+    }
+}
 
 MpvRenderWindow::MpvRenderWindow() {
     setSurfaceType(QSurface::OpenGLSurface);
@@ -140,42 +317,259 @@ void MpvRenderWindow::Render() {
         EngineDiagnostics::Instance().FrameDrawn();
 }
 
-MpvVideoWidget::MpvVideoWidget(QWidget* parent) : QWidget(parent), window_(new MpvRenderWindow) {
+MpvSoftwareWindow::MpvSoftwareWindow() : store_(this) {
+    setSurfaceType(QSurface::RasterSurface);
+    setFlag(Qt::WindowTransparentForInput);
+}
+
+MpvSoftwareWindow::~MpvSoftwareWindow() {
+    FreeRenderContext();
+}
+
+bool MpvSoftwareWindow::Initialise(mpv_handle* core) {
+    if (render_)
+        return true;
+    int advancedControl = 0;
+    mpv_render_param params[] = {
+        {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
+        {MPV_RENDER_PARAM_ADVANCED_CONTROL, &advancedControl},
+        {MPV_RENDER_PARAM_INVALID, nullptr}};
+    if (mpv_render_context_create(&render_, core, params) < 0) {
+        render_ = nullptr;
+        return false;
+    }
+    mpv_render_context_set_update_callback(render_, &MpvSoftwareWindow::OnUpdate, this);
+    return true;
+}
+
+void MpvSoftwareWindow::FreeRenderContext() {
+    if (!render_)
+        return;
+    mpv_render_context_set_update_callback(render_, nullptr, nullptr);
+    mpv_render_context_free(render_);
+    render_ = nullptr;
+}
+
+void MpvSoftwareWindow::SetBlank(bool blank) {
+    blank_ = blank;
+    requestUpdate();
+}
+
+void MpvSoftwareWindow::OnUpdate(void* self) {
+    // Called on one of the engine's threads, which may call nothing of the engine.
+    auto* window = static_cast<MpvSoftwareWindow*>(self);
+    QMetaObject::invokeMethod(
+        window, [window] { window->requestUpdate(); }, Qt::QueuedConnection);
+}
+
+bool MpvSoftwareWindow::event(QEvent* event) {
+    if (event->type() == QEvent::UpdateRequest) {
+        Render();
+        return true;
+    }
+    return QWindow::event(event);
+}
+
+void MpvSoftwareWindow::exposeEvent(QExposeEvent*) {
+    if (isExposed())
+        Render();
+}
+
+void MpvSoftwareWindow::resizeEvent(QResizeEvent*) {
+    store_.resize(size());
+}
+
+bool MpvSoftwareWindow::RenderInto(unsigned char* pixels, QSize size, qsizetype stride, bool skip) {
+    int target[2] = {size.width(), size.height()};
+    std::size_t bytesPerLine = static_cast<std::size_t>(stride);
+    int skipRendering = skip ? 1 : 0;
+    // Byte order B, G, R, X: QImage's RGB32 on a little-endian machine.
+    char format[] = "bgr0";
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, target},
+                                 {MPV_RENDER_PARAM_SW_FORMAT, format},
+                                 {MPV_RENDER_PARAM_SW_STRIDE, &bytesPerLine},
+                                 {MPV_RENDER_PARAM_SW_POINTER, pixels},
+                                 {MPV_RENDER_PARAM_SKIP_RENDERING, &skipRendering},
+                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
+    const bool drawn = mpv_render_context_render(render_, params) >= 0;
+    // Every render is followed by its swap report: the engine paces itself by them.
+    mpv_render_context_report_swap(render_);
+    return drawn;
+}
+
+void MpvSoftwareWindow::ServiceEngine() {
+    if (render_ && (mpv_render_context_update(render_) & MPV_RENDER_UPDATE_FRAME)) {
+        // Taken without drawing: the area shows black until playback starts.
+        unsigned char pixel[64] = {};
+        RenderInto(pixel, QSize(1, 1), 64, true);
+    }
+}
+
+void MpvSoftwareWindow::Render() {
+    if (!isExposed())
+        return;
+    const QRect area(QPoint(0, 0), size());
+    if (store_.size() != size())
+        store_.resize(size());
+    store_.beginPaint(area);
+    auto* image = store_.paintDevice()->devType() == QInternal::Image
+                      ? static_cast<QImage*>(store_.paintDevice())
+                      : nullptr;
+    bool newFrame = false;
+    if (!render_ || blank_) {
+        QPainter painter(store_.paintDevice());
+        painter.fillRect(area, Qt::black);
+    } else {
+        // Asked before drawing, as the render API wants after every update callback.
+        newFrame = (mpv_render_context_update(render_) & MPV_RENDER_UPDATE_FRAME) != 0;
+        // Straight into the backing store where it is an image of the engine's format.
+        if (image && image->format() == QImage::Format_RGB32) {
+            RenderInto(image->bits(), image->size(), image->bytesPerLine(), false);
+        } else {
+            const QSize pixels = image ? image->size() : area.size() * devicePixelRatio();
+            if (frame_.size() != pixels) {
+                // Pointer and stride on 64 bytes, as the engine's scaler wants them.
+                const qsizetype stride = (qsizetype(pixels.width()) * 4 + 63) / 64 * 64;
+                pixels_.reset(
+                    static_cast<unsigned char*>(std::aligned_alloc(64, stride * pixels.height())));
+                frame_ = pixels_ ? QImage(pixels_.get(), pixels.width(), pixels.height(), stride,
+                                          QImage::Format_RGB32)
+                                 : QImage();
+                frame_.setDevicePixelRatio(devicePixelRatio());
+            }
+            if (!frame_.isNull())
+                RenderInto(frame_.bits(), frame_.size(), frame_.bytesPerLine(), false);
+            QPainter painter(store_.paintDevice());
+            painter.drawImage(QPointF(0, 0), frame_);
+        }
+    }
+    store_.endPaint();
+    store_.flush(area);
+    if (newFrame)
+        EngineDiagnostics::Instance().FrameDrawn();
+}
+
+MpvVideoWidget::MpvVideoWidget(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("VideoSurface"));
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
-    container_ = QWidget::createWindowContainer(window_, this);
-    container_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    container_->setFocusPolicy(Qt::NoFocus);
     setAccessibleName(QStringLiteral("Picture"));
-    container_->setAccessibleName(QStringLiteral("Picture"));
     QPalette black = palette();
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
     setAutoFillBackground(true);
+    // Under way while the engine starts, so that the first Ready rarely waits.
+    QTimer::singleShot(0, this, [this] {
+        if (path_ == RenderPath::Undecided && qEnvironmentVariableIsEmpty("QEL_RENDER_PATH"))
+            probe_.Start();
+    });
 }
 
 MpvVideoWidget::~MpvVideoWidget() {
     FreeRenderContext();
 }
 
+void MpvVideoWidget::SetCore(mpv_handle* core) {
+    core_ = core;
+    if (window_)
+        window_->SetCore(core);
+}
+
+void MpvVideoWidget::Choose() {
+    // Forced by the test suite, so that both paths stay tested on one machine.
+    const QByteArray forced = qgetenv("QEL_RENDER_PATH");
+    if (forced == "software" || forced == "opengl") {
+        path_ = forced == "software" ? RenderPath::Software : RenderPath::OpenGL;
+        PrintPath(forced.constData(), QByteArray(), "forced");
+        return;
+    }
+    probe_.Start();
+    const QByteArray renderer = probe_.Result(kProbeTimeoutMs);
+    if (IsSoftwareRasteriser(renderer)) {
+        path_ = RenderPath::Software;
+        PrintPath("software", renderer, "renderer");
+    } else {
+        // A real GPU, or a renderer that could not be read: OpenGL, as the
+        // engine's GPU decoding needs; software if no GL context can be made.
+        path_ = RenderPath::OpenGL;
+        PrintPath("opengl", renderer, renderer.isEmpty() ? "unknown" : "renderer");
+    }
+}
+
 bool MpvVideoWidget::Ready() {
+    if (!core_)
+        return false;
+    if (path_ == RenderPath::Undecided)
+        Choose();
+    if (path_ == RenderPath::OpenGL) {
+        if (InitialiseOpenGL())
+            return true;
+        // No OpenGL to be had: the software renderer still shows the picture.
+        if (qgetenv("QEL_RENDER_PATH") == "opengl")
+            return false;
+        path_ = RenderPath::Software;
+        PrintPath("software", QByteArray(), "no-opengl");
+        delete container_;
+        container_ = nullptr;
+        window_ = nullptr;
+    }
+    return InitialiseSoftware();
+}
+
+void MpvVideoWidget::Contain(QWindow* window) {
+    container_ = QWidget::createWindowContainer(window, this);
+    container_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    container_->setFocusPolicy(Qt::NoFocus);
+    container_->setAccessibleName(QStringLiteral("Picture"));
+    container_->setGeometry(rect());
+    container_->show();
+}
+
+bool MpvVideoWidget::InitialiseOpenGL() {
+    if (!window_) {
+        window_ = new MpvRenderWindow;
+        window_->SetCore(core_);
+        window_->SetBlank(blank_);
+        Contain(window_);
+    }
     return window_->Initialise();
 }
 
+bool MpvVideoWidget::InitialiseSoftware() {
+    if (!software_) {
+        software_ = new MpvSoftwareWindow;
+        software_->SetBlank(blank_);
+        Contain(software_);
+        // GPU decoding has nothing to hand its frames to here.
+        mpv_set_property_string(core_, "hwdec", "no");
+    }
+    return software_->Initialise(core_);
+}
+
 void MpvVideoWidget::FreeRenderContext() {
-    window_->FreeRenderContext();
+    if (window_)
+        window_->FreeRenderContext();
+    if (software_)
+        software_->FreeRenderContext();
 }
 
 void MpvVideoWidget::SetBlank(bool blank) {
-    window_->SetBlank(blank);
+    blank_ = blank;
+    if (window_)
+        window_->SetBlank(blank);
+    if (software_)
+        software_->SetBlank(blank);
 }
 
 void MpvVideoWidget::ServiceEngine() {
-    window_->ServiceEngine();
+    if (window_)
+        window_->ServiceEngine();
+    if (software_)
+        software_->ServiceEngine();
 }
 
 void MpvVideoWidget::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    container_->setGeometry(rect());
+    if (container_)
+        container_->setGeometry(rect());
 }

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QBackingStore>
+#include <QImage>
 #include <QWidget>
 #include <QWindow>
 
+#include <cstdlib>
 #include <memory>
+#include <sys/types.h>
 
 struct mpv_handle;
 struct mpv_render_context;
@@ -42,19 +46,92 @@ private:
     bool blank_ = true;
 };
 
-// The video surface in the video area: a container for the render window, so
-// that the picture goes straight to the screen instead of through the widget
+// A native raster window that the engine's software renderer draws into: straight
+// into the window's own backing store where it is an image the engine can take,
+// and from there to the screen, as the engine's own X11 output does.
+class MpvSoftwareWindow : public QWindow {
+    Q_OBJECT
+public:
+    MpvSoftwareWindow();
+    ~MpvSoftwareWindow() override;
+
+    // Creates the engine's software render context; false when it refuses.
+    bool Initialise(mpv_handle* core);
+    bool Ready() const { return render_ != nullptr; }
+    void FreeRenderContext();
+    void SetBlank(bool blank);
+    void ServiceEngine();
+
+protected:
+    bool event(QEvent* event) override;
+    void exposeEvent(QExposeEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void Render();
+    bool RenderInto(unsigned char* pixels, QSize size, qsizetype stride, bool skip);
+    static void OnUpdate(void* self);
+
+    struct FreeDeleter {
+        void operator()(unsigned char* data) const { std::free(data); }
+    };
+
+    QBackingStore store_;
+    mpv_render_context* render_ = nullptr;
+    // Where the backing store is no image of the right format: drawn here, then copied.
+    std::unique_ptr<unsigned char, FreeDeleter> pixels_;
+    QImage frame_;
+    bool blank_ = true;
+};
+
+// How the picture reaches the screen.
+enum class RenderPath {
+    Undecided,
+    OpenGL,   // a native GL window, where a real GPU draws
+    Software, // the engine's software renderer, in a native raster window
+};
+
+// Whether GL_RENDERER names a software rasteriser.
+bool IsSoftwareRasteriser(const QByteArray& renderer);
+
+// GL_RENDERER of the display, read in a child process so that this one never
+// loads a GL driver it will not draw with (about 50 MB resident for llvmpipe).
+class RendererProbe {
+public:
+    RendererProbe() = default;
+    ~RendererProbe();
+    RendererProbe(const RendererProbe&) = delete;
+    RendererProbe& operator=(const RendererProbe&) = delete;
+
+    void Start();
+    // The renderer's name, waiting at most timeoutMs; empty when none could be read.
+    QByteArray Result(int timeoutMs);
+
+private:
+    void Reap();
+
+    pid_t child_ = -1;
+    int pipe_ = -1;
+    bool done_ = false;
+    QByteArray result_;
+};
+
+// The video surface in the video area: a container for a native window, so that
+// the picture goes straight to the screen instead of through the widget
 // window's composition (a third of the cost of playing with software OpenGL).
-// The container is shown only while a picture plays; it stacks above the area's
-// other children.
+// Where a real GPU draws, the window is a GL one; where OpenGL is a software
+// rasteriser, the engine's software renderer draws into a raster window, and
+// no GL context is created. The container stacks above the area's other
+// children, so the surface is shown only while a picture plays.
 class MpvVideoWidget : public QWidget {
     Q_OBJECT
 public:
     explicit MpvVideoWidget(QWidget* parent);
-    void SetCore(mpv_handle* core) { window_->SetCore(core); }
+    void SetCore(mpv_handle* core);
     ~MpvVideoWidget() override;
 
-    // Whether the render context exists, so the engine can show video.
+    // Whether the render context exists, so the engine can show video. The
+    // first call chooses the render path.
     bool Ready();
     // Frees the render context (the engine's core must still be alive).
     void FreeRenderContext();
@@ -64,11 +141,22 @@ public:
     // waits for this after reconfiguring, so a caller that blocks the window's
     // thread waiting on the engine must call it while it waits.
     void ServiceEngine();
+    RenderPath Path() const { return path_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    MpvRenderWindow* window_; // owned by the container
-    QWidget* container_;
+    void Choose();
+    bool InitialiseOpenGL();
+    bool InitialiseSoftware();
+    void Contain(QWindow* window);
+
+    mpv_handle* core_ = nullptr;
+    RenderPath path_ = RenderPath::Undecided;
+    RendererProbe probe_;
+    MpvRenderWindow* window_ = nullptr;     // owned by the container
+    MpvSoftwareWindow* software_ = nullptr; // owned by the container
+    QWidget* container_ = nullptr;
+    bool blank_ = true;
 };

@@ -10,6 +10,7 @@ build_packages=(
     qt6-base-dev
     qt6-base-dev-tools
     libgl-dev
+    libegl-dev
     libqt6opengl6-dev
     libmpv-dev
     libpulse-dev

@@ -6,6 +6,7 @@
 #include "platform/FileSystem.h"
 #include "platform/MemoryWaveOutVolume.h"
 #include "platform/MpvMediaService.h"
+#include "platform/MpvVideoWidget.h"
 #include "tests/E2eSupport.h"
 #include "tests/RealEngineFixture.h"
 #include "tests/TestSupport.h"
@@ -64,6 +65,11 @@ TEST_P(EachClip, PlaysStretchedOverTheVideoAreaAndStopsAtItsEnd) {
     ASSERT_TRUE(probed);
     EXPECT_NEAR(player.Length(), probed->trimmed().toDouble() * 1000.0, 40);
     EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral(" 400x 300/  320x 240"));
+    // The suite runs once per path; each run must really draw through its own.
+    const auto* surface = form->findChild<MpvVideoWidget*>(QStringLiteral("VideoSurface"));
+    ASSERT_NE(surface, nullptr);
+    EXPECT_EQ(surface->Path(),
+              qgetenv("QEL_RENDER_PATH") == "opengl" ? RenderPath::OpenGL : RenderPath::Software);
 
     ASSERT_TRUE(WaitFor([&] { return player.Position() > 300; }, 5000));
     const QImage area = VideoArea();
@@ -123,6 +129,17 @@ INSTANTIATE_TEST_SUITE_P(Containers, EachClip,
                          [](const auto& info) {
                              return QString::fromLatin1(info.param).replace('.', '_').toStdString();
                          });
+
+// Read in a child process; Xvfb has no GPU, so its OpenGL is Mesa's rasteriser.
+TEST(RenderPath, TheRenderersNameIsReadAndASoftwareRasteriserIsKnown) {
+    RendererProbe probe;
+    probe.Start();
+    const QByteArray renderer = probe.Result(5000);
+    EXPECT_TRUE(IsSoftwareRasteriser(renderer)) << renderer.constData();
+    EXPECT_TRUE(IsSoftwareRasteriser("Software Rasterizer"));
+    EXPECT_FALSE(IsSoftwareRasteriser("AMD Radeon RX 6600 (radeonsi, navi23, LLVM 15.0.6)"));
+    EXPECT_FALSE(IsSoftwareRasteriser(""));
+}
 
 TEST_F(RealEngine, AFileWithoutAPictureIsRefused) {
     PlayOnly("cover.mpg"); // a song with its album art is still no picture

@@ -216,6 +216,53 @@ TEST(FolderList, ShowsThePathFromTheRootThenTheSubfoldersIndented) {
     EXPECT_EQ(list.EntryPath(depth - 1), folder.Path());
 }
 
+// A change of folder reads it once for both lists: each must show what it showed
+// reading the folder on its own, whatever the file list's type.
+TEST(FolderList, AChangeOfFolderShowsTheSubfoldersAndTheFilesAsEachListAlone) {
+    TempFolder folder;
+    folder.Folder("in");
+    folder.Mode("in", 0777);
+    for (const char* name : {"in/Beta", "in/alpha", "in/.hidden", "in/folder.mpg"})
+        folder.Folder(name);
+    folder.Link("in/folderlink", "alpha");
+    folder.Link("in/broken", "nowhere");
+    folder.File("in/plain.mpg");
+    folder.Mode("in/plain.mpg", 0666);
+    folder.File("in/locked.mpg");
+    folder.Mode("in/locked.mpg", 0444);
+    folder.File("in/.hidden.mpg");
+    folder.File("in/other.txt");
+    folder.Fifo("in/pipe.mpg");
+    folder.Link("in/link.mpg", "plain.mpg");
+    const auto changed = [&](Browser& browser, int fileType) {
+        browser.files->SetFileType(fileType);
+        browser.folders->SetDirectory(folder.PathOf("in"));
+        QStringList subfolders;
+        for (int row = 0; row < browser.folders->count(); ++row)
+            if (browser.folders->EntryKindOf(row) == TDirectoryListBox::EntryKind::Subfolder)
+                subfolders << browser.folders->item(row)->text();
+        return std::pair(subfolders, browser.Listed());
+    };
+    const QStringList subfolders{"alpha", "Beta", "folder.mpg", "folderlink"};
+    {
+        Browser browser(folder.Path());
+        EXPECT_EQ(changed(browser, TFileType::ftReadOnly | TFileType::ftNormal),
+                  std::pair(subfolders, QStringList{"link.mpg", "locked.mpg", "plain.mpg"}));
+    }
+    {
+        Browser browser(folder.Path());
+        EXPECT_EQ(changed(browser, TFileType::ftNormal | TFileType::ftDirectory |
+                                       TFileType::ftHidden | TFileType::ftSystem),
+                  std::pair(subfolders, QStringList{".hidden.mpg", "[folder.mpg]", "link.mpg",
+                                                    "locked.mpg", "pipe.mpg", "plain.mpg"}));
+    }
+    EXPECT_TRUE(RunUnprivileged([&] {
+        Browser browser(folder.Path());
+        return changed(browser, TFileType::ftReadOnly) ==
+               std::pair(subfolders, QStringList{"locked.mpg"});
+    }));
+}
+
 TEST(FolderList, EnteringAnEntryMovesTheFileListAndTheCurrentFolder) {
     TempFolder folder;
     folder.Folder("sub");

@@ -95,13 +95,21 @@ void TDirectoryListBox::EnterFolder(const QByteArray& target) {
     const std::vector<Volume> volumes = driveCombo_ ? driveCombo_->Volumes() : ListVolumes();
     if (const int holder = VolumeHolding(volumes, directory_); holder >= 0)
         VolumeFolders::Remember(volumes[holder].MountPoint, directory_);
-    BuildEntries();
-    if (fileList_)
-        fileList_->ApplyFilePath(directory_);
+    // One read of the folder serves both lists.
+    std::vector<QByteArray> subfolders;
+    bool read = false;
+    try {
+        if (fileList_)
+            read = fileList_->ApplyFilePath(directory_, &subfolders);
+    } catch (...) {
+        BuildEntries();
+        throw;
+    }
+    BuildEntries(read ? &subfolders : nullptr);
     Q_EMIT OnChange();
 }
 
-void TDirectoryListBox::BuildEntries() {
+void TDirectoryListBox::BuildEntries(const std::vector<QByteArray>* given) {
     clear();
     const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QList<QByteArray> parts = directory_.split('/');
@@ -122,11 +130,15 @@ void TDirectoryListBox::BuildEntries() {
     const int currentRow = count() - 1;
 
     std::vector<QByteArray> subfolders;
-    if (const auto scanned = ScanDirectory(directory_, nullptr, false)) {
-        for (const ScannedEntry& entry : *scanned)
-            if ((entry.Attributes & FileAttribute::Directory) &&
-                !(entry.Attributes & (FileAttribute::Hidden | FileAttribute::System)))
-                subfolders.push_back(entry.Name);
+    if (given) {
+        subfolders = *given;
+    } else {
+        VisitDirectory(directory_, nullptr, false,
+                       [&](const char* name, std::size_t length, int attributes) {
+                           if ((attributes & FileAttribute::Directory) &&
+                               !(attributes & (FileAttribute::Hidden | FileAttribute::System)))
+                               subfolders.emplace_back(name, static_cast<qsizetype>(length));
+                       });
     }
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);

@@ -4,6 +4,8 @@
 #include <QListWidget>
 #include <QPointer>
 
+#include <vector>
+
 #include "ui/DriveComboBox.h"
 
 class TFileListBox;
@@ -44,7 +46,8 @@ protected:
 
 private:
     void EnterFolder(const QByteArray& target);
-    void BuildEntries();
+    // Reads the subfolders itself unless they are given.
+    void BuildEntries(const std::vector<QByteArray>* subfolders = nullptr);
     void AddEntry(const QString& text, const QByteArray& path, EntryKind kind, int level);
     void EnterEntry(int row);
 

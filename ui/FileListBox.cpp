@@ -8,6 +8,9 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 // Shows the busy cursor from the moment it is begun until the reading ends.
@@ -87,18 +90,19 @@ void TFileListBox::SetFileType(int fileType) {
         ReadFileNames();
 }
 
-void TFileListBox::ApplyFilePath(const QByteArray& folder) {
+bool TFileListBox::ApplyFilePath(const QByteArray& folder, std::vector<QByteArray>* subfolders) {
     const QByteArray target =
         AbsolutePath(folder.startsWith('/') ? folder : directory_ + '/' + folder);
     if (everRead_ && SameFolderName(target, directory_))
-        return;
+        return false;
     ChangeDirectory(directory_); // the old folder, if it still exists
     if (const int error = ChangeDirectory(folder))
         throw EInOutError::FromErrno(error);
-    ReadFileNames();
+    ReadFileNames(subfolders);
+    return true;
 }
 
-void TFileListBox::ReadFileNames() {
+void TFileListBox::ReadFileNames(std::vector<QByteArray>* subfolders) {
     using namespace TFileType;
     int searchAttributes = 0;
     for (int member : {ftReadOnly, ftHidden, ftSystem, ftVolumeID, ftDirectory, ftArchive})
@@ -107,6 +111,7 @@ void TFileListBox::ReadFileNames() {
     const int excludable = FileAttribute::Hidden | FileAttribute::System | FileAttribute::VolumeId |
                            FileAttribute::Directory;
     const bool listAll = (fileType_ & ftNormal) != 0;
+    const bool wantReadOnly = !listAll && (searchAttributes & FileAttribute::ReadOnly);
 
     directory_ = CurrentDirectory();
     everRead_ = true;
@@ -115,16 +120,25 @@ void TFileListBox::ReadFileNames() {
     int matchCount = 0; // of the name the filter has just accepted
     std::size_t accepted = 0;
     FileListContents contents;
+    // Collecting subfolders needs every entry's kind (from d_type, nearly free),
+    // and the access check only for the names the mask accepts.
     VisitDirectory(
         ".",
         [&](const char* name, std::size_t length) {
             matchCount = mask.CountMatches(name, length);
             if (matchCount > 0 && ++accepted > kBusyFromEntry)
                 busy.Begin();
-            return matchCount > 0;
+            return matchCount > 0 || subfolders;
         },
-        !listAll && (searchAttributes & FileAttribute::ReadOnly),
+        wantReadOnly && !subfolders,
         [&](const char* name, std::size_t length, int attributes) {
+            if (subfolders && (attributes & FileAttribute::Directory) &&
+                !(attributes & (FileAttribute::Hidden | FileAttribute::System)))
+                subfolders->emplace_back(name, static_cast<qsizetype>(length));
+            if (matchCount == 0)
+                return;
+            if (subfolders && wantReadOnly && ::faccessat(AT_FDCWD, name, W_OK, AT_EACCESS) != 0)
+                attributes |= FileAttribute::ReadOnly;
             if (attributes & excludable & ~searchAttributes)
                 return;
             if (!listAll && !(attributes & searchAttributes))

@@ -7,6 +7,8 @@
 #include <QListView>
 #include <QString>
 
+#include <vector>
+
 // Which entries the file list shows.
 namespace TFileType {
 constexpr int ftReadOnly = 0x01;
@@ -50,10 +52,12 @@ public:
     // The listed folder, as the file system's bytes.
     QByteArray Directory() const { return directory_; }
     // Moves the list to a folder (relative names are taken against the listed one)
-    // and reads it; raises EInOutError when the folder cannot be entered.
-    void ApplyFilePath(const QByteArray& folder);
+    // and reads it; raises EInOutError when the folder cannot be entered. False
+    // when it was already there and nothing was read. With subfolders, the same
+    // read also collects the folder's visible subfolders, unsorted.
+    bool ApplyFilePath(const QByteArray& folder, std::vector<QByteArray>* subfolders = nullptr);
     // Reads the process's current folder into the list.
-    void ReadFileNames();
+    void ReadFileNames(std::vector<QByteArray>* subfolders = nullptr);
 
     int Count() const { return model_.Contents().Count(); }
     QString ItemText(int index) const;
