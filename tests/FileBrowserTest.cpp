@@ -106,7 +106,7 @@ TEST(FileList, ANameThatIsNotUtf8IsListedAndKeepsItsBytes) {
     ASSERT_EQ(browser.files->Count(), 1);
     EXPECT_EQ(browser.files->ItemName(0), latin1Name);
     EXPECT_TRUE(browser.files->ItemText(0).endsWith(QStringLiteral(".mpg")));
-    EXPECT_EQ(access(browser.files->ItemName(0).constData(), R_OK), 0);
+    EXPECT_EQ(access(folder.PathOf(browser.files->ItemName(0)).constData(), R_OK), 0);
 }
 
 TEST(FileList, AnEmptyOrUnsearchableFolderGivesAnEmptyListWithoutAMessage) {
@@ -364,9 +364,9 @@ protected:
 TEST_F(DriveSelection, ListsTheVolumesAndShowsTheOneHoldingTheFolder) {
     Browser browser(folder.PathOf("diskA/deep"));
     ASSERT_EQ(browser.drives->count(), 4);
-    EXPECT_EQ(browser.drives->itemText(0), QStringLiteral("/ []"));
-    EXPECT_EQ(browser.drives->itemText(1), QString::fromUtf8(folder.PathOf("diskA")) + " [Films]");
-    EXPECT_EQ(browser.drives->itemText(3), QString::fromUtf8(folder.PathOf("usb")));
+    EXPECT_EQ(browser.drives->itemText(0), QStringLiteral("/: []"));
+    EXPECT_EQ(browser.drives->itemText(1), QStringLiteral("diskA: [Films]"));
+    EXPECT_EQ(browser.drives->itemText(3), QStringLiteral("usb"));
     EXPECT_EQ(browser.drives->currentIndex(), 1);
     browser.folders->SetDirectory(folder.PathOf("diskB"));
     EXPECT_EQ(browser.drives->currentIndex(), 2);

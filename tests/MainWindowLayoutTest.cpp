@@ -181,12 +181,37 @@ TEST_F(MainWindowLayout, TheWindowAsksForTheJapaneseGothicAt12Pixels) {
     const QFont font = form.font();
     EXPECT_EQ(font.family(), QStringLiteral("ＭＳ Ｐゴシック"));
     EXPECT_EQ(font.pixelSize(), 12);
-    // The scripts install IPAPGothic, which has the requested font's metrics.
+    // The scripts install VL Gothic, whose half-width glyphs are the requested font's.
     const QString resolved = QFontInfo(font).family();
-    EXPECT_TRUE(resolved == QStringLiteral("IPAPGothic") ||
-                resolved == QStringLiteral("IPA Pゴシック"))
+    EXPECT_TRUE(resolved == QStringLiteral("VL Gothic") ||
+                resolved == QStringLiteral("VL ゴシック"))
         << resolved.toStdString();
     EXPECT_EQ(form.FileListBox1->font().pixelSize(), 12);
+    // Japanese messages still render in it.
+    const QFontMetrics metrics(font);
+    for (const QChar c : QStringLiteral("ファイルへのアクセスが拒否されました"))
+        EXPECT_TRUE(metrics.inFont(c)) << int(c.unicode());
+}
+
+TEST_F(MainWindowLayout, TheLongestTextOfEveryPanelAndRowFitsInTheResolvedFont) {
+    const TStatusBar& bar = *form.StatusBar1;
+    const QFontMetrics metrics(bar.font());
+    const std::vector<std::pair<int, QStringList>> longest = {
+        {0, {QStringLiteral("9999/ 9999")}},
+        {1, {QStringLiteral("999:59/ 999:59"), QStringLiteral("120:00/ 120:00")}},
+        {2,
+         {QStringLiteral("9999x9999/ 3840x2160"), QStringLiteral(" 400x 300/ 1920x1080"),
+          QStringLiteral(" 400x 300/ 1280x 720")}},
+        {3, {QStringLiteral("100"), QStringLiteral("Mute")}},
+        {4, {QStringLiteral("Single"), QStringLiteral("All")}}};
+    for (const auto& [panel, texts] : longest)
+        for (const QString& text : texts)
+            EXPECT_LE(metrics.horizontalAdvance(text), bar.PanelTextRect(panel).width())
+                << panel << " " << text.toStdString();
+    // Rows keep their descenders and accents.
+    const QFontMetrics rowMetrics(form.FileListBox1->font());
+    EXPECT_LE(rowMetrics.height(), TFileListBox::RowHeight);
+    EXPECT_LE(QFontMetrics(form.DirectoryListBox1->font()).height(), TDirectoryListBox::RowHeight);
 }
 
 TEST(ProgressBar, KeepsItsPositionWithinItsRangeEvenForHoursOfMilliseconds) {

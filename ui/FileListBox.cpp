@@ -116,7 +116,7 @@ void TFileListBox::ReadFileNames() {
     std::size_t accepted = 0;
     FileListContents contents;
     VisitDirectory(
-        ".",
+        directory_,
         [&](const char* name, std::size_t length) {
             matchCount = mask.CountMatches(name, length);
             if (matchCount > 0 && ++accepted > kBusyFromEntry)
