@@ -8,6 +8,7 @@
 #include "ui/ProgressBar.h"
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
+#include "ui/Unit1.h"
 
 #include <QApplication>
 #include <QFontInfo>
@@ -212,6 +213,30 @@ TEST_F(MainWindowLayout, TheLongestTextOfEveryPanelAndRowFitsInTheResolvedFont) 
     const QFontMetrics rowMetrics(form.FileListBox1->font());
     EXPECT_LE(rowMetrics.height(), TFileListBox::RowHeight);
     EXPECT_LE(QFontMetrics(form.DirectoryListBox1->font()).height(), TDirectoryListBox::RowHeight);
+}
+
+TEST(ProgressBar, EveryEdgeOfTheFrameStandsOutFromTheFace) {
+    TProgressBar bar(QStringLiteral("bar"), nullptr);
+    bar.resize(525, 16);
+    const QImage image = bar.grab().toImage();
+    const QRgb face = image.pixel(100, 8);
+    for (const QPoint edge : {QPoint(100, 0), QPoint(0, 8), QPoint(100, 15), QPoint(524, 8)})
+        EXPECT_NE(image.pixel(edge), face) << edge.x() << "," << edge.y();
+}
+
+TEST(AboutBox, ABoxNotYetFramedIsCentredWithTheFrameItWillGet) {
+    // A window manager's frame: 4 pixels at the sides and bottom, a 20-pixel title.
+    const QRect ownerFrame(10, 10, 541, 370);
+    const QRect ownerClient(14, 30, 533, 343);
+    const QRect box(0, 0, 252, 90);
+    const QPoint at = CentredBoxPosition(ownerFrame, ownerClient, box, box);
+    const QRect framed(at, QSize(252 + 8, 90 + 27));
+    EXPECT_LE(std::abs(framed.center().y() - ownerFrame.center().y()), 1);
+    EXPECT_LE(std::abs(framed.center().x() - ownerFrame.center().x()), 1);
+    // Once framed, its own frame counts; without a window manager there is none.
+    EXPECT_EQ(CentredBoxPosition(ownerFrame, ownerClient, QRect(0, 0, 260, 117), box), at);
+    EXPECT_EQ(CentredBoxPosition(ownerClient, ownerClient, box, box),
+              ownerClient.center() - QPoint(126, 45));
 }
 
 TEST(ProgressBar, KeepsItsPositionWithinItsRangeEvenForHoursOfMilliseconds) {

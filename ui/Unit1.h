@@ -24,3 +24,8 @@ protected:
 };
 
 extern TAboutBox* AboutBox;
+
+// Where a box's frame goes to be centred over its owner's frame. A box never shown
+// has no frame yet: it is taken to get the owner's frame margins.
+QPoint CentredBoxPosition(const QRect& ownerFrame, const QRect& ownerClient, const QRect& boxFrame,
+                          const QRect& boxClient);
