@@ -15,8 +15,7 @@ void TForm1::Action7Execute(QObject*) {
         return;
     // Centred over the main window; timers and playback go on under the modal loop.
     AboutBox->adjustSize();
-    AboutBox->move(CentredBoxPosition(frameGeometry(), geometry(), AboutBox->frameGeometry(),
-                                      AboutBox->geometry()));
+    AboutBox->CentreOver(this);
     AboutBox->exec();
     // Without a window manager nobody hands the keyboard back to the main window.
     activateWindow();

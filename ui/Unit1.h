@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 
 class QLabel;
 class QPushButton;
@@ -19,8 +20,19 @@ public:
     QLabel* ProductName;
     QLabel* Version;
 
+    // Places the box centred over owner's frame, now and again once a window
+    // manager has framed it (its frame is unknown before the first showing).
+    void CentreOver(QWidget* owner);
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+
+private:
+    void Centre();
+
+    QPointer<QWidget> owner_;
+    bool frameUnknown_ = false;
 };
 
 extern TAboutBox* AboutBox;
