@@ -3,11 +3,14 @@
 #include "platform/Volumes.h"
 
 #include <QString>
+#include <QStringDecoder>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <dirent.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -39,13 +42,119 @@ int KindAttributes(int dirFd, const dirent* entry) {
     return FileAttribute::System;
 }
 
+struct FdCloser {
+    int fd = -1;
+    ~FdCloser() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// Opens a folder, also one whose path is longer than the kernel takes at once:
+// such a path is walked component by component.
+int OpenFolder(const QByteArray& path, int flags) {
+    if (path.size() < PATH_MAX || !path.startsWith('/'))
+        return ::open(path.constData(), flags | O_DIRECTORY | O_CLOEXEC);
+    FdCloser at{::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)};
+    for (const QByteArray& part : path.split('/')) {
+        if (at.fd < 0)
+            return -1;
+        if (part.isEmpty())
+            continue;
+        const int next = ::openat(at.fd, part.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        ::close(at.fd);
+        at.fd = next;
+    }
+    return at.fd < 0 ? -1 : ::openat(at.fd, ".", flags | O_DIRECTORY | O_CLOEXEC);
+}
+
+QByteArray InitialFolder() {
+    const QByteArray physical = [] {
+        std::unique_ptr<char, decltype(&free)> path(getcwd(nullptr, 0), &free);
+        return path ? QByteArray(path.get()) : QByteArray("/");
+    }();
+    // The shell's PWD is the path as the user walked it, when it still names here.
+    const QByteArray walked = qgetenv("PWD");
+    struct stat here {
+    }, there{};
+    if (walked.startsWith('/') && ::stat(".", &here) == 0 &&
+        ::stat(walked.constData(), &there) == 0 && here.st_dev == there.st_dev &&
+        here.st_ino == there.st_ino)
+        return walked;
+    return physical;
+}
+
+QByteArray& ShownFolder() {
+    static QByteArray folder = InitialFolder();
+    return folder;
+}
+
+// The decoder glibc offers for the names of older Japanese media.
+QString FromCp932(const QByteArray& bytes, bool* clean) {
+    *clean = false;
+    const iconv_t cd = iconv_open("UTF-8", "CP932");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return {};
+    QByteArray in = bytes;
+    QByteArray out(bytes.size() * 3 + 4, '\0');
+    char* inPtr = in.data();
+    char* outPtr = out.data();
+    std::size_t inLeft = static_cast<std::size_t>(in.size());
+    std::size_t outLeft = static_cast<std::size_t>(out.size());
+    const std::size_t done = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    iconv_close(cd);
+    if (done == static_cast<std::size_t>(-1) || inLeft != 0)
+        return {};
+    *clean = true;
+    return QString::fromUtf8(out.constData(), out.size() - static_cast<qsizetype>(outLeft));
+}
+
 } // namespace
+
+QString DisplayName(const QByteArray& name) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(name);
+    if (!utf8.hasError())
+        return text;
+    bool clean = false;
+    text = FromCp932(name, &clean);
+    if (clean)
+        return text;
+    // Neither: keep every valid UTF-8 sequence and show each other byte.
+    text.clear();
+    qsizetype i = 0;
+    while (i < name.size()) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        const int length = byte < 0x80           ? 1
+                           : (byte >> 5) == 0x6  ? 2
+                           : (byte >> 4) == 0xE  ? 3
+                           : (byte >> 3) == 0x1E ? 4
+                                                 : 0;
+        if (length > 0 && i + length <= name.size()) {
+            QStringDecoder one(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            const QString piece = one.decode(name.mid(i, length));
+            if (!one.hasError()) {
+                text += piece;
+                i += length;
+                continue;
+            }
+        }
+        text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+        ++i;
+    }
+    return text;
+}
 
 bool VisitDirectory(const QByteArray& folder, const NameFilter& filter, bool wantReadOnly,
                     const EntryVisitor& visit) {
-    DirHandle dir(opendir(folder.isEmpty() ? "." : folder.constData()));
-    if (!dir)
+    const int fd = OpenFolder(folder.isEmpty() ? QByteArray(".") : folder, O_RDONLY);
+    if (fd < 0)
         return false;
+    DirHandle dir(fdopendir(fd));
+    if (!dir) {
+        ::close(fd);
+        return false;
+    }
     const int dirFd = dirfd(dir.get());
     while (const dirent* entry = readdir(dir.get())) {
         const char* name = entry->d_name;
@@ -77,16 +186,27 @@ ScanDirectory(const QByteArray& folder, const NameFilter& filter, bool wantReadO
 }
 
 QByteArray CurrentDirectory() {
-    std::unique_ptr<char, decltype(&free)> path(getcwd(nullptr, 0), &free);
-    return path ? QByteArray(path.get()) : QByteArray();
+    return ShownFolder();
 }
 
 int ChangeDirectory(const QByteArray& path) {
-    return chdir(path.constData()) == 0 ? 0 : errno;
+    if (path.isEmpty())
+        return ENOENT;
+    const QByteArray target = AbsolutePath(path);
+    FdCloser folder{OpenFolder(target, O_PATH)};
+    if (folder.fd < 0)
+        return errno;
+    // Entering needs the search right, as changing into it would.
+    if (::faccessat(folder.fd, ".", X_OK, AT_EACCESS) != 0)
+        return errno;
+    ShownFolder() = target;
+    static const bool leftStartFolder = ::chdir("/") == 0;
+    (void)leftStartFolder;
+    return 0;
 }
 
 QByteArray AbsolutePath(const QByteArray& path) {
-    QByteArray joined = path.startsWith('/') ? path : CurrentDirectory() + '/' + path;
+    const QByteArray joined = path.startsWith('/') ? path : CurrentDirectory() + '/' + path;
     QList<QByteArray> parts;
     for (const QByteArray& part : joined.split('/')) {
         if (part.isEmpty() || part == ".")

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
 
 #include <cstddef>
 #include <functional>
@@ -43,15 +44,22 @@ bool VisitDirectory(const QByteArray& folder, const NameFilter& filter, bool wan
 std::optional<std::vector<ScannedEntry>> ScanDirectory(const QByteArray& folder,
                                                        const NameFilter& filter, bool wantReadOnly);
 
-// The process's current folder, or an empty array when it is gone.
+// The current folder: the folder names are expanded against, as the user walked
+// to it (links are not resolved). The process itself stays at the root once a
+// folder has been made current, so that no volume is held busy by it.
 QByteArray CurrentDirectory();
 
-// Makes path the current folder; returns 0 or the errno of the failure.
+// Makes path (relative ones against the current folder) the current folder when
+// it is a folder that may be entered; returns 0 or the errno of the failure.
 int ChangeDirectory(const QByteArray& path);
 
 // The folder part of a path made absolute against the current folder, without
 // "." or ".." components and without a trailing slash (except for the root).
 QByteArray AbsolutePath(const QByteArray& path);
+
+// How a name or path is shown: UTF-8 as such, else Shift-JIS (CP932) when it
+// decodes cleanly, else UTF-8 with each undecodable byte written as \xNN.
+QString DisplayName(const QByteArray& name);
 
 // The attribute bits of what a path names (links followed), or nothing when they
 // cannot be read.

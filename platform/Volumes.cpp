@@ -1,5 +1,7 @@
 #include "platform/Volumes.h"
 
+#include "platform/FileSystem.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -114,18 +116,21 @@ bool SystemIsDirectory(const QByteArray& path) {
 } // namespace
 
 QString Volume::DisplayText() const {
-    const QString mount = QFile::decodeName(MountPoint);
+    // The selector is narrow: a volume goes by its mount point's last component.
+    const int slash = MountPoint.lastIndexOf('/', MountPoint.size() - 2);
+    const QString name =
+        MountPoint == "/" ? QStringLiteral("/") : DisplayName(MountPoint.mid(slash + 1));
     const QString bracketed = QStringLiteral("[%1]").arg(Label);
     switch (Kind) {
     case VolumeKind::Removable:
-        return mount;
+        return Label.isEmpty() ? name : Label;
     case VolumeKind::Network:
-        return QStringLiteral("%1 %2").arg(mount, RemoteName.isEmpty() ? bracketed : RemoteName);
+        return QStringLiteral("%1: %2").arg(name, RemoteName.isEmpty() ? bracketed : RemoteName);
     case VolumeKind::Fixed:
     case VolumeKind::Optical:
         break;
     }
-    return QStringLiteral("%1 %2").arg(mount, bracketed);
+    return QStringLiteral("%1: %2").arg(name, bracketed);
 }
 
 bool Volume::DistinguishesCase() const {
@@ -145,6 +150,8 @@ std::vector<Volume> ParseMountInfo(const QByteArray& mountInfo,
                                    const std::function<bool(const QByteArray&)>& isRemovable,
                                    const std::function<bool(const QByteArray&)>& isDirectory) {
     std::vector<Volume> volumes;
+    // Each device's mounts of its whole tree (or of a subvolume), by major:minor.
+    std::map<QByteArray, std::vector<QByteArray>> treesOf;
     for (const QByteArray& line : mountInfo.split('\n')) {
         // id parent major:minor root mount-point options [optional...] - type source super
         const QList<QByteArray> fields = line.split(' ');
@@ -156,7 +163,18 @@ std::vector<Volume> ParseMountInfo(const QByteArray& mountInfo,
         volume.FileSystemType = QString::fromUtf8(fields[dash + 1]);
         const QByteArray source = UnescapeOctal(fields[dash + 2]);
         const bool isRoot = volume.MountPoint == "/";
-        const bool network = NetworkTypes().contains(volume.FileSystemType);
+        const QByteArray tree = UnescapeOctal(fields[3]);
+        // A folder of a device bound elsewhere is not a volume of its own.
+        std::vector<QByteArray>& trees = treesOf[fields[2]];
+        const bool bound = std::any_of(trees.begin(), trees.end(), [&](const QByteArray& t) {
+            return tree != t && (t == "/" || tree.startsWith(t + '/'));
+        });
+        trees.push_back(tree);
+        if (!isRoot && bound)
+            continue;
+        // The desktop's own network places (gvfs) are reached through one folder.
+        const bool desktopShares = volume.FileSystemType == QLatin1String("fuse.gvfsd-fuse");
+        const bool network = desktopShares || NetworkTypes().contains(volume.FileSystemType);
         const bool device =
             source.startsWith("/dev/") && volume.FileSystemType != QLatin1String("squashfs");
         if (!isRoot && ((!network && !device) || UnderSystemTree(volume.MountPoint)))
@@ -165,7 +183,7 @@ std::vector<Volume> ParseMountInfo(const QByteArray& mountInfo,
             continue; // a single file bound over another, as containers do
         if (network) {
             volume.Kind = VolumeKind::Network;
-            volume.RemoteName = QString::fromUtf8(source);
+            volume.RemoteName = desktopShares ? QString() : QString::fromUtf8(source);
         } else {
             volume.Label = device ? labelOf(source) : QString();
             if (IsOptical(volume.FileSystemType))

@@ -18,6 +18,7 @@ build_packages=(
     libxcb1-dev
 )
 run_packages=(
+    fonts-vlgothic
     fonts-ipafont-gothic
     libgl1-mesa-dri
     ffmpeg

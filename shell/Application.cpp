@@ -31,10 +31,13 @@ namespace {
 
 const QString kWindowFontFamily = QStringLiteral("ＭＳ Ｐゴシック");
 
-// IPAPGothic has the metrics of the font the windows ask for; failing that, any
+// The windows' fixed-width panels are measured for half-width glyphs of 0.5 em
+// and rows of 12 pixels: VL Gothic has both at 12 px (IPAGothic's cells are 13
+// high, the proportional P fonts have 0.63 em digits). Failing those, any
 // installed Japanese font keeps the Japanese messages readable.
 void SubstituteWindowFont() {
-    QStringList substitutes = {QStringLiteral("IPAPGothic"), QStringLiteral("IPA Pゴシック")};
+    QStringList substitutes = {QStringLiteral("VL Gothic"), QStringLiteral("VL ゴシック"),
+                               QStringLiteral("IPAGothic"), QStringLiteral("IPAゴシック")};
     for (const QString& family : QFontDatabase::families(QFontDatabase::Japanese))
         if (!substitutes.contains(family))
             substitutes.append(family);

@@ -7,9 +7,16 @@
 #include "ui/FileListBox.h"
 #include "ui/MainForm.h"
 
+#include <QApplication>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -106,7 +113,7 @@ TEST(FileList, ANameThatIsNotUtf8IsListedAndKeepsItsBytes) {
     ASSERT_EQ(browser.files->Count(), 1);
     EXPECT_EQ(browser.files->ItemName(0), latin1Name);
     EXPECT_TRUE(browser.files->ItemText(0).endsWith(QStringLiteral(".mpg")));
-    EXPECT_EQ(access(browser.files->ItemName(0).constData(), R_OK), 0);
+    EXPECT_EQ(access(folder.PathOf(browser.files->ItemName(0)).constData(), R_OK), 0);
 }
 
 TEST(FileList, AnEmptyOrUnsearchableFolderGivesAnEmptyListWithoutAMessage) {
@@ -377,6 +384,94 @@ TEST(FolderList, AnErrorFromAnEnteredEntryIsReportedAndTheListStays) {
     ASSERT_EQ(messages.Messages().size(), 1u);
     EXPECT_EQ(messages.LastText(), QStringLiteral("ファイルが見つかりません."));
     EXPECT_EQ(browser.folders->Directory(), folder.Path());
+    // The highlight is back on the folder still shown, not on the refused entry.
+    EXPECT_EQ(browser.folders->EntryKindOf(browser.folders->currentRow()),
+              TDirectoryListBox::EntryKind::Current);
+}
+
+TEST(FolderList, AfterAChangeOfFolderTheCurrentOneAndItsSubfoldersAreInSight) {
+    TempFolder folder;
+    for (const char* name : {"Videos", "Videos/Clips", "Videos/Clips/deep", "Videos/Clips/deep/a",
+                             "Videos/Clips/deep/b", "Videos/Clips/deep/c"})
+        folder.Folder(name);
+    Browser browser(folder.Path());
+    browser.folders->resize(122, 69); // as in the window
+    browser.folders->show();
+    browser.folders->SetDirectory(folder.PathOf("Videos/Clips/deep"));
+    QCoreApplication::processEvents();
+    const QRect inSight = browser.folders->viewport()->rect();
+    const int current = browser.folders->currentRow();
+    ASSERT_EQ(browser.folders->EntryKindOf(current + 1), TDirectoryListBox::EntryKind::Subfolder);
+    for (int row = current; row <= current + 2; ++row) {
+        const QRect entry = browser.folders->visualItemRect(browser.folders->item(row));
+        EXPECT_TRUE(inSight.contains(entry)) << row << " " << entry.y();
+    }
+}
+
+TEST(FolderList, ALinkedFolderKeepsThePathAsWalkedAndUpLeadsBack) {
+    TempFolder folder;
+    folder.Folder("real");
+    folder.Folder("real/inner");
+    folder.File("real/inner/clip.mpg");
+    folder.Folder("from");
+    folder.Link("from/alias", "../real/inner");
+    Browser browser(folder.PathOf("from"));
+    browser.folders->SetDirectory(folder.PathOf("from/alias"));
+    EXPECT_EQ(browser.folders->Directory(), folder.PathOf("from/alias"));
+    EXPECT_EQ(browser.Listed(), QStringList{"clip.mpg"});
+    // Up one level: the entry above the current one.
+    const int up = browser.folders->currentRow() - 1;
+    EXPECT_EQ(browser.folders->EntryPath(up), folder.PathOf("from"));
+    browser.folders->SetDirectory(browser.folders->EntryPath(up));
+    EXPECT_EQ(browser.folders->Directory(), folder.PathOf("from"));
+}
+
+TEST(FolderList, NamesNotInUtf8ReadAsShiftJisOrShowTheirBytesAndStillOpen) {
+    TempFolder folder;
+    const QByteArray shiftJis("\x83\x65\x83\x58\x83\x67.mpg"); // テスト.mpg
+    const QByteArray odd("\xff\xfe odd.mpg");
+    const QByteArray oddFolder("new\nline\\\xff");
+    folder.File(shiftJis);
+    folder.File(odd);
+    folder.Folder(oddFolder);
+    folder.File(oddFolder + "/inside.mpg");
+    Browser browser(folder.Path());
+    EXPECT_EQ(browser.Listed(),
+              (QStringList{QStringLiteral("\\xff\\xfe odd.mpg"), QStringLiteral("テスト.mpg")}));
+    EXPECT_EQ(browser.files->ItemName(1), shiftJis);
+    const int sub = browser.folders->count() - 1;
+    EXPECT_EQ(browser.folders->item(sub)->text(), QStringLiteral("new\nline\\\\xff"));
+    browser.folders->SetDirectory(browser.folders->EntryPath(sub));
+    EXPECT_EQ(browser.Listed(), QStringList{"inside.mpg"});
+}
+
+TEST(FolderList, AFolderDeeperThanTheKernelsPathLimitIsListed) {
+    TempFolder folder;
+    QByteArray deep = folder.Path();
+    const QByteArray step(200, 'd');
+    {
+        int at = open(deep.constData(), O_PATH | O_DIRECTORY);
+        while (deep.size() <= 4300) {
+            mkdirat(at, step.constData(), 0755);
+            const int next = openat(at, step.constData(), O_PATH | O_DIRECTORY);
+            close(at);
+            at = next;
+            deep += '/' + step;
+        }
+        const int clip = openat(at, "clip.mpg", O_CREAT | O_WRONLY, 0644);
+        close(clip);
+        close(at);
+    }
+    {
+        MessageRecorder messages;
+        Browser browser(folder.Path());
+        browser.folders->SetDirectory(deep);
+        EXPECT_TRUE(messages.Messages().empty());
+        EXPECT_EQ(browser.folders->Directory(), deep);
+        EXPECT_EQ(browser.Listed(), QStringList{"clip.mpg"});
+    }
+    const QByteArray remove = "rm -rf '" + folder.PathOf(step) + "'";
+    EXPECT_EQ(std::system(remove.constData()), 0);
 }
 
 namespace {
@@ -411,9 +506,9 @@ protected:
 TEST_F(DriveSelection, ListsTheVolumesAndShowsTheOneHoldingTheFolder) {
     Browser browser(folder.PathOf("diskA/deep"));
     ASSERT_EQ(browser.drives->count(), 4);
-    EXPECT_EQ(browser.drives->itemText(0), QStringLiteral("/ []"));
-    EXPECT_EQ(browser.drives->itemText(1), QString::fromUtf8(folder.PathOf("diskA")) + " [Films]");
-    EXPECT_EQ(browser.drives->itemText(3), QString::fromUtf8(folder.PathOf("usb")));
+    EXPECT_EQ(browser.drives->itemText(0), QStringLiteral("/: []"));
+    EXPECT_EQ(browser.drives->itemText(1), QStringLiteral("diskA: [Films]"));
+    EXPECT_EQ(browser.drives->itemText(3), QStringLiteral("usb"));
     EXPECT_EQ(browser.drives->currentIndex(), 1);
     browser.folders->SetDirectory(folder.PathOf("diskB"));
     EXPECT_EQ(browser.drives->currentIndex(), 2);
@@ -454,6 +549,41 @@ TEST_F(DriveSelection, AVolumeThatCannotBeEnteredIsReportedAndStaysChosen) {
     EXPECT_EQ(browser.drives->currentIndex(), 3);
     EXPECT_EQ(browser.folders->Directory(), folder.PathOf("diskB"));
     EXPECT_EQ(browser.Listed(), QStringList{"b.mpg"});
+}
+
+TEST_F(DriveSelection, AWheelOverTheClosedUnfocusedSelectorChangesNothing) {
+    Browser browser(folder.PathOf("diskA/deep"));
+    const int before = browser.drives->currentIndex();
+    for (const int delta : {-120, 120, -120}) {
+        QWheelEvent wheel(QPointF(10, 5), QPointF(10, 5), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(browser.drives.get(), &wheel);
+    }
+    EXPECT_EQ(browser.drives->currentIndex(), before);
+    EXPECT_EQ(browser.folders->Directory(), folder.PathOf("diskA/deep"));
+}
+
+TEST_F(DriveSelection, AfterAMediumVanishedChoosingADriveShowsAFolderThatExists) {
+    folder.Folder("usb/films");
+    Browser browser(folder.PathOf("usb/films"));
+    MessageRecorder messages;
+    // The stick is pulled out: its tree is gone and so is its volume.
+    SetVolumeLister([this] {
+        std::vector<Volume> volumes(1);
+        volumes[0].MountPoint = "/";
+        VolumeFolders::Remember("/", folder.PathOf("usb/films"));
+        return volumes;
+    });
+    const QByteArray removal = "rm -rf '" + folder.PathOf("usb") + "'";
+    ASSERT_EQ(std::system(removal.constData()), 0);
+    browser.drives->showPopup();
+    browser.drives->hidePopup();
+    ASSERT_EQ(browser.drives->count(), 1);
+    browser.drives->activated(0);
+    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_TRUE(FileAttributes(browser.folders->Directory()).has_value())
+        << browser.folders->Directory().constData();
+    EXPECT_EQ(browser.folders->Directory(), QByteArray("/"));
 }
 
 TEST(MainWindowBrowser, StartsOnTheProcesssFolderWithTheVideoMask) {

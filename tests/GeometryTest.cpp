@@ -9,7 +9,8 @@ protected:
     Geometry()
         : PlayerFixture({{"qvga.mpg", {5000, 320, 240, {}}},
                          {"sif.mpg", {5000, 352, 240, {}}},
-                         {"fits.mpg", {5000, 400, 300, {}}}}) {}
+                         {"fits.mpg", {5000, 400, 300, {}}},
+                         {"tall.mpg", {5000, 320, 61200, {}}}}) {}
 
     void PlayOnly(const char* name) {
         Select({name});
@@ -50,6 +51,23 @@ TEST_F(Geometry, TheOwnSizeToggleShowsThePictureAtItsSizeAndGoesBack) {
     EXPECT_EQ(Panel(2), QStringLiteral(" 400x 300/  320x 240"));
     EXPECT_EQ(form.OriginalSize1->Caption(), QStringLiteral("Original Size"));
     EXPECT_FALSE(ResizingByProgram);
+}
+
+TEST_F(Geometry, AnAbsurdPictureStaysOnScreenAndTheToggleTwiceGivesTheSizeBack) {
+    PlayOnly("tall.mpg");
+    const QRect free = form.screen()->availableGeometry();
+    form.OriginalSize1->trigger();
+    EXPECT_TRUE(free.contains(form.frameGeometry()))
+        << form.frameGeometry().y() << " " << form.frameGeometry().height();
+    form.OriginalSize1->trigger();
+    ExpectClient(533, 343);
+    // A window system that gives less than asked, here a limit on the height.
+    form.setMaximumHeight(450);
+    form.OriginalSize1->trigger();
+    EXPECT_EQ(form.ClientHeight(), 450);
+    form.OriginalSize1->trigger();
+    ExpectClient(533, 343);
+    EXPECT_EQ(form.OriginalSize1->Caption(), QStringLiteral("Original Size"));
 }
 
 TEST_F(Geometry, APictureTheSizeOfTheAreaReadsCurrentSizeAndTheToggleKeepsTheSavedSize) {

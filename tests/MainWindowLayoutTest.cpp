@@ -8,6 +8,7 @@
 #include "ui/ProgressBar.h"
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
+#include "ui/Unit1.h"
 
 #include <QApplication>
 #include <QFontInfo>
@@ -181,12 +182,61 @@ TEST_F(MainWindowLayout, TheWindowAsksForTheJapaneseGothicAt12Pixels) {
     const QFont font = form.font();
     EXPECT_EQ(font.family(), QStringLiteral("ＭＳ Ｐゴシック"));
     EXPECT_EQ(font.pixelSize(), 12);
-    // The scripts install IPAPGothic, which has the requested font's metrics.
+    // The scripts install VL Gothic, whose half-width glyphs are the requested font's.
     const QString resolved = QFontInfo(font).family();
-    EXPECT_TRUE(resolved == QStringLiteral("IPAPGothic") ||
-                resolved == QStringLiteral("IPA Pゴシック"))
+    EXPECT_TRUE(resolved == QStringLiteral("VL Gothic") ||
+                resolved == QStringLiteral("VL ゴシック"))
         << resolved.toStdString();
     EXPECT_EQ(form.FileListBox1->font().pixelSize(), 12);
+    // Japanese messages still render in it.
+    const QFontMetrics metrics(font);
+    for (const QChar c : QStringLiteral("ファイルへのアクセスが拒否されました"))
+        EXPECT_TRUE(metrics.inFont(c)) << int(c.unicode());
+}
+
+TEST_F(MainWindowLayout, TheLongestTextOfEveryPanelAndRowFitsInTheResolvedFont) {
+    const TStatusBar& bar = *form.StatusBar1;
+    const QFontMetrics metrics(bar.font());
+    const std::vector<std::pair<int, QStringList>> longest = {
+        {0, {QStringLiteral("9999/ 9999")}},
+        {1, {QStringLiteral("999:59/ 999:59"), QStringLiteral("120:00/ 120:00")}},
+        {2,
+         {QStringLiteral("9999x9999/ 3840x2160"), QStringLiteral(" 400x 300/ 1920x1080"),
+          QStringLiteral(" 400x 300/ 1280x 720")}},
+        {3, {QStringLiteral("100"), QStringLiteral("Mute")}},
+        {4, {QStringLiteral("Single"), QStringLiteral("All")}}};
+    for (const auto& [panel, texts] : longest)
+        for (const QString& text : texts)
+            EXPECT_LE(metrics.horizontalAdvance(text), bar.PanelTextRect(panel).width())
+                << panel << " " << text.toStdString();
+    // Rows keep their descenders and accents.
+    const QFontMetrics rowMetrics(form.FileListBox1->font());
+    EXPECT_LE(rowMetrics.height(), TFileListBox::RowHeight);
+    EXPECT_LE(QFontMetrics(form.DirectoryListBox1->font()).height(), TDirectoryListBox::RowHeight);
+}
+
+TEST(ProgressBar, EveryEdgeOfTheFrameStandsOutFromTheFace) {
+    TProgressBar bar(QStringLiteral("bar"), nullptr);
+    bar.resize(525, 16);
+    const QImage image = bar.grab().toImage();
+    const QRgb face = image.pixel(100, 8);
+    for (const QPoint edge : {QPoint(100, 0), QPoint(0, 8), QPoint(100, 15), QPoint(524, 8)})
+        EXPECT_NE(image.pixel(edge), face) << edge.x() << "," << edge.y();
+}
+
+TEST(AboutBox, ABoxNotYetFramedIsCentredWithTheFrameItWillGet) {
+    // A window manager's frame: 4 pixels at the sides and bottom, a 20-pixel title.
+    const QRect ownerFrame(10, 10, 541, 370);
+    const QRect ownerClient(14, 30, 533, 343);
+    const QRect box(0, 0, 252, 90);
+    const QPoint at = CentredBoxPosition(ownerFrame, ownerClient, box, box);
+    const QRect framed(at, QSize(252 + 8, 90 + 27));
+    EXPECT_LE(std::abs(framed.center().y() - ownerFrame.center().y()), 1);
+    EXPECT_LE(std::abs(framed.center().x() - ownerFrame.center().x()), 1);
+    // Once framed, its own frame counts; without a window manager there is none.
+    EXPECT_EQ(CentredBoxPosition(ownerFrame, ownerClient, QRect(0, 0, 260, 117), box), at);
+    EXPECT_EQ(CentredBoxPosition(ownerClient, ownerClient, box, box),
+              ownerClient.center() - QPoint(126, 45));
 }
 
 TEST(ProgressBar, KeepsItsPositionWithinItsRangeEvenForHoursOfMilliseconds) {

@@ -117,11 +117,11 @@ TEST_F(ShellPaths, APathThatNamesNothingIsReportedAndTheWindowStillOpens) {
     EXPECT_EQ(Shown(), folder.Path());
 }
 
-TEST_F(ShellPaths, AnArgumentThroughALinkShowsTheFolderItLeadsTo) {
+TEST_F(ShellPaths, AnArgumentThroughALinkShowsTheFilesItLeadsToUnderThePathAsGiven) {
     folder.Link("alias", "sub");
     EXPECT_EQ(StoredEntryName(folder.PathOf("alias")), QByteArray("alias"));
     TForm1& form = Start({folder.PathOf("alias/clip.mpg")});
-    EXPECT_EQ(Shown(), folder.PathOf("sub"));
+    EXPECT_EQ(Shown(), folder.PathOf("alias"));
     EXPECT_EQ(form.FileListBox1->Count(), 1);
 }
 

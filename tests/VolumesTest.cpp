@@ -28,6 +28,11 @@ const QByteArray kMountInfo =
     "35 27 254:0 /etc/hosts /etc/hosts rw - ext4 /dev/sda1 rw\n"
     "36 27 7:0 / /snap/core/1 ro - squashfs /dev/loop0 ro\n"
     "37 27 11:0 / /media/cdrom ro - iso9660 /dev/sr0 ro\n"
+    "38 27 8:2 /me/Videos /srv/videos rw - ext4 /dev/sda2 rw\n"
+    "39 27 0:60 / /run/user/1000/gvfs rw - fuse.gvfsd-fuse gvfsd-fuse rw\n"
+    "40 27 0:61 / /var/lib/docker/overlay2/x/merged rw - overlay overlay rw\n"
+    "41 27 0:62 / /run/user/1000/doc rw - fuse.portal portal rw\n"
+    "42 27 8:33 / /media/alice/MYST rw - exfat /dev/sdc1 rw\n"
     "garbage line\n";
 
 } // namespace
@@ -37,21 +42,34 @@ TEST(Volumes, KeepsRootDevicesMediaAndSharesAndSkipsPseudoFileSystems) {
     std::vector<QByteArray> points;
     for (const Volume& volume : volumes)
         points.push_back(volume.MountPoint);
-    const std::vector<QByteArray> expected = {"/", "/home", "/media/cdrom", "/mnt/share",
-                                              "/run/media/me/USB STICK"};
+    const std::vector<QByteArray> expected = {"/",
+                                              "/home",
+                                              "/media/alice/MYST",
+                                              "/media/cdrom",
+                                              "/mnt/share",
+                                              "/run/media/me/USB STICK",
+                                              "/run/user/1000/gvfs"};
     EXPECT_EQ(points, expected);
 }
 
 TEST(Volumes, DescribesEachKindInTheDriveSelectorsForms) {
-    const std::vector<Volume> volumes = Parse(kMountInfo);
-    ASSERT_EQ(volumes.size(), 5u);
-    EXPECT_EQ(volumes[0].DisplayText(), QStringLiteral("/ []"));
-    EXPECT_EQ(volumes[1].DisplayText(), QStringLiteral("/home [data disk]"));
+    std::vector<Volume> volumes = Parse(kMountInfo);
+    ASSERT_EQ(volumes.size(), 7u);
+    // The selector is 122 pixels wide: each goes by what a user recognises.
+    EXPECT_EQ(volumes[0].DisplayText(), QStringLiteral("/: []"));
+    EXPECT_EQ(volumes[1].DisplayText(), QStringLiteral("home: [data disk]"));
+    EXPECT_EQ(volumes[2].Kind, VolumeKind::Removable);
+    EXPECT_EQ(volumes[2].DisplayText(), QStringLiteral("MYST"));
+    EXPECT_EQ(volumes[6].Kind, VolumeKind::Network);
+    volumes.erase(volumes.begin() + 2);
     EXPECT_EQ(volumes[2].Kind, VolumeKind::Optical);
     EXPECT_EQ(volumes[3].Kind, VolumeKind::Network);
-    EXPECT_EQ(volumes[3].DisplayText(), QStringLiteral("/mnt/share server:/export/films"));
+    EXPECT_EQ(volumes[3].DisplayText(), QStringLiteral("share: server:/export/films"));
     EXPECT_EQ(volumes[4].Kind, VolumeKind::Removable);
-    EXPECT_EQ(volumes[4].DisplayText(), QStringLiteral("/run/media/me/USB STICK"));
+    EXPECT_EQ(volumes[4].DisplayText(), QStringLiteral("USB STICK"));
+    Volume labelled = volumes[4];
+    labelled.Label = QStringLiteral("MYSTICK");
+    EXPECT_EQ(labelled.DisplayText(), QStringLiteral("MYSTICK"));
     EXPECT_FALSE(volumes[4].DistinguishesCase());
     EXPECT_TRUE(volumes[1].DistinguishesCase());
 }

@@ -53,6 +53,7 @@ else
     for library in libmpv libpulse0 libqt6widgets6 libqt6dbus6 libc6; do
         grep -q "$library" <<<"$depends" || fail "the package does not depend on $library"
     done
+    grep -q fonts-vlgothic <<<"$depends" || fail "the package does not depend on the window's font"
     listing=$(dpkg-deb -c "$deb")
     for path in "${tree[@]}"; do
         grep -q "\./usr/$path\$" <<<"$listing" || fail "not in the package: /usr/$path"

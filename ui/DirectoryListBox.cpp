@@ -36,7 +36,7 @@ public:
 };
 
 QString Decoded(const QByteArray& name) {
-    return QString::fromUtf8(name);
+    return DisplayName(name);
 }
 
 } // namespace
@@ -89,6 +89,8 @@ void TDirectoryListBox::ShowVolume(const QByteArray& mountPoint) {
 void TDirectoryListBox::EnterFolder(const QByteArray& target) {
     if (const int error = ChangeDirectory(target)) {
         ChangeDirectory(directory_);
+        // The highlight goes back to the folder still shown.
+        setCurrentRow(currentFolderRow_);
         throw EInOutError::FromErrno(error);
     }
     directory_ = CurrentDirectory();
@@ -127,7 +129,7 @@ void TDirectoryListBox::BuildEntries(const std::vector<QByteArray>* given) {
         AddEntry(Decoded(components[i]), path,
                  i + 1 == components.size() ? EntryKind::Current : EntryKind::Path, level);
     }
-    const int currentRow = count() - 1;
+    currentFolderRow_ = count() - 1;
 
     std::vector<QByteArray> subfolders;
     if (given) {
@@ -149,7 +151,9 @@ void TDirectoryListBox::BuildEntries(const std::vector<QByteArray>* given) {
     const QByteArray base = directory_ == "/" ? directory_ : directory_ + '/';
     for (const QByteArray& name : subfolders)
         AddEntry(Decoded(name), base + name, EntryKind::Subfolder, level + 1);
-    setCurrentRow(currentRow);
+    setCurrentRow(currentFolderRow_);
+    // The current folder at the top, so that as many subfolders as fit show below it.
+    scrollToItem(item(currentFolderRow_), QAbstractItemView::PositionAtTop);
 }
 
 void TDirectoryListBox::AddEntry(const QString& text, const QByteArray& path, EntryKind kind,

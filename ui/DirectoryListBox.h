@@ -52,6 +52,7 @@ private:
     void EnterEntry(int row);
 
     QByteArray directory_;
+    int currentFolderRow_ = 0;
     QPointer<TFileListBox> fileList_;
     QPointer<TDriveComboBox> driveCombo_;
 };

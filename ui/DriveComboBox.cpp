@@ -5,6 +5,7 @@
 #include "ui/DirectoryListBox.h"
 
 #include <QStyle>
+#include <QWheelEvent>
 
 namespace {
 
@@ -27,6 +28,8 @@ QStyle::StandardPixmap IconOf(VolumeKind kind) {
 TDriveComboBox::TDriveComboBox(const QString& name, QWidget* parent) : QComboBox(parent) {
     setObjectName(name);
     setIconSize(QSize(14, 14));
+    // A wheel passing over the closed selector must not switch volumes.
+    setFocusPolicy(Qt::StrongFocus);
     Fill(ListVolumes());
     SelectVolumeOf(CurrentDirectory());
     connect(this, &QComboBox::activated, this,
@@ -67,7 +70,9 @@ void TDriveComboBox::Refresh() {
 void TDriveComboBox::ChooseEntry(int index) {
     if (index < 0 || index >= static_cast<int>(volumes_.size()))
         return;
-    if (index == selected_) {
+    // The same volume again changes nothing while its shown folder is still there;
+    // a folder gone with its medium gives way to one that exists.
+    if (index == selected_ && (!dirList_ || FileAttributes(dirList_->Directory()).has_value())) {
         setCurrentIndex(selected_);
         return;
     }
@@ -76,6 +81,14 @@ void TDriveComboBox::ChooseEntry(int index) {
     setCurrentIndex(index);
     if (dirList_)
         dirList_->ShowVolume(volumes_[index].MountPoint);
+}
+
+void TDriveComboBox::wheelEvent(QWheelEvent* event) {
+    if (!hasFocus()) {
+        event->accept();
+        return;
+    }
+    QComboBox::wheelEvent(event);
 }
 
 void TDriveComboBox::showPopup() {

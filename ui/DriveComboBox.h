@@ -29,6 +29,9 @@ public:
     // Media come and go: the list is made afresh whenever it drops down.
     void showPopup() override;
 
+protected:
+    void wheelEvent(QWheelEvent* event) override;
+
 private:
     void Fill(const std::vector<Volume>& volumes);
 

@@ -123,7 +123,7 @@ void TFileListBox::ReadFileNames(std::vector<QByteArray>* subfolders) {
     // Collecting subfolders needs every entry's kind (from d_type, nearly free),
     // and the access check only for the names the mask accepts.
     VisitDirectory(
-        ".",
+        directory_,
         [&](const char* name, std::size_t length) {
             matchCount = mask.CountMatches(name, length);
             if (matchCount > 0 && ++accepted > kBusyFromEntry)

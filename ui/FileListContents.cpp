@@ -1,5 +1,7 @@
 #include "ui/FileListContents.h"
 
+#include "platform/FileSystem.h"
+
 #include <algorithm>
 
 namespace {
@@ -69,7 +71,7 @@ void FileListContents::AppendKey(const char* name, std::size_t length, bool dire
         return;
     }
     const QString folded =
-        ShownText(QString::fromUtf8(name, static_cast<qsizetype>(length)), directory)
+        ShownText(DisplayName(QByteArray(name, static_cast<qsizetype>(length))), directory)
             .toCaseFolded();
     keys_.append(reinterpret_cast<const char16_t*>(folded.utf16()),
                  static_cast<std::size_t>(folded.size()));
@@ -95,7 +97,7 @@ QByteArray FileListContents::Name(int index) const {
 QString FileListContents::Text(int index) const {
     const Row& row = rows_[static_cast<std::size_t>(index)];
     const std::string_view name = NameOf(row);
-    return ShownText(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())),
+    return ShownText(DisplayName(QByteArray(name.data(), static_cast<qsizetype>(name.size()))),
                      row.directory);
 }
 

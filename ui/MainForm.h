@@ -216,6 +216,9 @@ private:
     // have run when it returns.
     void SetClientWidth(int width);
     void SetClientHeight(int height);
+    // The client size that fits the screen's free area, and a frame kept inside it.
+    QSize FittedClientSize(int width, int height) const;
+    void KeepFrameOnScreen();
 
     void CreateComponents();
     // Names, and what each control does, for assistive technologies.
@@ -243,6 +246,10 @@ private:
     int releasedKey_ = 0;
     int releaseWaits_ = 0;
     QElapsedTimer releaseWaiting_;
+    // What the last switch to a picture's own size gave, whatever the window
+    // system made of the request, and for which picture.
+    QSize ownSizeClient_;
+    QSize ownSizePicture_;
 };
 
 extern TForm1* Form1;

@@ -39,12 +39,13 @@ int TProgressBar::FilledWidth() const {
 
 void TProgressBar::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    const QRect frame = rect().adjusted(0, 0, -1, -1);
+    const QRect frame = rect(); // its bottom and right are the last pixels inside
     painter.fillRect(rect(), palette().color(QPalette::Base));
     painter.setPen(palette().color(QPalette::Dark));
     painter.drawLine(frame.topLeft(), frame.topRight());
     painter.drawLine(frame.topLeft(), frame.bottomLeft());
-    painter.setPen(palette().color(QPalette::Light));
+    // Light would vanish against the white face: the lower edges are mid grey.
+    painter.setPen(palette().color(QPalette::Mid));
     painter.drawLine(frame.bottomLeft(), frame.bottomRight());
     painter.drawLine(frame.topRight(), frame.bottomRight());
     const int filled = FilledWidth();

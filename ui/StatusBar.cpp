@@ -2,8 +2,10 @@
 
 #include "ui/Accessibility.h"
 
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QToolTip>
 
 TStatusBar::TStatusBar(const QString& name, QWidget* parent, std::vector<Panel> panels)
     : QWidget(parent), panels_(std::move(panels)) {
@@ -45,14 +47,46 @@ std::pair<int, int> TStatusBar::PanelSpan(int index) const {
     return {left, right};
 }
 
+namespace {
+// A sunken cell, two pixels in from the bar's top edge.
+QRect CellOf(int left, int right, int height) {
+    return QRect(left, 2, right - left - 2, height - 2);
+}
+} // namespace
+
+QRect TStatusBar::PanelTextRect(int index) const {
+    const auto [left, right] = PanelSpan(index);
+    return CellOf(left, right, height()).adjusted(3, 1, -3, -1);
+}
+
+bool TStatusBar::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        // A text cut off by its panel (a long file name) is shown whole.
+        auto* help = static_cast<QHelpEvent*>(event);
+        for (int i = 0; i < PanelCount(); ++i) {
+            const auto [left, right] = PanelSpan(i);
+            if (help->pos().x() < left || help->pos().x() >= right)
+                continue;
+            const QString& text = panels_[i].Text;
+            if (fontMetrics().horizontalAdvance(text) > PanelTextRect(i).width())
+                QToolTip::showText(help->globalPos(), text, this);
+            else
+                QToolTip::hideText();
+            return true;
+        }
+        QToolTip::hideText();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
 void TStatusBar::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QColor light = palette().color(QPalette::Light);
     const QColor dark = palette().color(QPalette::Dark);
     for (int i = 0; i < PanelCount(); ++i) {
         const auto [left, right] = PanelSpan(i);
-        // A sunken cell, two pixels in from the bar's top edge.
-        const QRect cell(left, 2, right - left - 2, height() - 2);
+        const QRect cell = CellOf(left, right, height());
         if (cell.width() <= 0)
             continue;
         painter.setPen(dark);
@@ -62,7 +96,7 @@ void TStatusBar::paintEvent(QPaintEvent*) {
         painter.drawLine(cell.bottomLeft(), cell.bottomRight());
         painter.drawLine(cell.topRight(), cell.bottomRight());
         painter.setPen(palette().color(QPalette::WindowText));
-        const QRect textRect = cell.adjusted(3, 1, -3, -1);
+        const QRect textRect = PanelTextRect(i);
         painter.setClipRect(cell.adjusted(1, 1, -1, -1));
         painter.drawText(textRect, static_cast<int>(panels_[i].Alignment | Qt::AlignVCenter),
                          panels_[i].Text);

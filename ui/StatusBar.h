@@ -26,6 +26,8 @@ public:
     void SetPanelName(int index, const QString& name);
     // Left and right edge of a panel in the bar's coordinates.
     std::pair<int, int> PanelSpan(int index) const;
+    // Where a panel's text is drawn; what does not fit is cut off.
+    QRect PanelTextRect(int index) const;
 
 Q_SIGNALS:
     // button: the one that went down; buttons: all held at that moment.
@@ -34,6 +36,7 @@ Q_SIGNALS:
     void OnDblClick();
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 TAboutBox* AboutBox = nullptr;
 
@@ -44,6 +45,27 @@ TAboutBox::TAboutBox(QWidget* parent)
     Version->adjustSize();
 
     OKButton->setFocus();
+}
+
+void TAboutBox::CentreOver(QWidget* owner) {
+    owner_ = owner;
+    frameUnknown_ = frameGeometry() == geometry();
+    Centre();
+}
+
+void TAboutBox::Centre() {
+    if (owner_)
+        move(CentredBoxPosition(owner_->frameGeometry(), owner_->geometry(), frameGeometry(),
+                                geometry()));
+}
+
+void TAboutBox::moveEvent(QMoveEvent* event) {
+    QDialog::moveEvent(event);
+    // The window manager has just framed the box: centre it with its real frame.
+    if (frameUnknown_ && isVisible() && frameGeometry() != geometry()) {
+        frameUnknown_ = false;
+        QTimer::singleShot(0, this, [this] { Centre(); });
+    }
 }
 
 void TAboutBox::keyPressEvent(QKeyEvent* event) {

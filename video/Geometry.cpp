@@ -8,6 +8,7 @@
 #include "ui/StatusBar.h"
 #include "ui/StatusTexts.h"
 
+#include <QScreen>
 #include <QWidget>
 
 #include <algorithm>
@@ -72,6 +73,32 @@ void TForm1::SetClientHeight(int height) {
     resize(width(), height);
 }
 
+QSize TForm1::FittedClientSize(int width, int height) const {
+    const QScreen* shownOn = screen();
+    if (!shownOn)
+        return {width, height};
+    const QRect free = shownOn->availableGeometry();
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    const int frameWidth = frame.width() - client.width();
+    const int frameHeight = frame.height() - client.height();
+    return {std::min(width, std::max(1, free.width() - frameWidth)),
+            std::min(height, std::max(1, free.height() - frameHeight))};
+}
+
+void TForm1::KeepFrameOnScreen() {
+    const QScreen* shownOn = screen();
+    if (!shownOn)
+        return;
+    const QRect free = shownOn->availableGeometry();
+    const QRect frame = frameGeometry();
+    const int left =
+        std::max(free.left(), std::min(frame.left(), free.right() + 1 - frame.width()));
+    const int top = std::max(free.top(), std::min(frame.top(), free.bottom() + 1 - frame.height()));
+    if (left != frame.left() || top != frame.top())
+        move(left, top);
+}
+
 void TForm1::Action12Execute(QObject*) {
     if (MediaPlayer1->DeviceID() == 0 || !WindowStateIsNormal() || VideoHeight < 1)
         return;
@@ -85,18 +112,32 @@ void TForm1::Action15Execute(QObject*) {
     if (MediaPlayer1->DeviceID() == 0 || !WindowStateIsNormal())
         return;
     const ProgramResize programResize;
-    if (Panel3->height() != VideoHeight || Panel3->width() != VideoWidth) {
+    // The window system may refuse a size (a picture taller than any screen): the
+    // window it gave for the last switch still counts as the picture's own size.
+    const QSize picture(VideoWidth, VideoHeight);
+    const bool ownSizeShown =
+        (Panel3->height() == VideoHeight && Panel3->width() == VideoWidth) ||
+        (ownSizePicture_ == picture && ownSizeClient_ == QSize(ClientWidth(), ClientHeight()));
+    if (!ownSizeShown) {
         SavedClientHeight = ClientHeight();
         SavedClientWidth = ClientWidth();
-        SetClientWidth(ClientDimension(static_cast<long long>(VideoWidth) + BrowserWidth));
-        SetClientHeight(ClientDimension(static_cast<long long>(VideoHeight) + SeekStripHeight +
-                                        StatusBarHeight));
+        const QSize wanted =
+            FittedClientSize(ClientDimension(static_cast<long long>(VideoWidth) + BrowserWidth),
+                             ClientDimension(static_cast<long long>(VideoHeight) + SeekStripHeight +
+                                             StatusBarHeight));
+        SetClientWidth(wanted.width());
+        SetClientHeight(wanted.height());
+        KeepFrameOnScreen();
+        ownSizeClient_ = QSize(ClientWidth(), ClientHeight());
+        ownSizePicture_ = picture;
         MediaPlayer1->SetDisplayRect({0, 0, VideoWidth, VideoHeight});
         if (OriginalSize1->Caption() != CurrentSizeCaption())
             OriginalSize1->SetCaption(CurrentSizeCaption());
     } else {
+        ownSizeClient_ = QSize();
         SetClientWidth(SavedClientWidth);
         SetClientHeight(SavedClientHeight);
+        KeepFrameOnScreen();
         MediaPlayer1->SetDisplayRect({0, 0, SavedClientWidth - BrowserWidth,
                                       SavedClientHeight - SeekStripHeight - StatusBarHeight});
         if (OriginalSize1->Caption() != OriginalSizeCaption())
