@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Qel needs that are missing. Usage:
-#   scripts/install-deps.sh [build] [run] [test] [bench]   (default: the first three)
+#   scripts/install-deps.sh [build] [run] [test] [bench] [fresh]   (default: build run test)
+# build and run are what the player needs; test, bench and fresh (the fresh
+# install check) add the servers and tools of those commands only.
 set -euo pipefail
 
 build_packages=(
     cmake
+    make
     g++
     pkg-config
     qt6-base-dev
@@ -14,17 +17,25 @@ build_packages=(
     libqt6opengl6-dev
     libmpv-dev
     libpulse-dev
-    libbenchmark-dev
-    libxcb1-dev
 )
+# Playing needs only the sound server's client library, which the build group
+# brings: the desktop's own server (PipeWire or PulseAudio) plays the sound.
+# ffmpeg makes the sample clips.
 run_packages=(
     fonts-vlgothic
     fonts-ipafont-gothic
     libgl1-mesa-dri
     ffmpeg
-    pulseaudio
 )
+# The suite also builds and smoke-tests the benchmarks.
 test_packages=(
+    libbenchmark-dev
+    libxcb1-dev
+    pulseaudio
+    weston
+    qt6-wayland
+    lintian
+    xdg-utils
     googletest
     libgtest-dev
     clang-format
@@ -48,6 +59,8 @@ test_packages=(
     python3-pyatspi
 )
 bench_packages=(
+    libbenchmark-dev
+    libxcb1-dev
     mpv
     xvfb
     xauth
@@ -58,6 +71,11 @@ bench_packages=(
     pipewire
     pipewire-bin
     ffmpeg
+)
+fresh_packages=(
+    debootstrap
+    xvfb
+    xdotool
 )
 
 groups=("$@")
@@ -70,7 +88,8 @@ for group in "${groups[@]}"; do
         run) wanted+=("${run_packages[@]}") ;;
         test) wanted+=("${test_packages[@]}") ;;
         bench) wanted+=("${bench_packages[@]}") ;;
-        *) echo "install-deps: unknown group '$group' (build, run, test, bench)" >&2; exit 2 ;;
+        fresh) wanted+=("${fresh_packages[@]}") ;;
+        *) echo "install-deps: unknown group '$group' (build, run, test, bench, fresh)" >&2; exit 2 ;;
     esac
 done
 

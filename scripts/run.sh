@@ -3,14 +3,13 @@
 # makes a folder of sample clips and opens the browser there. Usage:
 #   scripts/run.sh            the sample folder
 #   scripts/run.sh FOLDER     your own folder of videos
+#   scripts/run.sh FILE       a video, with the browser on its folder
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh" build run
 "$root/scripts/build.sh" "$root/build-release" Release -DQEL_BUILD_TESTS=OFF -DQEL_BUILD_BENCH=OFF
-folder=${1:-}
-if [ -z "$folder" ]; then
-    folder="$root/samples"
-    "$root/scripts/make-samples.sh" "$folder" >/dev/null
+if [ $# -eq 0 ]; then
+    "$root/scripts/make-samples.sh" "$root/samples" >/dev/null
+    set -- "$root/samples"
 fi
-cd "$folder"
-exec "$root/build-release/qel"
+exec "$root/build-release/qel" "$@"

@@ -52,6 +52,8 @@ void InitialiseApplication(QApplication& application) {
     // The media engine parses numbers with the C locale.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("Qel"));
+    // The Wayland app id: how the desktop matches the window to its launcher.
+    QApplication::setDesktopFileName(QStringLiteral("org.qelplayer.Qel"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     SubstituteWindowFont();
     QFont font(kWindowFontFamily);
