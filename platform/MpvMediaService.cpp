@@ -182,7 +182,8 @@ bool KnownContainer(const QByteArray& head) {
 }
 
 // Lets the window repaint while an open waits, and lets it close, but keeps the
-// user's commands and the timers out: either would act on a half-open device.
+// user's commands (keys, clicks, the desktop's media controls) and the timers
+// out: any of them would act on a half-open device.
 class WaitGuard : public QObject {
 public:
     explicit WaitGuard(QWidget* display) : window_(display ? display->window() : nullptr) {
@@ -204,6 +205,9 @@ protected:
             // The window's own repaint runs on a timer; every other timer (the
             // tick among them) waits until the open is over.
             return !qobject_cast<QWindow*>(target);
+        case QEvent::MetaCall:
+            // A command from the desktop's media controls over the session bus.
+            return IsBusObject(target);
         case QEvent::Shortcut:
             // The Quit command only closes the window, which is safe here.
             return !(qobject_cast<QAction*>(target) &&
@@ -231,6 +235,14 @@ protected:
     }
 
 private:
+    static bool IsBusObject(QObject* target) {
+        if (target->inherits("QDBusAbstractAdaptor"))
+            return true;
+        const QObjectList& children = target->children();
+        return std::any_of(children.begin(), children.end(),
+                           [](QObject* child) { return child->inherits("QDBusAbstractAdaptor"); });
+    }
+
     QPointer<QWidget> window_;
     bool shown_ = false;
 };
