@@ -673,7 +673,7 @@ QString Machine() {
                           "- System: Debian %4, %5\n"
                           "- Qt %6; %7\n"
                           "- Display: Xvfb with Mesa's software OpenGL (llvmpipe); sound: "
-                          "PulseAudio null sink\n")
+                          "PulseAudio null sink (the switch rows also PipeWire's pulse server)\n")
         .arg(cpu)
         .arg(QThread::idealThreadCount())
         .arg(memoryGb, 0, 'f', 1)
