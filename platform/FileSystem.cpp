@@ -68,11 +68,13 @@ int OpenFolder(const QByteArray& path, int flags) {
     return at.fd < 0 ? -1 : ::openat(at.fd, ".", flags | O_DIRECTORY | O_CLOEXEC);
 }
 
+QByteArray CurrentPhysicalFolder() {
+    std::unique_ptr<char, decltype(&free)> path(getcwd(nullptr, 0), &free);
+    return path ? QByteArray(path.get()) : QByteArray("/");
+}
+
 QByteArray InitialFolder() {
-    const QByteArray physical = [] {
-        std::unique_ptr<char, decltype(&free)> path(getcwd(nullptr, 0), &free);
-        return path ? QByteArray(path.get()) : QByteArray("/");
-    }();
+    const QByteArray physical = CurrentPhysicalFolder();
     // The shell's PWD is the path as the user walked it, when it still names here.
     const QByteArray walked = qgetenv("PWD");
     struct stat here {
@@ -85,7 +87,13 @@ QByteArray InitialFolder() {
 }
 
 QByteArray& ShownFolder() {
-    static QByteArray folder = InitialFolder();
+    static QByteArray folder = [] {
+        QByteArray initial = InitialFolder();
+        // The process itself leaves for the root: no volume is held busy by it.
+        if (::chdir("/") != 0)
+            initial = CurrentPhysicalFolder();
+        return initial;
+    }();
     return folder;
 }
 
@@ -200,8 +208,6 @@ int ChangeDirectory(const QByteArray& path) {
     if (::faccessat(folder.fd, ".", X_OK, AT_EACCESS) != 0)
         return errno;
     ShownFolder() = target;
-    static const bool leftStartFolder = ::chdir("/") == 0;
-    (void)leftStartFolder;
     return 0;
 }
 

@@ -89,6 +89,21 @@ TEST(FileSystem, AbsolutePathsAreFormedAgainstTheCurrentFolder) {
     EXPECT_EQ(CurrentDirectory(), folder.Path());
 }
 
+TEST(FileSystem, TheCurrentFolderHoldsNoVolumeBusyAndRelativeNamesStillFollowIt) {
+    CurrentFolderGuard guard;
+    TempFolder folder;
+    folder.Folder("stick");
+    folder.File("stick/clip.mpg");
+    ASSERT_EQ(ChangeDirectory(folder.PathOf("stick")), 0);
+    // The kernel's idea of the process's folder, which is what keeps a medium busy.
+    char held[4096] = {};
+    ASSERT_GT(readlink("/proc/self/cwd", held, sizeof held - 1), 0);
+    EXPECT_FALSE(QByteArray(held).startsWith(folder.Path())) << held;
+    EXPECT_EQ(AbsolutePath("clip.mpg"), folder.PathOf("stick/clip.mpg"));
+    EXPECT_EQ(ChangeDirectory(".."), 0);
+    EXPECT_EQ(CurrentDirectory(), folder.Path());
+}
+
 TEST(InOutError, MapsTheSystemsErrorsToThePlayersCodesAndTexts) {
     const struct {
         int errnoValue;

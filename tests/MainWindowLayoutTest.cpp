@@ -12,7 +12,9 @@
 
 #include <QApplication>
 #include <QFontInfo>
+#include <QHelpEvent>
 #include <QTest>
+#include <QToolTip>
 #include <gtest/gtest.h>
 
 namespace {
@@ -116,6 +118,18 @@ TEST_F(MainWindowLayout, AtStartOnlyTheSizePanelHasText) {
     EXPECT_EQ(form.ProgressBar1->Min(), 0);
     EXPECT_EQ(form.ProgressBar1->Max(), 100);
     EXPECT_EQ(form.ProgressBar1->Position(), 0);
+}
+
+TEST_F(MainWindowLayout, AFileNameCutOffByTheLastPanelShowsWholeInItsTooltip) {
+    TStatusBar& bar = *form.StatusBar1;
+    const QString name = QStringLiteral("  a rather long name of a holiday film, part two.mpg");
+    bar.SetPanelText(5, name);
+    const QPoint at(450, 10);
+    QHelpEvent help(QEvent::ToolTip, at, bar.mapToGlobal(at));
+    QApplication::sendEvent(&bar, &help);
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text(), name);
+    QToolTip::hideText();
 }
 
 TEST_F(MainWindowLayout, TheToolbarHasFiveDisabledBlankButtonsAtTheirLefts) {
