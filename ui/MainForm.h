@@ -241,6 +241,7 @@ private:
     void FinishKeyRelease();
     QTimer* keyReleaseTimer_ = nullptr;
     int releasedKey_ = 0;
+    unsigned releasedDevice_ = 0;
     int releaseWaits_ = 0;
     QElapsedTimer releaseWaiting_;
 };
