@@ -104,6 +104,7 @@ void TForm1::HoldKeyRelease(int key) {
         });
     }
     releasedKey_ = key;
+    releasedDevice_ = MediaPlayer1->DeviceID();
     releaseWaits_ = 0;
     releaseWaiting_.start();
     keyReleaseTimer_->start(kRepeatWindowMs);
@@ -112,7 +113,9 @@ void TForm1::HoldKeyRelease(int key) {
 void TForm1::FinishKeyRelease() {
     keyReleaseTimer_->stop();
     releasedKey_ = 0;
-    SeekRelease();
+    // Not on another file opened in the meantime.
+    if (MediaPlayer1->DeviceID() == releasedDevice_)
+        SeekRelease();
 }
 
 void TForm1::FormMouseWheelUp(QObject*) {

@@ -251,6 +251,15 @@ TEST_F(Keys, AnUnmarkedReleaseFollowedAtOnceByAPressIsARepeatNotARelease) {
     SendKey(QEvent::KeyRelease, Qt::Key_S, false);
     QTest::qWait(150);
     EXPECT_EQ(media.Commands().mid(5), QStringList{"play from 24200"});
+
+    // Released, and the next file opened at once: the seek is not sent to it.
+    SendKey(QEvent::KeyPress, Qt::Key_D, false);
+    SendKey(QEvent::KeyRelease, Qt::Key_D, false);
+    form.Action4->trigger();
+    ASSERT_EQ(FileIndex, Row("c.mpg"));
+    media.ClearCommands();
+    QTest::qWait(150);
+    EXPECT_EQ(media.Commands(), QStringList{});
 }
 
 TEST_F(Keys, HeldLettersRunTheirCommandAtEveryRepeat) {

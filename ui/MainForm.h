@@ -244,6 +244,7 @@ private:
     void FinishKeyRelease();
     QTimer* keyReleaseTimer_ = nullptr;
     int releasedKey_ = 0;
+    unsigned releasedDevice_ = 0;
     int releaseWaits_ = 0;
     QElapsedTimer releaseWaiting_;
     // What the last switch to a picture's own size gave, whatever the window
