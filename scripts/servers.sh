@@ -13,9 +13,10 @@ stop_servers() {
 }
 trap stop_servers EXIT
 
-# -displayfd picks a free display number. Sets x_display.
+# -displayfd picks a free display number. Sets x_display. -noreset: a server
+# that resets as its last client leaves refuses the next test's first connection.
 start_x_server() { # name
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/$1.display" \
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/$1.display" \
         >"$work/$1.log" 2>&1 &
     server_pids+=($!)
     for _ in $(seq 100); do
