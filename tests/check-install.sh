@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks the tree, then makes
 # the Debian package and checks that it carries the same tree, dependencies
-# read off the libraries, and that dpkg would install it here. Usage:
+# read off the libraries, that lintian finds nothing at the error and warning
+# levels nor a missing hardening flag, and that dpkg would install it here. Usage:
 #   tests/check-install.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -19,7 +20,9 @@ tree=(
     share/icons/hicolor/32x32/apps/$id.png
     share/icons/hicolor/48x48/apps/$id.png
     share/icons/hicolor/scalable/apps/$id.svg
-    share/man/man1/qel.1
+    share/man/man1/qel.1.gz
+    share/doc/qel/changelog.gz
+    share/doc/qel/copyright
 )
 
 echo "== cmake --install into a temporary prefix"
@@ -37,9 +40,22 @@ desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop 
 grep -qx "Exec=qel %f" "$prefix/share/applications/$id.desktop" || fail "Exec does not take a file"
 grep -qx "Icon=$id" "$prefix/share/applications/$id.desktop" || fail "Icon is not the installed one"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" || fail "metainfo"
-warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/qel.1" 2>&1 >/dev/null)
+warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/qel.1.gz" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "man page: $warnings"
-man -l "$prefix/share/man/man1/qel.1" 2>/dev/null | grep -q "Ctrl+Alt+X" || fail "man page has no keys"
+man -l "$prefix/share/man/man1/qel.1.gz" 2>/dev/null | grep -q "Ctrl+Alt+X" || fail "man page has no keys"
+
+echo "== the default applications with only Qel installed"
+# xdg-open asks xdg-mime; the launcher must be offered for videos, never for folders.
+update-desktop-database "$prefix/share/applications"
+query_default() {
+    env -i PATH="$PATH" HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" XDG_CONFIG_DIRS="$work/none" \
+        XDG_DATA_HOME="$work/home/data" XDG_DATA_DIRS="$prefix/share" xdg-mime query default "$1"
+}
+for type in video/mpeg video/x-ms-wmv video/x-ms-asf; do
+    [ "$(query_default "$type")" = "$id.desktop" ] || fail "Qel is not the application for $type"
+done
+folders=$(query_default inode/directory)
+[ -z "$folders" ] || fail "folders open with $folders"
 
 echo "== cpack -G DEB"
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" 2>&1) ||
@@ -58,6 +74,25 @@ else
     for path in "${tree[@]}"; do
         grep -q "\./usr/$path\$" <<<"$listing" || fail "not in the package: /usr/$path"
     done
+    # Hardening tags are only informational here: fail on them too, except
+    # no-fortify-functions, which lintian also gives when no call has a size
+    # known at compile time; the fortified build is checked below instead.
+    lintian --display-info --fail-on none "$deb" >"$work/lintian.log" 2>&1 ||
+        { cat "$work/lintian.log" >&2; fail "lintian did not run"; }
+    cat "$work/lintian.log"
+    tags=$(grep -E '^[EW]: |hardening-' "$work/lintian.log" | grep -v hardening-no-fortify-functions || true)
+    [ -z "$tags" ] || fail "lintian: $(tr '\n' ';' <<<"$tags")"
+    dpkg-deb -x "$deb" "$work/unpacked"
+    program=$work/unpacked/usr/bin/qel
+    # Whole outputs first: grep -q would end readelf early, and pipefail would count that.
+    dynamic=$(readelf -d "$program") segments=$(readelf -lW "$program")
+    symbols=$(readelf -W --dyn-syms "$program") sections=$(readelf -SW "$program")
+    grep -Eq 'FLAGS.*BIND_NOW|FLAGS_1.*NOW' <<<"$dynamic" || fail "the program is not bound now"
+    grep -q GNU_RELRO <<<"$segments" || fail "the program has no RELRO segment"
+    grep -q __stack_chk_fail <<<"$symbols" || fail "the program has no stack protector"
+    ! grep -q '\.debug_' <<<"$sections" || fail "the packaged program is not stripped"
+    grep -q -- '-D_FORTIFY_SOURCE=2.*shell/main.cpp' "$build/compile_commands.json" ||
+        fail "the program is built without _FORTIFY_SOURCE"
     dpkg --dry-run -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; fail "dpkg would not install it"; }
 fi
 
