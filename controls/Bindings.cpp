@@ -3,8 +3,8 @@
 
 #include "ui/MainForm.h"
 
+#include "common/ErrorReport.h"
 #include "media/MediaPlayer.h"
-#include "shell/ErrorReport.h"
 
 #include <QTimer>
 

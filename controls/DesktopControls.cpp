@@ -1,10 +1,9 @@
 #include "controls/DesktopControls.h"
 
+#include "common/ErrorReport.h"
 #include "media/MediaPlayer.h"
 #include "platform/MprisService.h"
 #include "platform/ScreenSaverInhibitor.h"
-#include "shell/ErrorReport.h"
-#include "shell/TerminationSignals.h"
 #include "ui/Controls.h"
 #include "ui/FileListBox.h"
 #include "ui/MainForm.h"

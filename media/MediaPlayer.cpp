@@ -1,6 +1,6 @@
 #include "media/MediaPlayer.h"
 
-#include "shell/Exceptions.h"
+#include "common/Exceptions.h"
 
 #include <QWidget>
 

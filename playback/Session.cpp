@@ -3,10 +3,10 @@
 
 #include "ui/MainForm.h"
 
+#include "common/ErrorReport.h"
+#include "common/Exceptions.h"
 #include "media/MediaPlayer.h"
 #include "platform/FileSystem.h"
-#include "shell/ErrorReport.h"
-#include "shell/Exceptions.h"
 #include "ui/Controls.h"
 #include "ui/DirectoryListBox.h"
 #include "ui/DriveComboBox.h"

@@ -1,10 +1,10 @@
 #include "shell/Application.h"
 
+#include "common/ErrorReport.h"
+#include "common/Exceptions.h"
 #include "controls/DesktopControls.h"
 #include "platform/MpvMediaService.h"
 #include "platform/PulseWaveOutVolume.h"
-#include "shell/ErrorReport.h"
-#include "shell/Exceptions.h"
 #include "shell/TerminationSignals.h"
 #include "ui/Accessibility.h"
 #include "ui/ImageList.h"

@@ -1,10 +1,9 @@
 #include "shell/TerminationSignals.h"
 
-#include "shell/ErrorReport.h"
+#include "common/ErrorReport.h"
 #include "ui/MainForm.h"
 
 #include <QApplication>
-#include <QDialog>
 #include <QSocketNotifier>
 
 #include <atomic>
@@ -129,18 +128,6 @@ TerminationDeadline::~TerminationDeadline() {
         watcher_.join();
     ::close(disarm_[0]);
     ::close(disarm_[1]);
-}
-
-void CloseModalBoxes() {
-    for (int guard = 0; guard < 16; ++guard) {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr)
-            break;
-        if (auto* dialog = qobject_cast<QDialog*>(modal))
-            dialog->done(QDialog::Rejected);
-        else
-            modal->close();
-    }
 }
 
 void CloseMainWindowForSignal() {

@@ -52,10 +52,6 @@ private:
     int disarm_[2] = {-1, -1};
 };
 
-// Closes whatever modal boxes are open: each runs a loop of its own, and the
-// program would not end while one is.
-void CloseModalBoxes();
-
 // Closes whatever modal box is open, then the main window, as the Quit command
 // would once the boxes were answered, and ends every running loop.
 void CloseMainWindowForSignal();

@@ -6,6 +6,7 @@ if(NOT CLANG_FORMAT)
 endif()
 file(GLOB_RECURSE sources
     ${SOURCE_DIR}/shell/*.cpp ${SOURCE_DIR}/shell/*.h
+    ${SOURCE_DIR}/common/*.cpp ${SOURCE_DIR}/common/*.h
     ${SOURCE_DIR}/playback/*.cpp ${SOURCE_DIR}/playback/*.h
     ${SOURCE_DIR}/video/*.cpp ${SOURCE_DIR}/video/*.h
     ${SOURCE_DIR}/controls/*.cpp ${SOURCE_DIR}/controls/*.h

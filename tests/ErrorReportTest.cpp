@@ -1,5 +1,5 @@
-#include "shell/ErrorReport.h"
-#include "shell/Exceptions.h"
+#include "common/ErrorReport.h"
+#include "common/Exceptions.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
+#include "common/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Volumes.h"
-#include "shell/Exceptions.h"
 #include "tests/TestSupport.h"
 #include "ui/DirectoryListBox.h"
 #include "ui/DriveComboBox.h"

@@ -1,5 +1,5 @@
 #include "platform/FileSystem.h"
-#include "shell/Exceptions.h"
+#include "common/Exceptions.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "media/MediaPlayer.h"
+#include "common/Exceptions.h"
 #include "platform/SimulatedMediaService.h"
-#include "shell/Exceptions.h"
 
 #include <QCoreApplication>
 #include <QWidget>

@@ -1,5 +1,5 @@
 #include "shell/TerminationSignals.h"
-#include "shell/Exceptions.h"
+#include "common/Exceptions.h"
 #include "tests/TestSupport.h"
 #include "ui/MainForm.h"
 #include "ui/Unit1.h"

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "common/ErrorReport.h"
 #include "platform/MemoryWaveOutVolume.h"
-#include "shell/ErrorReport.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,9 +1,9 @@
 #include "ui/DirectoryListBox.h"
 
+#include "common/ErrorReport.h"
+#include "common/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Volumes.h"
-#include "shell/ErrorReport.h"
-#include "shell/Exceptions.h"
 #include "ui/DriveComboBox.h"
 #include "ui/FileListBox.h"
 

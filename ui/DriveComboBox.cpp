@@ -1,7 +1,7 @@
 #include "ui/DriveComboBox.h"
 
+#include "common/ErrorReport.h"
 #include "platform/FileSystem.h"
-#include "shell/ErrorReport.h"
 #include "ui/DirectoryListBox.h"
 
 #include <QStyle>

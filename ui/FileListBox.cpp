@@ -1,9 +1,9 @@
 #include "ui/FileListBox.h"
 
+#include "common/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Volumes.h"
 #include "platform/WildcardMask.h"
-#include "shell/Exceptions.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>

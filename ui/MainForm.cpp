@@ -1,10 +1,10 @@
 #include "ui/MainForm.h"
 
+#include "common/ErrorReport.h"
 #include "media/MediaPlayer.h"
 #include "platform/DroppedFiles.h"
 #include "platform/MediaService.h"
 #include "platform/WaveOutVolume.h"
-#include "shell/ErrorReport.h"
 #include "ui/Controls.h"
 #include "ui/DirectoryListBox.h"
 #include "ui/DriveComboBox.h"

@@ -1,8 +1,9 @@
-#include "shell/ErrorReport.h"
+#include "common/ErrorReport.h"
 
-#include "shell/Exceptions.h"
+#include "common/Exceptions.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -91,5 +92,17 @@ void RunGuarded(const std::function<void()>& handler) noexcept {
         }
     } catch (...) {
         std::fputs("qel: the error report failed\n", stderr);
+    }
+}
+
+void CloseModalBoxes() {
+    for (int guard = 0; guard < 16; ++guard) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr)
+            break;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->done(QDialog::Rejected);
+        else
+            modal->close();
     }
 }

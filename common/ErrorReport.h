@@ -33,3 +33,7 @@ void ShowErrorReport(const QString& message);
 // Runs one event handler. No exception leaves it: an Exception is reported with
 // its text, anything else with an empty text, and the program goes on.
 void RunGuarded(const std::function<void()>& handler) noexcept;
+
+// Closes whatever modal boxes are open: each runs a loop of its own, and the
+// program would not end while one is.
+void CloseModalBoxes();

@@ -1,4 +1,4 @@
-#include "shell/Exceptions.h"
+#include "common/Exceptions.h"
 
 #include <cerrno>
 
