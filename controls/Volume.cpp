@@ -15,12 +15,6 @@
 #include <mutex>
 #include <utility>
 
-int VolumeLeft = 100;
-int VolumeRight = 100;
-bool Muted = false;
-std::uint32_t SavedWaveVolume = 0;
-bool WaveVolumeSaved = false;
-
 namespace {
 
 // The device of the window whose volume is still to be put back. The lock keeps

@@ -29,17 +29,10 @@ bool TForm1::SwitchToFile(int index, int ordinalStep) {
     FileIndex = index;
     Timer1->SetEnabled(false);
     MediaPlayer1->Stop();
-    MediaPlayer1->Close();
-    MediaPlayer1->SetDisplay(Panel3);
-    OpenFailed = false;
+    CloseFile();
     Timer1->SetEnabled(true);
     PlayOrdinal += ordinalStep;
-    PlayCurrentFile();
-    if (OpenFailed) {
-        AbandonPlayList();
-        return false;
-    }
-    return true;
+    return OpenPlayListFile();
 }
 
 void TForm1::Action4Execute(QObject*) {
@@ -53,7 +46,7 @@ void TForm1::Action4Execute(QObject*) {
 
 void TForm1::ShowStepForward() {
     if (!ToolButton2->isEnabled())
-        SetTransport(ToolButton2, P1, true, 3);
+        SetTransport(ToolButton2, P1, true, TImageList::PreviousImage);
     if (PlayOrdinal == FileListBox1->SelCount())
         SetTransport(ToolButton6, Next1, false, TImageList::Blank);
 }
@@ -67,7 +60,7 @@ void TForm1::Action5Execute(QObject*) {
     if (PlayOrdinal == 1)
         SetTransport(ToolButton2, P1, false, TImageList::Blank);
     if (!ToolButton6->isEnabled())
-        SetTransport(ToolButton6, Next1, true, 4);
+        SetTransport(ToolButton6, Next1, true, TImageList::NextImage);
 }
 
 void TForm1::EndOfFile() {
@@ -82,16 +75,10 @@ void TForm1::EndOfFile() {
     if (found >= 0) {
         FileIndex = found;
         // The device has stopped by itself; the timer keeps running.
-        MediaPlayer1->Close();
-        MediaPlayer1->SetDisplay(Panel3);
-        OpenFailed = false;
+        CloseFile();
         ++PlayOrdinal;
-        PlayCurrentFile();
-        if (OpenFailed) {
-            AbandonPlayList();
-            return;
-        }
-        ShowStepForward();
+        if (OpenPlayListFile())
+            ShowStepForward();
         return;
     }
     if (All1->Checked())
@@ -102,7 +89,7 @@ void TForm1::EndOfFile() {
 void TForm1::Action11Execute(QObject*) {
     const int selected = FileListBox1->SelCount();
     if (selected > 0 && !ToolButton3->isEnabled())
-        SetTransport(ToolButton3, Play1, true, 0);
+        SetTransport(ToolButton3, Play1, true, TImageList::PlayImage);
     else if (selected <= 0 && ToolButton3->isEnabled())
         SetTransport(ToolButton3, Play1, false, TImageList::Blank);
 }

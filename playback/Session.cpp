@@ -17,12 +17,6 @@
 #include "ui/StatusTexts.h"
 #include "ui/ToolBar.h"
 
-int FileIndex = 0;
-int PlayOrdinal = 0;
-bool OpenFailed = false;
-int VideoWidth = 0;
-int VideoHeight = 0;
-
 void TForm1::PlayCurrentFile() {
     // The browser keeps the process's current folder on the listed one.
     MediaPlayer1->FileName = CurrentDirectory() + '/' + FileListBox1->ItemName(FileIndex);
@@ -70,8 +64,8 @@ void TForm1::AbandonPlayList() {
 }
 
 void TForm1::SetPlayingLook() {
-    SetTransport(ToolButton4, Pause1, true, 2);
-    SetTransport(ToolButton5, Stop1, true, 1);
+    SetTransport(ToolButton4, Pause1, true, TImageList::PauseImage);
+    SetTransport(ToolButton5, Stop1, true, TImageList::StopImage);
     DriveComboBox1->setEnabled(false);
     DirectoryListBox1->setEnabled(false);
     FileListBox1->setEnabled(false);
@@ -81,7 +75,7 @@ void TForm1::SetPlayingLook() {
     AspectRatio1->setEnabled(true);
     OriginalSize1->setEnabled(true);
     if (FileListBox1->SelCount() > 1)
-        SetTransport(ToolButton6, Next1, true, 4);
+        SetTransport(ToolButton6, Next1, true, TImageList::NextImage);
     if (ToolButton2->isEnabled())
         SetTransport(ToolButton2, P1, false, TImageList::Blank);
 }
@@ -99,25 +93,10 @@ void TForm1::Action1Execute(QObject*) {
                 Timer1->SetEnabled(false);
                 MediaPlayer1->Stop();
             }
-            MediaPlayer1->Close();
-            MediaPlayer1->SetDisplay(Panel3);
-            OpenFailed = false;
+            CloseFile();
         }
-        try {
-            PlayCurrentFile();
-        } catch (const EMCIDeviceError& error) {
-            // Report the engine's reason, then give the user the browser back
-            // (the file that was playing is closed by now).
-            ShowErrorReport(error.Message);
-            Timer1->SetEnabled(false);
-            Action16Execute(this);
-            return;
-        }
-        if (OpenFailed) {
-            AbandonPlayList();
-        } else {
+        if (OpenPlayListFile())
             SetPlayingLook();
-        }
         return;
     }
 }
@@ -128,10 +107,32 @@ void TForm1::Action2Execute(QObject*) {
         return;
     if (MediaPlayer1->Mode() != mpStopped)
         MediaPlayer1->Stop();
+    CloseFile();
+    IdleReset();
+}
+
+void TForm1::CloseFile() {
     MediaPlayer1->Close();
     MediaPlayer1->SetDisplay(Panel3);
     OpenFailed = false;
-    IdleReset();
+}
+
+bool TForm1::OpenPlayListFile() {
+    try {
+        PlayCurrentFile();
+    } catch (const EMCIDeviceError& error) {
+        // The engine's reason, then the browser back: the file that was playing
+        // is closed by now.
+        ShowErrorReport(error.Message);
+        Timer1->SetEnabled(false);
+        Action16Execute(this);
+        return false;
+    }
+    if (OpenFailed) {
+        AbandonPlayList();
+        return false;
+    }
+    return true;
 }
 
 void TForm1::IdleReset() {

@@ -1,4 +1,5 @@
-// The main window's life: create, show, close, destroy, and the Quit command.
+// The main window's life: create, show and destroy, and the Quit command. Its close
+// step is the media session's (playback/Session.cpp).
 
 #include "ui/MainForm.h"
 

@@ -33,7 +33,7 @@ protected:
     void SetUp() override {
         QEL_REQUIRE_DISPLAY();
         ChangeDirectory(StartFolder());
-        ResetWindowState();
+        ResetPlayerState();
         form = std::make_unique<TForm1>(std::make_unique<MpvMediaService>(), MakeVolume());
         Form1 = form.get();
         about = std::make_unique<TAboutBox>(form.get());

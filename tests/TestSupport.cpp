@@ -116,26 +116,10 @@ bool RunUnprivileged(const std::function<bool()>& check) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-void ResetWindowState() {
-    FileIndex = 0;
-    PlayOrdinal = 0;
-    OpenFailed = false;
-    VideoWidth = 0;
-    VideoHeight = 0;
-    SavedClientWidth = TForm1::DesignClientWidth;
-    SavedClientHeight = TForm1::DesignClientHeight;
-    ResizingByProgram = false;
-    VolumeLeft = 100;
-    VolumeRight = 100;
-    Muted = false;
-    SavedWaveVolume = 0;
-    WaveVolumeSaved = false;
-}
-
 MainWindowHarness::MainWindowHarness(const QByteArray& startFolder, MemoryOutputDevice device,
                                      std::vector<QByteArray> arguments)
     : device_(std::move(device)) {
-    ResetWindowState();
+    ResetPlayerState();
     SetCommandLineArguments(std::move(arguments));
     ChangeDirectory(startFolder);
     auto media = std::make_unique<SimulatedMediaService>();

@@ -77,10 +77,6 @@ bool RunUnprivileged(const std::function<bool()>& check);
 // The user the unprivileged child runs as; files it must reach are handed to it.
 unsigned UnprivilegedUid();
 
-// The main window's unit variables as a new process starts with them: each test
-// gets a window as if the program had just started.
-void ResetWindowState();
-
 // The main window and the about box as start-up makes them, shown, with the
 // process in a folder of the test's own.
 class MainWindowHarness {

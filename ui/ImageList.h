@@ -11,6 +11,11 @@
 class TImageList : public QObject {
     Q_OBJECT
 public:
+    static constexpr int PlayImage = 0;
+    static constexpr int StopImage = 1;
+    static constexpr int PauseImage = 2;
+    static constexpr int PreviousImage = 3;
+    static constexpr int NextImage = 4;
     static constexpr int Blank = 5;
 
     TImageList(const QString& name, QObject* parent);

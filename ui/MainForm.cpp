@@ -137,15 +137,20 @@ void TForm1::CreateActions() {
         return QKeySequence(Qt::CTRL | Qt::ALT | key);
     };
     Action1 = MakeAction(QStringLiteral("Action1"), control, QStringLiteral("Play"),
-                         QStringLiteral("Play"), 0, ctrlAlt(Qt::Key_X), &TForm1::Action1Execute);
-    Action2 = MakeAction(QStringLiteral("Action2"), control, QStringLiteral("Stop"),
-                         QStringLiteral("Stop"), 1, {}, &TForm1::Action2Execute);
-    Action3 = MakeAction(QStringLiteral("Action3"), control, QStringLiteral("Pause"),
-                         QStringLiteral("Pause"), 2, {}, &TForm1::Action3Execute);
-    Action4 = MakeAction(QStringLiteral("Action4"), control, QStringLiteral("Next"),
-                         QStringLiteral("Next"), 4, {}, &TForm1::Action4Execute);
+                         QStringLiteral("Play"), TImageList::PlayImage, ctrlAlt(Qt::Key_X),
+                         &TForm1::Action1Execute);
+    Action2 =
+        MakeAction(QStringLiteral("Action2"), control, QStringLiteral("Stop"),
+                   QStringLiteral("Stop"), TImageList::StopImage, {}, &TForm1::Action2Execute);
+    Action3 =
+        MakeAction(QStringLiteral("Action3"), control, QStringLiteral("Pause"),
+                   QStringLiteral("Pause"), TImageList::PauseImage, {}, &TForm1::Action3Execute);
+    Action4 =
+        MakeAction(QStringLiteral("Action4"), control, QStringLiteral("Next"),
+                   QStringLiteral("Next"), TImageList::NextImage, {}, &TForm1::Action4Execute);
     Action5 = MakeAction(QStringLiteral("Action5"), control, QStringLiteral("Previous"),
-                         QStringLiteral("Previous"), 3, {}, &TForm1::Action5Execute);
+                         QStringLiteral("Previous"), TImageList::PreviousImage, {},
+                         &TForm1::Action5Execute);
     Action6 = MakeAction(QStringLiteral("Action6"), QStringLiteral("File"), QStringLiteral("Quit"),
                          {}, -1, ctrlAlt(Qt::Key_Q), &TForm1::Action6Execute);
     Action7 = MakeAction(QStringLiteral("Action7"), QStringLiteral("Help"), QStringLiteral("About"),

@@ -110,62 +110,74 @@ public:
     TMenuItem* Single1;
     TMenuItem* All1;
 
-    // Window events (shell, video, controls).
+    // The handlers and routines below are grouped by the file that defines them.
+
+    // shell/FormLifecycle.cpp: the window's life and the Quit command.
     void FormCreate(QObject* Sender);
     void FormShow(QObject* Sender);
-    void FormClose(QObject* Sender);
     void FormDestroy(QObject* Sender);
-    void FormResize(QObject* Sender);
-    void FormKeyDown(QObject* Sender, int& Key, Qt::KeyboardModifiers Shift);
-    void FormKeyUp(QObject* Sender, int& Key, Qt::KeyboardModifiers Shift);
-    void FormMouseWheelUp(QObject* Sender);
-    void FormMouseWheelDown(QObject* Sender);
+    void Action6Execute(QObject* Sender); // Quit
 
-    // Commands.
+    // shell/ShellPaths.cpp: items dropped from the desktop.
+    void WMDropFiles(const DroppedFiles& Drop);
+
+    // playback/Session.cpp: the media session.
+    void FormClose(QObject* Sender);
     void Action1Execute(QObject* Sender);  // Play
     void Action2Execute(QObject* Sender);  // Stop
     void Action3Execute(QObject* Sender);  // Pause / Resume
-    void Action4Execute(QObject* Sender);  // Next
-    void Action5Execute(QObject* Sender);  // Previous
-    void Action6Execute(QObject* Sender);  // Quit
-    void Action7Execute(QObject* Sender);  // About
-    void Action8Execute(QObject* Sender);  // Mute
-    void Action9Execute(QObject* Sender);  // Volume up
-    void Action10Execute(QObject* Sender); // Volume down
-    void Action11Execute(QObject* Sender); // Selection changed
-    void Action12Execute(QObject* Sender); // Correct the aspect ratio
-    void Action13Execute(QObject* Sender); // Loop one file
-    void Action14Execute(QObject* Sender); // Loop the selection
-    void Action15Execute(QObject* Sender); // Picture's own size
     void Action16Execute(QObject* Sender); // Idle reset
 
-    // Items dropped from the desktop.
-    void WMDropFiles(const DroppedFiles& Drop);
-
-    // Control events.
+    // playback/PlayList.cpp: the play list, loop modes and the tick.
+    void Action4Execute(QObject* Sender);  // Next
+    void Action5Execute(QObject* Sender);  // Previous
+    void Action11Execute(QObject* Sender); // Selection changed
+    void Action13Execute(QObject* Sender); // Loop one file
+    void Action14Execute(QObject* Sender); // Loop the selection
     void Timer1Timer(QObject* Sender);
+
+    // playback/Seeking.cpp: the seek bar and the seek keys.
     void ProgressBar1MouseDown(QObject* Sender, Qt::MouseButton Button, Qt::MouseButtons Buttons,
                                int X, int Y);
     void ProgressBar1MouseMove(QObject* Sender, Qt::MouseButtons Buttons, int X, int Y);
     void ProgressBar1MouseUp(QObject* Sender, Qt::MouseButton Button, int X, int Y);
-    void StatusBar1MouseDown(QObject* Sender, Qt::MouseButton Button, Qt::MouseButtons Buttons,
-                             int X, int Y);
-    void FileListBox1MouseDown(QObject* Sender, Qt::MouseButton Button, Qt::MouseButtons Buttons,
-                               int X, int Y);
-
-    // The seek keys: each press or repeat steps the seek bar by 1 % of the length
-    // (direction +1 forward, -1 back) with playback held; the release plays from there.
+    // Each press or repeat steps the seek bar by 1 % of the length (direction +1
+    // forward, -1 back) with playback held; the release plays from there.
     void SeekStep(int direction);
     void SeekRelease();
     // As a press on the seek bar at position (in the device's time format), then
     // its release there.
     void SeekTo(int position);
 
+    // video/Geometry.cpp: the picture's geometry.
+    void FormResize(QObject* Sender);
+    void Action12Execute(QObject* Sender); // Correct the aspect ratio
+    void Action15Execute(QObject* Sender); // Picture's own size
+
+    // controls/Bindings.cpp: keys and mouse.
+    void FormKeyDown(QObject* Sender, int& Key, Qt::KeyboardModifiers Shift);
+    void FormKeyUp(QObject* Sender, int& Key, Qt::KeyboardModifiers Shift);
+    void FormMouseWheelUp(QObject* Sender);
+    void FormMouseWheelDown(QObject* Sender);
+    void StatusBar1MouseDown(QObject* Sender, Qt::MouseButton Button, Qt::MouseButtons Buttons,
+                             int X, int Y);
+    void FileListBox1MouseDown(QObject* Sender, Qt::MouseButton Button, Qt::MouseButtons Buttons,
+                               int X, int Y);
+
+    // controls/Volume.cpp: volume and mute.
+    void Action8Execute(QObject* Sender);  // Mute
+    void Action9Execute(QObject* Sender);  // Volume up
+    void Action10Execute(QObject* Sender); // Volume down
+
+    // ui/AboutCommand.cpp.
+    void Action7Execute(QObject* Sender); // About
+
     // Client area size, as the window's own geometry code sees it.
     int ClientWidth() const { return width(); }
     int ClientHeight() const { return height(); }
 
 protected:
+    // ui/MainForm.cpp: Qt's events, each handed to its handler inside the error guard.
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -176,28 +188,30 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 
 private:
-    void PlayCurrentFile();
-    // The device volume for the present levels, and the level in panel 3.
-    void SetWaveVolume(std::uint32_t volume);
-    void ApplyVolume();
-    void VolumeUp();
-    void VolumeDown();
-    void SaveWaveVolume();
-    void RestoreWaveVolume();
+    // shell/ShellPaths.cpp.
     // The stored spelling of every component of an absolute path; a path that
     // names nothing comes back unchanged.
     QByteArray ResolveLongPath(const QByteArray& path) const;
     // Points the browser at a folder, or at the folder holding a file.
     void ShowFolderOf(const QByteArray& path);
     void ShowCommandLineFolder();
-    // Panel 2 with the area and picture sizes, and the own-size caption.
-    void SizeReport();
+
+    // playback/Session.cpp.
+    void PlayCurrentFile();
     // The one sequence that returns the window to its look with no file open.
     void IdleReset();
     void SetPlayingLook();
     void ShowCannotPlay();
     // Stop, then the cannot-play message.
     void AbandonPlayList();
+    // Closes the open file, already stopped or at its end, and gives the display
+    // back to the video area.
+    void CloseFile();
+    // Opens and starts the play list's file at FileIndex. When it cannot be
+    // played, reports why, returns the window to idle and gives false.
+    bool OpenPlayListFile();
+
+    // playback/PlayList.cpp.
     // What the tick does when it finds the open file stopped: by loop mode, play
     // it again, advance, or start the selection again.
     void EndOfFile();
@@ -208,8 +222,14 @@ private:
     // Previous and Next after a step forward through the selection.
     void ShowStepForward();
     void ToggleLoopMode(TMenuItem* mode, TMenuItem* other, const QString& label);
+
+    // playback/Seeking.cpp.
     // The seek bar and the time text at the point under the mouse.
     void ShowPointerPosition(int x);
+
+    // video/Geometry.cpp.
+    // Panel 2 with the area and picture sizes, and the own-size caption.
+    void SizeReport();
     // The main window is neither maximised, minimised nor full screen.
     bool WindowStateIsNormal() const;
     // Sets the client area's width or height; the layout and the resize handler
@@ -220,9 +240,27 @@ private:
     QSize FittedClientSize(int width, int height) const;
     void KeepFrameOnScreen();
 
-    void CreateComponents();
-    // Names, and what each control does, for assistive technologies.
+    // controls/Bindings.cpp.
+    // A seek key's release waits briefly for a press of the same key: a release the
+    // system did not mark as auto-repeat is one when that press follows at once.
+    void HoldKeyRelease(int key);
+    void FinishKeyRelease();
+
+    // controls/Volume.cpp.
+    // The device volume for the present levels, and the level in panel 3.
+    void SetWaveVolume(std::uint32_t volume);
+    void ApplyVolume();
+    void VolumeUp();
+    void VolumeDown();
+    void SaveWaveVolume();
+    void RestoreWaveVolume();
+
+    // ui/Accessibility.cpp: names, and what each control does, for assistive
+    // technologies.
     void NameComponents();
+
+    // ui/MainForm.cpp: building the window.
+    void CreateComponents();
     void CreateActions();
     void CreateMenus();
     void BindEvents();
@@ -238,10 +276,7 @@ private:
     std::unique_ptr<WaveOutVolume> waveOut_;
     bool shown_ = false;
     int wheelDelta_ = 0;
-    // A seek key's release waits briefly for a press of the same key: a release the
-    // system did not mark as auto-repeat is one when that press follows at once.
-    void HoldKeyRelease(int key);
-    void FinishKeyRelease();
+    // The seek key whose release waits (controls/Bindings.cpp).
     QTimer* keyReleaseTimer_ = nullptr;
     int releasedKey_ = 0;
     unsigned releasedDevice_ = 0;
@@ -255,7 +290,12 @@ private:
 
 extern TForm1* Form1;
 
-// The playback state, one set per process.
+// The player's state, one set per process (ui/PlayerState.cpp).
+
+// Puts every variable below back to the value a run starts with.
+void ResetPlayerState();
+
+// The playback state.
 extern int FileIndex;   // index in FileListBox1 of the file being played, or last tried
 extern int PlayOrdinal; // 1-based rank of that file among the selected ones
 extern bool OpenFailed; // the last open found no picture

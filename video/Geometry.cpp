@@ -13,10 +13,6 @@
 
 #include <algorithm>
 
-int SavedClientWidth = TForm1::DesignClientWidth;
-int SavedClientHeight = TForm1::DesignClientHeight;
-bool ResizingByProgram = false;
-
 namespace {
 
 // A client dimension as the window system can take it; a picture size from a
