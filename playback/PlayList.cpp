@@ -116,8 +116,7 @@ void TForm1::Action14Execute(QObject*) {
 
 void TForm1::Timer1Timer(QObject*) {
     if (MediaPlayer1->DeviceID() == 0) {
-        Timer1->SetEnabled(false);
-        Action16Execute(this);
+        ReturnToIdle();
         return;
     }
     if (MediaPlayer1->Mode() == mpStopped) {

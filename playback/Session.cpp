@@ -95,8 +95,15 @@ void TForm1::Action1Execute(QObject*) {
             }
             CloseFile();
         }
-        if (OpenPlayListFile())
-            SetPlayingLook();
+        try {
+            if (OpenPlayListFile())
+                SetPlayingLook();
+        } catch (const EMCIDeviceError& error) {
+            // The engine's reason, then the browser back at once: the file that
+            // was playing is closed by now.
+            ShowErrorReport(error.Message);
+            ReturnToIdle();
+        }
         return;
     }
 }
@@ -118,21 +125,20 @@ void TForm1::CloseFile() {
 }
 
 bool TForm1::OpenPlayListFile() {
-    try {
-        PlayCurrentFile();
-    } catch (const EMCIDeviceError& error) {
-        // The engine's reason, then the browser back: the file that was playing
-        // is closed by now.
-        ShowErrorReport(error.Message);
-        Timer1->SetEnabled(false);
-        Action16Execute(this);
-        return false;
-    }
+    // An engine error goes on to the caller: Play reports it and goes idle at
+    // once; after Next, Previous and the end of a file the next tick finds no
+    // device and does.
+    PlayCurrentFile();
     if (OpenFailed) {
         AbandonPlayList();
         return false;
     }
     return true;
+}
+
+void TForm1::ReturnToIdle() {
+    Timer1->SetEnabled(false);
+    Action16Execute(this);
 }
 
 void TForm1::IdleReset() {

@@ -3,6 +3,7 @@
 #include "common/ErrorReport.h"
 #include "common/Exceptions.h"
 #include "controls/DesktopControls.h"
+#include "platform/FileSystem.h"
 #include "platform/MpvMediaService.h"
 #include "platform/PulseWaveOutVolume.h"
 #include "shell/TerminationSignals.h"
@@ -100,16 +101,22 @@ int EnterStartFolder() {
     // counts as no name.
     errno = 0;
     std::unique_ptr<char, decltype(&free)> start(getcwd(nullptr, 0), &free);
-    if (start && chdir(start.get()) == 0)
+    if (start && chdir(start.get()) == 0) {
+        // The shown folder starts here (as the shell walked to it, where it can tell).
+        CurrentDirectory();
         return 0;
+    }
     const int error = errno != 0 ? errno : ENOENT;
     // Up by "..", which also leads out of a folder that has been removed and
     // needs no name, until the folder has one the browser can enter again.
     for (int step = 0; step < 4096 && chdir("..") == 0; ++step) {
         std::unique_ptr<char, decltype(&free)> here(getcwd(nullptr, 0), &free);
-        if (here && chdir(here.get()) == 0)
-            return error;
+        if (here && chdir(here.get()) == 0) {
+            ChangeDirectory(here.get());
+            break;
+        }
     }
+    // The shown folder is a name; the process itself holds no volume busy.
     if (chdir("/") != 0) {
         // Nowhere to go: the browser reports what it finds.
     }

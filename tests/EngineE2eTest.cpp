@@ -57,11 +57,12 @@ TEST_P(EachClip, PlaysStretchedOverTheVideoAreaAndStopsAtItsEnd) {
     EXPECT_EQ(VideoWidth, 320);
     EXPECT_EQ(VideoHeight, 240);
     // As long as the container says, within a frame.
-    const auto probed =
-        RunTool(QStringLiteral("ffprobe"),
-                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-                 QStringLiteral("format=duration"), QStringLiteral("-of"),
-                 QStringLiteral("csv=p=0"), QString::fromLatin1(GetParam())});
+    const auto probed = RunTool(
+        QStringLiteral("ffprobe"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+         QStringLiteral("format=duration"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
+         // The player's process stands at the root, not in the shown folder.
+         QString::fromLocal8Bit(CurrentDirectory() + '/' + GetParam())});
     ASSERT_TRUE(probed);
     EXPECT_NEAR(player.Length(), probed->trimmed().toDouble() * 1000.0, 40);
     EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral(" 400x 300/  320x 240"));
@@ -73,7 +74,8 @@ TEST_P(EachClip, PlaysStretchedOverTheVideoAreaAndStopsAtItsEnd) {
 
     ASSERT_TRUE(WaitFor([&] { return player.Position() > 300; }, 5000));
     const QImage area = VideoArea();
-    area.save(QStringLiteral("engine-%1.png").arg(QString::fromLatin1(GetParam())));
+    area.save(QCoreApplication::applicationDirPath() +
+              QStringLiteral("/engine-%1.png").arg(QString::fromLatin1(GetParam())));
     // The bars fill the top two thirds of the picture: stretched, they reach the
     // area's right edge and two thirds of its height.
     EXPECT_GT(ShareOfPixels(area, QRect(0, 0, 400, 190), IsNotBlack), 0.97);
@@ -326,7 +328,7 @@ TEST_F(RealEngine, AResizeWhilePlayingKeepsThePictureFillingTheArea) {
         },
         3000));
     ASSERT_EQ(area.size(), QSize(600, 400));
-    area.save(QStringLiteral("engine-resized.png"));
+    area.save(QCoreApplication::applicationDirPath() + QStringLiteral("/engine-resized.png"));
     EXPECT_GT(ShareOfPixels(area, QRect(0, 0, 600, 260), IsNotBlack), 0.97);
     EXPECT_GT(ShareOfPixels(area, QRect(540, 0, 60, 260), IsNotBlack), 0.97);
     EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral(" 600x 400/  320x 240"));

@@ -137,7 +137,11 @@ void TFileListBox::ReadFileNames(std::vector<QByteArray>* subfolders) {
                 subfolders->emplace_back(name, static_cast<qsizetype>(length));
             if (matchCount == 0)
                 return;
-            if (subfolders && wantReadOnly && ::faccessat(AT_FDCWD, name, W_OK, AT_EACCESS) != 0)
+            // By the shown folder's name: the process itself stands elsewhere.
+            if (subfolders && wantReadOnly &&
+                ::faccessat(AT_FDCWD,
+                            (directory_ + '/' + QByteArray(name, qsizetype(length))).constData(),
+                            W_OK, AT_EACCESS) != 0)
                 attributes |= FileAttribute::ReadOnly;
             if (attributes & excludable & ~searchAttributes)
                 return;

@@ -207,9 +207,11 @@ private:
     // Closes the open file, already stopped or at its end, and gives the display
     // back to the video area.
     void CloseFile();
-    // Opens and starts the play list's file at FileIndex. When it cannot be
-    // played, reports why, returns the window to idle and gives false.
+    // Opens and starts the play list's file at FileIndex; false when the file has
+    // no picture and the play list has ended. An engine error is raised.
     bool OpenPlayListFile();
+    // After a failed open: the tick off and the idle look.
+    void ReturnToIdle();
 
     // playback/PlayList.cpp.
     // What the tick does when it finds the open file stopped: by loop mode, play
