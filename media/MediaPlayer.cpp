@@ -17,22 +17,23 @@ TMediaPlayer::TMediaPlayer(const QString& name, QObject* owner,
         QMetaObject::invokeMethod(
             this,
             [this, notice] {
+                int value = 0;
                 switch (notice) {
                 case MediaNotify::Successful:
-                    notifyValue_ = 0;
+                    value = 0;
                     break;
                 case MediaNotify::Superseded:
-                    notifyValue_ = 1;
+                    value = 1;
                     break;
                 case MediaNotify::Aborted:
-                    notifyValue_ = 2;
+                    value = 2;
                     break;
                 case MediaNotify::Failure:
-                    notifyValue_ = 3;
+                    value = 3;
                     break;
                 }
                 if (OnNotify)
-                    OnNotify();
+                    OnNotify(value);
             },
             Qt::QueuedConnection);
     });
@@ -60,7 +61,6 @@ void TMediaPlayer::Open() {
     MediaDeviceId device = 0;
     if (Send(service_->Open(FileName, &device)) != MediaErrors::None)
         throw EMCIDeviceError(ErrorMessage());
-    opened_ = true;
     deviceId_ = device;
     startPending_ = false;
     bool hasVideo = false;
@@ -85,7 +85,6 @@ void TMediaPlayer::Close() {
     if (deviceId_ == 0)
         return;
     if (Send(service_->Close(deviceId_)) == MediaErrors::None) {
-        opened_ = false;
         deviceId_ = 0;
         hasPicture_ = false;
     }
@@ -93,7 +92,7 @@ void TMediaPlayer::Close() {
 
 void TMediaPlayer::Play() {
     RequireDevice();
-    if (AutoRewind && !startPending_ && Position() == Length())
+    if (!startPending_ && Position() == Length())
         service_->SeekToStart(deviceId_);
     std::optional<int> from;
     if (startPending_) {

@@ -22,8 +22,9 @@ public:
     ~TMediaPlayer() override;
 
     QByteArray FileName; // absolute path, the file system's bytes
-    bool AutoRewind = true;
-    std::function<void()> OnNotify; // after a completion notice
+    // After a completion notice, with how the command finished: 0 successful,
+    // 1 superseded, 2 aborted, 3 failure.
+    std::function<void(int notifyValue)> OnNotify;
 
     // Opens FileName, closing any open file first; raises EMCIDeviceError with the
     // service's reason when it cannot.
@@ -49,10 +50,6 @@ public:
     MediaDeviceId DeviceID() const { return deviceId_; }
     MediaError Error() const { return error_; }
     QString ErrorMessage();
-    // How the last command with a notice finished: 0 successful, 1 superseded,
-    // 2 aborted, 3 failure.
-    int NotifyValue() const { return notifyValue_; }
-    MediaService& Service() { return *service_; }
 
 private:
     void RequireDevice() const;
@@ -63,12 +60,10 @@ private:
     QPointer<QWidget> display_;
     QMetaObject::Connection displayWatch_;
     MediaDeviceId deviceId_ = 0;
-    bool opened_ = false;
     bool hasPicture_ = false;
     int pictureWidth_ = 0;
     int pictureHeight_ = 0;
     MediaError error_ = 0;
     int pendingStart_ = 0;
     bool startPending_ = false;
-    int notifyValue_ = 0;
 };

@@ -133,12 +133,6 @@ QString Volume::DisplayText() const {
     return QStringLiteral("%1: %2").arg(name, bracketed);
 }
 
-bool Volume::DistinguishesCase() const {
-    static const QSet<QString> foldingTypes = {QStringLiteral("vfat"), QStringLiteral("msdos"),
-                                               QStringLiteral("exfat"), QStringLiteral("iso9660")};
-    return !foldingTypes.contains(FileSystemType);
-}
-
 bool Volume::Holds(const QByteArray& path) const {
     if (MountPoint == "/")
         return path.startsWith('/');

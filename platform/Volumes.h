@@ -19,8 +19,6 @@ struct Volume {
 
     // The text the drive selector shows for it.
     QString DisplayText() const;
-    // Whether names on it differ by letter case.
-    bool DistinguishesCase() const;
     // Whether path lies on this volume's tree.
     bool Holds(const QByteArray& path) const;
 };

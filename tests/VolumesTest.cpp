@@ -70,8 +70,6 @@ TEST(Volumes, DescribesEachKindInTheDriveSelectorsForms) {
     Volume labelled = volumes[4];
     labelled.Label = QStringLiteral("MYSTICK");
     EXPECT_EQ(labelled.DisplayText(), QStringLiteral("MYSTICK"));
-    EXPECT_FALSE(volumes[4].DistinguishesCase());
-    EXPECT_TRUE(volumes[1].DistinguishesCase());
 }
 
 TEST(Volumes, AlwaysHasARootAndALaterMountHidesAnEarlierOne) {

@@ -21,7 +21,6 @@ public:
     TPanel(const QString& name, QWidget* parent, Bevel bevel, const QColor& colour);
 
     void SetPopupMenu(QMenu* menu) { popupMenu_ = menu; }
-    QMenu* PopupMenu() const { return popupMenu_; }
 
 Q_SIGNALS:
     void OnClick();

@@ -153,7 +153,6 @@ void TFileListBox::ReadFileNames(std::vector<QByteArray>* subfolders) {
     selectingByProgram_ = true;
     model_.Replace(std::move(contents));
     selectingByProgram_ = false;
-    lastIndex_ = ItemIndex();
     Q_EMIT OnChange();
 }
 

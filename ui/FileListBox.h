@@ -83,7 +83,6 @@ private:
     QString mask_ = QStringLiteral("*.*");
     int fileType_ = TFileType::ftNormal;
     QByteArray directory_;
-    int lastIndex_ = -1;
     bool selectingByProgram_ = false;
     bool inDoubleClick_ = false;
     // Until the list is first moved to a folder, setting its mask or type reads nothing.

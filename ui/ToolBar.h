@@ -45,7 +45,6 @@ public:
     TToolBar(const QString& name, QWidget* parent);
 
     void SetPopupMenu(QMenu* menu) { popupMenu_ = menu; }
-    QMenu* PopupMenu() const { return popupMenu_; }
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
