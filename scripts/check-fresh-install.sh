@@ -52,6 +52,7 @@ tarball=$cache/$suite-minbase.tar
 if [ ! -s "$tarball" ]; then
     echo "== debootstrap --variant=minbase $suite (kept in $tarball)"
     staging=$(mktemp -d "$cache/bootstrap.XXXXXX")
+    chmod 755 "$staging"
     debootstrap --variant=minbase "$suite" "$staging" "$mirror" >"$cache/debootstrap.log" 2>&1 ||
         { tail -n 30 "$cache/debootstrap.log" >&2; rm -rf --one-file-system "$staging"; exit 1; }
     tar -C "$staging" -cf "$tarball.part" .
@@ -92,6 +93,8 @@ mount_in() { # type-or-bind, source, target under the root
 }
 
 tar -C "$chroot_dir" -xf "$tarball"
+# mktemp made it 0700; as the root folder it must let every user through.
+chmod 755 "$chroot_dir"
 mount_in proc proc /proc
 mount_in sysfs sysfs /sys
 mount_in bind /dev /dev
