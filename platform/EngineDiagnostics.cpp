@@ -34,6 +34,23 @@ void EngineDiagnostics::OpenStep(const char* name) {
         Print(QByteArray(name) + " ms=" + QByteArray::number(sinceOpen_.elapsed()));
 }
 
+void EngineDiagnostics::PlayStarted(double position) {
+    if (!enabled_)
+        return;
+    sincePlay_.start();
+    playFrom_ = position;
+    awaitingMove_ = true;
+}
+
+void EngineDiagnostics::Position(double position) {
+    // A frame's length past the start: the position has really moved.
+    if (!enabled_ || !awaitingMove_ || position < playFrom_ + 0.05)
+        return;
+    awaitingMove_ = false;
+    lastPlayToMovingMs_ = sincePlay_.elapsed();
+    Print("moving ms=" + QByteArray::number(lastPlayToMovingMs_));
+}
+
 void EngineDiagnostics::FrameDrawn() {
     ++framesDrawn_;
     if (!enabled_ || !awaitingFirstFrame_)
@@ -56,5 +73,6 @@ void EngineDiagnostics::Exit(std::int64_t dropped, std::int64_t decoderDropped) 
     Print("exit opens=" + QByteArray::number(opens_) + " frames=" +
           QByteArray::number(framesDrawn_) + " dropped=" + QByteArray::number(dropped) +
           " decoder-dropped=" + QByteArray::number(decoderDropped) +
-          " last-open-to-first-frame-ms=" + QByteArray::number(lastOpenToFirstFrameMs_));
+          " last-open-to-first-frame-ms=" + QByteArray::number(lastOpenToFirstFrameMs_) +
+          " last-play-to-moving-ms=" + QByteArray::number(lastPlayToMovingMs_));
 }

@@ -19,6 +19,11 @@ public:
     void OpenStarted();
     // A step of an open, with the time since it started ("loaded ms=12").
     void OpenStep(const char* name);
+    // Play was asked for at this position (seconds); the first position past it
+    // is printed with the time since ("moving ms=40"): a first frame can be on
+    // the screen long before playback really moves.
+    void PlayStarted(double position);
+    void Position(double position);
     // A new video frame has been drawn on the window.
     void FrameDrawn();
     // dropped: frames the video output skipped; decoderDropped: the decoder's.
@@ -35,4 +40,8 @@ private:
     std::int64_t framesDrawn_ = 0;
     std::int64_t opens_ = 0;
     std::int64_t lastOpenToFirstFrameMs_ = -1;
+    QElapsedTimer sincePlay_;
+    double playFrom_ = 0;
+    bool awaitingMove_ = false;
+    std::int64_t lastPlayToMovingMs_ = -1;
 };

@@ -96,6 +96,13 @@ const char* const kOptions[][2] = {
     {"ao", kSoundOutputs},
     // The name the system's mixer shows; the icon and role come with the stream.
     {"audio-client-name", "org.qelplayer.Qel"},
+    // A file opens paused, so a new sound stream starts corked, and a sink that
+    // sleeps up to its longest latency (PulseAudio's null sink: 2 s) did not
+    // hear the short buffer asked for: the first play after the stream is opened
+    // stood still for up to 2 s once the engine's 100 ms ran out. The server's
+    // own buffer length covers that sleep; the stream reports its latency, so
+    // the picture stays in step, and pause and seek do not wait for the buffer.
+    {"pulse-buffer", "native"},
     // Seeks land on the chosen point; MPEG program streams seek by byte estimate
     // and may land past it, so the demuxer is asked for an earlier point.
     {"hr-seek", "yes"},
@@ -509,6 +516,8 @@ void MpvMediaService::Handle(const mpv_event& event) {
                 // The first position after the seek has landed is the new one.
                 if (seekLanded_)
                     SeekDone();
+                if (!paused_ && !pendingPosition_)
+                    EngineDiagnostics::Instance().Position(timePos_);
             }
             break;
         case ObservedDuration:
@@ -881,6 +890,7 @@ MediaError MpvMediaService::Play(MediaDeviceId device, std::optional<int> from) 
     if (surface_)
         surface_->SetBlank(false);
     EngineDiagnostics::Instance().OpenStep("play");
+    EngineDiagnostics::Instance().PlayStarted(from ? *from / 1000.0 : timePos_);
     return MediaErrors::None;
 }
 

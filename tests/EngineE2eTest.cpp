@@ -190,6 +190,25 @@ TEST_F(RealEngine, NextAndPreviousMoveTheNewFileWithinASecond) {
     }
 }
 
+// The sound output is opened anew on the first play and on a play after Stop;
+// the picture must not stand on its first frame while it starts.
+TEST_F(RealEngine, TheFirstPlayAndAPlayAfterStopMoveAtOnce) {
+    for (const char* when : {"first play", "play after stop"}) {
+        QElapsedTimer clock;
+        clock.start();
+        PlayOnly("a-long.mpg");
+        ASSERT_NE(form->MediaPlayer1->DeviceID(), 0);
+        const qint64 opened = clock.elapsed();
+        EXPECT_TRUE(WaitFor([&] { return form->MediaPlayer1->Position() > 250; }, 700))
+            << when << ": the position stood at " << form->MediaPlayer1->Position();
+        std::printf("%s: opened in %lld ms, moving %lld ms after the command\n", when,
+                    static_cast<long long>(opened), static_cast<long long>(clock.elapsed()));
+        form->Action2->trigger(); // Stop
+        ASSERT_EQ(form->MediaPlayer1->DeviceID(), 0);
+        QTest::qWait(300); // the engine has stopped and closed the sound output
+    }
+}
+
 TEST_F(RealEngine, TheSelectionPlaysThroughInListOrderAndStopsAtTheEndOfTheLast) {
     PlaySelection({"seq-3.mpg", "seq-1.mpg", "seq-2.mpg"});
     QStringList played{Playing()};

@@ -59,12 +59,15 @@ TEST_F(Geometry, AnAbsurdPictureStaysOnScreenAndTheToggleTwiceGivesTheSizeBack) 
     form.OriginalSize1->trigger();
     EXPECT_TRUE(free.contains(form.frameGeometry()))
         << form.frameGeometry().y() << " " << form.frameGeometry().height();
+    // The picture stays within the area, under the seek bar and beside the browser.
+    EXPECT_EQ(media.Destination(), (MediaRect{0, 0, 320, form.Panel3->height()}));
     form.OriginalSize1->trigger();
     ExpectClient(533, 343);
     // A window system that gives less than asked, here a limit on the height.
     form.setMaximumHeight(450);
     form.OriginalSize1->trigger();
     EXPECT_EQ(form.ClientHeight(), 450);
+    EXPECT_EQ(media.Destination(), (MediaRect{0, 0, 320, 450 - 43}));
     form.OriginalSize1->trigger();
     ExpectClient(533, 343);
     EXPECT_EQ(form.OriginalSize1->Caption(), QStringLiteral("Original Size"));

@@ -126,7 +126,10 @@ void TForm1::Action15Execute(QObject*) {
         KeepFrameOnScreen();
         ownSizeClient_ = QSize(ClientWidth(), ClientHeight());
         ownSizePicture_ = picture;
-        MediaPlayer1->SetDisplayRect({0, 0, VideoWidth, VideoHeight});
+        // A window the screen could not hold at the picture's size gets a picture
+        // the size of its area: a larger one would cover the other controls.
+        MediaPlayer1->SetDisplayRect(
+            {0, 0, std::min(VideoWidth, Panel3->width()), std::min(VideoHeight, Panel3->height())});
         if (OriginalSize1->Caption() != CurrentSizeCaption())
             OriginalSize1->SetCaption(CurrentSizeCaption());
     } else {
