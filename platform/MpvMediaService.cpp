@@ -1,6 +1,7 @@
 #include "platform/MpvMediaService.h"
 
 #include "platform/EngineDiagnostics.h"
+#include "platform/KeptConnections.h"
 
 #include "platform/MpvVideoWidget.h"
 
@@ -324,7 +325,7 @@ void CutConnectionsTo(const QByteArray& socketPath) {
         const QByteArray peer(address.sun_path,
                               static_cast<qsizetype>(::strnlen(
                                   address.sun_path, length - offsetof(sockaddr_un, sun_path))));
-        if (peer == socketPath)
+        if (peer == socketPath && !IsKeptConnection(fd))
             ::shutdown(fd, SHUT_RDWR);
     }
 }

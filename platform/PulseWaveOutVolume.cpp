@@ -1,5 +1,7 @@
 #include "platform/PulseWaveOutVolume.h"
 
+#include "platform/KeptConnections.h"
+
 #include <pulse/context.h>
 #include <pulse/introspect.h>
 #include <pulse/mainloop.h>
@@ -187,6 +189,9 @@ bool PulseWaveOutVolume::Connected(Clock::time_point deadline) {
         loop_ = pa_mainloop_new();
         if (loop_ == nullptr)
             return false;
+        // A cut of a silent server's connections spares this one: a restore sent
+        // while the server is stopped still reaches it when it goes on.
+        KeepConnections(pa_mainloop_get_api(loop_));
         context_ = pa_context_new(pa_mainloop_get_api(loop_), "Qel");
         if (context_ == nullptr) {
             Disconnect();
@@ -249,6 +254,7 @@ void PulseWaveOutVolume::Disconnect() {
         context_ = nullptr;
     }
     if (loop_ != nullptr) {
+        ForgetConnections(pa_mainloop_get_api(loop_));
         pa_mainloop_free(loop_);
         loop_ = nullptr;
     }

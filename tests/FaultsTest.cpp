@@ -305,6 +305,21 @@ TEST_F(SoundServerFaults, AStoppedServerCountsAsAbsentWithinTwoSeconds) {
     server.Thaw();
 }
 
+TEST_F(SoundServerFaults, AChangeOfFileWhileTheServerStandsLeavesTheVolumeItsWayBack) {
+    CopyClip("a-long.mpg", "one.mpg");
+    CopyClip("a-long.mpg", "two.mpg");
+    Reread();
+    PlayTexts({QStringLiteral("one.mpg"), QStringLiteral("two.mpg")});
+    ASSERT_TRUE(WaitFor([&] { return form->MediaPlayer1->Position() > 300; }, 5000));
+    ASSERT_NE(server.Channels(), users);
+    server.Freeze();
+    // The open cuts the engine's connections to the standing server, not the volume's.
+    form->Action4->trigger();
+    CloseWindow();
+    server.Thaw();
+    EXPECT_TRUE(WaitFor([&] { return server.Channels() == users; }, 3000));
+}
+
 TEST_F(SoundServerFaults, TheServerKilledWhilePlayingAndSteppingNeverHangsTheWindow) {
     PlayLong();
     QTest::keyClick(form.get(), Qt::Key_W);
