@@ -169,10 +169,17 @@ Q_SIGNALS:
 
 private:
     PlayerState State() const { return service_.Controls().State(); }
-    // A command, then what it changed is announced at once.
+    // A command, then what it changed is announced at once. It runs once the
+    // caller has its answer: a command may open a box, whose loop would hold
+    // the answer until the user closes it.
     template <typename Command> void Run(Command command) {
-        command(service_.Controls());
-        service_.Update();
+        QMetaObject::invokeMethod(
+            this,
+            [this, command] {
+                command(service_.Controls());
+                service_.Update();
+            },
+            Qt::QueuedConnection);
     }
 
     MprisService& service_;

@@ -142,6 +142,8 @@ public:
         call.setArguments(arguments);
         QDBusPendingCall pending = bus_.asyncCall(call, 5000);
         WaitUntil([&pending] { return pending.isFinished(); }, 6000);
+        // The player acts on a command once it has answered it.
+        QCoreApplication::processEvents();
         return pending.reply();
     }
     QDBusMessage Player(const QString& method, const QVariantList& arguments = {}) {
