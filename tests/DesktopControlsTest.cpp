@@ -379,6 +379,26 @@ TEST_F(Mpris, LoopStatusAndVolumeRunTheWindowsLoopAndVolumeCommands) {
     EXPECT_EQ(VolumeLeft, 100) << "muted: the volume stays, as with the keys";
 }
 
+TEST_F(Mpris, ACommandThatEndsInABoxIsAnsweredWhileTheBoxIsUp) {
+    SelectAll();
+    Run("Play");
+    Describe("b.mpg", {0, 0, 0, QStringLiteral("Failed to recognize file format")});
+    QDBusConnection caller = bus.Connect(QStringLiteral("a desktop applet"));
+    const QDBusPendingCall pending = caller.asyncCall(QDBusMessage::createMethodCall(
+        desktop->Mpris().BusName(), MprisService::kObjectPath,
+        QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("Next")));
+    bool shown = false;
+    bool answeredMeanwhile = false;
+    SetMessageBoxHook([&](const MessageRequest&) {
+        // A real box runs its loop until the user answers it.
+        shown = true;
+        answeredMeanwhile = WaitUntil([&] { return pending.isFinished(); }, 1000);
+        return 1;
+    });
+    EXPECT_TRUE(WaitUntil([&] { return shown; }, 3000));
+    EXPECT_TRUE(answeredMeanwhile);
+}
+
 TEST_F(Mpris, EveryWayIntoAFailingOpenIsReportedAndThePlayerGoesOn) {
     const QString reason = QStringLiteral("Failed to recognize file format");
     const auto cannotOpen = [&](const char* name) {
