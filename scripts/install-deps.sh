@@ -70,6 +70,8 @@ bench_packages=(
     pulseaudio-utils
     pipewire
     pipewire-bin
+    pipewire-pulse
+    wireplumber
     ffmpeg
 )
 fresh_packages=(
