@@ -231,7 +231,9 @@ public:
     std::optional<double> MappedMs() const { return mappedMs_; }
 
     // Double click on the first file of the list.
-    bool PlayFirstFile() {
+    bool PlayFirstFile() { return ClickFirstFile(2); }
+    // Clicks on the first row of the file list.
+    bool ClickFirstFile(int clicks = 1) {
         const auto shell = RunTool(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
                                                                QStringLiteral("--shell"), window_});
         if (!shell)
@@ -246,26 +248,8 @@ public:
         return RunTool(QStringLiteral("xdotool"),
                        {QStringLiteral("mousemove"), QString::number(x + 435),
                         QString::number(y + 110), QStringLiteral("click"),
-                        QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
-                        QStringLiteral("60"), QStringLiteral("1")})
-            .has_value();
-    }
-    // A click on the first row of the file list.
-    bool ClickFirstFile() {
-        const auto shell = RunTool(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
-                                                               QStringLiteral("--shell"), window_});
-        if (!shell)
-            return false;
-        int x = 0, y = 0;
-        for (const QByteArray& line : shell->split('\n')) {
-            if (line.startsWith("X="))
-                x = line.mid(2).toInt();
-            if (line.startsWith("Y="))
-                y = line.mid(2).toInt();
-        }
-        return RunTool(QStringLiteral("xdotool"),
-                       {QStringLiteral("mousemove"), QString::number(x + 435),
-                        QString::number(y + 110), QStringLiteral("click"), QStringLiteral("1")})
+                        QStringLiteral("--repeat"), QString::number(clicks),
+                        QStringLiteral("--delay"), QStringLiteral("60"), QStringLiteral("1")})
             .has_value();
     }
     // Keys as typed: to the window with the input focus, given to this one first.
