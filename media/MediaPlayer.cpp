@@ -34,6 +34,8 @@ TMediaPlayer::TMediaPlayer(const QString& name, QObject* owner,
                 }
                 if (OnNotify)
                     OnNotify(value);
+                if (notice == MediaNotify::Successful)
+                    Q_EMIT Ended();
             },
             Qt::QueuedConnection);
     });

@@ -26,6 +26,11 @@ public:
     // 1 superseded, 2 aborted, 3 failure.
     std::function<void(int notifyValue)> OnNotify;
 
+Q_SIGNALS:
+    // Playback reached the end of the file: whoever polls the mode can look now.
+    void Ended();
+
+public:
     // Opens FileName, closing any open file first; raises EMCIDeviceError with the
     // service's reason when it cannot.
     void Open();

@@ -342,7 +342,7 @@ bool PulseWaveOutVolume::RestoreVolume() {
     Clock::time_point deadline = Clock::now() + bound_;
     while (hung_ && !Answering()) {
         if (!Iterate(deadline))
-            return false;
+            return QueueRestore();
     }
     deadline = Clock::now() + bound_;
     if (!Connected(deadline))
@@ -351,4 +351,18 @@ bool PulseWaveOutVolume::RestoreVolume() {
     for (const auto& [name, found] : found_)
         all = WriteSink(name, found, deadline) && all;
     return all;
+}
+
+bool PulseWaveOutVolume::QueueRestore() {
+    // A stopped server reads its connection when it goes on, in order: the
+    // restore queued behind the player's last level still undoes it, also after
+    // the player has gone. Unconfirmed, so reported as not done.
+    if (context_ == nullptr || pa_context_get_state(context_) != PA_CONTEXT_READY)
+        return false;
+    for (const auto& [name, found] : found_)
+        if (pa_operation* operation = pa_context_set_sink_volume_by_name(context_, name.c_str(),
+                                                                         &found, nullptr, nullptr))
+            pa_operation_unref(operation);
+    TakeIn(); // writes the requests out to the socket
+    return false;
 }

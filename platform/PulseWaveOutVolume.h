@@ -72,6 +72,7 @@ private:
     std::optional<Clock::time_point> Begin();
     // Without waiting: false while a server that stopped answering still has not.
     bool Answering();
+    bool QueueRestore();
     void NoteTimeout();
     void NoteFound(const Sink& sink);
 

@@ -132,6 +132,16 @@ TEST_F(MainWindowLayout, AFileNameCutOffByTheLastPanelShowsWholeInItsTooltip) {
     QToolTip::hideText();
 }
 
+TEST_F(MainWindowLayout, ALineBreakInAFileNameIsDrawnAsASpaceOnThePanelsOneLine) {
+    TStatusBar& bar = *form.StatusBar1;
+    bar.SetPanelText(5, QStringLiteral("  new line.mpg"));
+    const QImage spaced = bar.grab().toImage();
+    bar.SetPanelText(5, QStringLiteral("  new\nline.mpg"));
+    EXPECT_EQ(bar.grab().toImage(), spaced);
+    bar.SetPanelText(5, QStringLiteral("  new\r\nline.mpg"));
+    EXPECT_NE(bar.grab().toImage(), spaced) << "the drawing cannot tell texts apart";
+}
+
 TEST_F(MainWindowLayout, TheToolbarHasFiveDisabledBlankButtonsAtTheirLefts) {
     const struct {
         TToolButton* button;

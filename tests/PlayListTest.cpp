@@ -135,6 +135,19 @@ TEST_F(PlayList, WithoutALoopTheSelectionPlaysOnceAndTheLastFileStaysAtItsEnd) {
     EXPECT_EQ(form.MediaPlayer1->Mode(), mpPlaying);
 }
 
+TEST_F(PlayList, TheEndOfAFileIsTakenAtOnceButAtMostOnceATick) {
+    PlayOneFourSix();
+    media.Advance(1000000);
+    QCoreApplication::processEvents();
+    ExpectPlaying("f4.mpg", 2);
+    // A second end within the tick waits for the tick.
+    media.Advance(1000000);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(FileIndex, Row("f4.mpg"));
+    Tick();
+    ExpectPlaying("f6.mpg", 3);
+}
+
 TEST_F(PlayList, LoopAllStartsAgainFromTheFirstSelectedFile) {
     form.Action14->trigger();
     PlayOneFourSix();

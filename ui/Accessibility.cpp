@@ -9,6 +9,7 @@
 #include "ui/StatusBar.h"
 #include "ui/ToolBar.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleValueInterface>
 #include <QAccessibleWidget>
@@ -139,6 +140,29 @@ private:
     TProgressBar* bar_;
 };
 
+// A press from an assistive technology runs once its call has been answered: a
+// box the command opens would otherwise hold the caller until it is closed.
+class ToolButtonAccessible : public QAccessibleWidget {
+public:
+    explicit ToolButtonAccessible(QAbstractButton* button)
+        : QAccessibleWidget(button, QAccessible::Button) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.pressed = Button()->isDown();
+        return state;
+    }
+    QStringList actionNames() const override { return {pressAction()}; }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+    void doAction(const QString& name) override {
+        if (name == pressAction() && widget()->isEnabled())
+            QMetaObject::invokeMethod(Button(), &QAbstractButton::click, Qt::QueuedConnection);
+    }
+
+private:
+    QAbstractButton* Button() const { return static_cast<QAbstractButton*>(widget()); }
+};
+
 QAccessibleInterface* MakeAccessible(const QString& className, QObject* object) {
     if (!object || !object->isWidgetType())
         return nullptr;
@@ -151,6 +175,8 @@ QAccessibleInterface* MakeAccessible(const QString& className, QObject* object) 
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
     if (className == QLatin1String("TPanel"))
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Pane);
+    if (className == QLatin1String("TToolButton"))
+        return new ToolButtonAccessible(static_cast<QAbstractButton*>(object));
     if (className == QLatin1String("TToolSeparator"))
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Separator);
     return nullptr;

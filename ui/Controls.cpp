@@ -95,6 +95,16 @@ TTimer::TTimer(const QString& name, QObject* parent, int intervalMs) : QObject(p
     connect(&timer_, &QTimer::timeout, this, &TTimer::OnTimer);
 }
 
+void TTimer::FireNow() {
+    // At most once an interval: a file that ends as soon as it starts must not
+    // keep the window busy.
+    if (!timer_.isActive() || (lastFiredNow_.isValid() && lastFiredNow_.elapsed() < Interval()))
+        return;
+    lastFiredNow_.start();
+    timer_.start();
+    Q_EMIT OnTimer();
+}
+
 void TTimer::SetEnabled(bool enabled) {
     if (enabled == timer_.isActive())
         return;

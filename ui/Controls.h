@@ -4,6 +4,7 @@
 // tick timer. Each keeps the window's own names and events.
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
 #include <QPointer>
@@ -76,10 +77,13 @@ public:
     bool Enabled() const { return timer_.isActive(); }
     void SetEnabled(bool enabled);
     int Interval() const { return timer_.interval(); }
+    // An enabled timer fires now and counts its interval from here.
+    void FireNow();
 
 Q_SIGNALS:
     void OnTimer();
 
 private:
     QTimer timer_;
+    QElapsedTimer lastFiredNow_;
 };

@@ -257,6 +257,9 @@ void TForm1::CreateMenus() {
 void TForm1::BindEvents() {
     connect(Timer1, &TTimer::OnTimer, this,
             [this] { RunGuarded([this] { Timer1Timer(Timer1); }); });
+    // The end of a file is taken at once, not at the next tick: the next file of
+    // the play list starts up to a tick sooner.
+    connect(MediaPlayer1, &TMediaPlayer::Ended, Timer1, &TTimer::FireNow);
     connect(DirectoryListBox1, &TDirectoryListBox::OnChange, this,
             [this] { RunGuarded([this] { Action11Execute(DirectoryListBox1); }); });
     connect(FileListBox1, &TFileListBox::OnClick, this,

@@ -98,7 +98,10 @@ void TStatusBar::paintEvent(QPaintEvent*) {
         painter.setPen(palette().color(QPalette::WindowText));
         const QRect textRect = PanelTextRect(i);
         painter.setClipRect(cell.adjusted(1, 1, -1, -1));
-        painter.drawText(textRect, static_cast<int>(panels_[i].Alignment | Qt::AlignVCenter),
+        // A line break in a file name is shown as a space: one line per panel.
+        painter.drawText(textRect,
+                         static_cast<int>(panels_[i].Alignment | Qt::AlignVCenter) |
+                             Qt::TextSingleLine,
                          panels_[i].Text);
         painter.setClipping(false);
     }
