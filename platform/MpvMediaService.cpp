@@ -52,7 +52,7 @@ enum ObservedProperty : std::uint64_t {
 };
 
 // The picture's size is asked for at each open, not observed.
-enum SizeReply : int { SizeReplyWidth = 1, SizeReplyHeight, LoadReply };
+enum SizeReply : int { SizeReplyWidth = 1, SizeReplyHeight, LoadReply, TrackListReply };
 // Replies to a request that only asks whether the engine answers.
 constexpr std::uint64_t kPingTag = std::uint64_t{1} << 63;
 
@@ -113,12 +113,6 @@ const char* const kOptions[][2] = {
     {"hr-seek-demuxer-offset", "1.5"},
 };
 
-// Frees an mpv_node's contents when it goes.
-struct NodeHolder {
-    mpv_node node{};
-    ~NodeHolder() { mpv_free_node_contents(&node); }
-};
-
 const mpv_node* MapValue(const mpv_node& map, const char* key) {
     if (map.format != MPV_FORMAT_NODE_MAP)
         return nullptr;
@@ -131,6 +125,20 @@ const mpv_node* MapValue(const mpv_node& map, const char* key) {
 bool FlagValue(const mpv_node& map, const char* key) {
     const mpv_node* value = MapValue(map, key);
     return value && value->format == MPV_FORMAT_FLAG && value->u.flag;
+}
+
+// A picture to show: a video track that is not a cover image.
+bool HasVideoTrack(const mpv_node& tracks) {
+    if (tracks.format != MPV_FORMAT_NODE_ARRAY)
+        return false;
+    for (int i = 0; i < tracks.u.list->num; ++i) {
+        const mpv_node& track = tracks.u.list->values[i];
+        const mpv_node* type = MapValue(track, "type");
+        if (type && type->format == MPV_FORMAT_STRING &&
+            std::strcmp(type->u.string, "video") == 0 && !FlagValue(track, "albumart"))
+            return true;
+    }
+    return false;
 }
 
 struct FileDescriptor {
@@ -553,8 +561,13 @@ void MpvMediaService::Handle(const mpv_event& event) {
     }
     case MPV_EVENT_FILE_LOADED:
         EngineDiagnostics::Instance().OpenStep("loaded");
-        if (opening_)
+        if (opening_) {
             opening_->loaded = true;
+            // Not read with a wait: the core may be waiting for the render side,
+            // which is this thread, while it starts the picture (a 200 ms stall).
+            mpv_get_property_async(core_.get(), SizeReplyTag(TrackListReply), kTrackList,
+                                   MPV_FORMAT_NODE);
+        }
         break;
     case MPV_EVENT_VIDEO_RECONFIG:
         EngineDiagnostics::Instance().OpenStep("video-configured");
@@ -571,6 +584,12 @@ void MpvMediaService::Handle(const mpv_event& event) {
         break;
     case MPV_EVENT_GET_PROPERTY_REPLY: {
         const auto* property = static_cast<const mpv_event_property*>(event.data);
+        if (opening_ && event.reply_userdata == SizeReplyTag(TrackListReply)) {
+            opening_->hasVideo = event.error >= 0 && property->format == MPV_FORMAT_NODE &&
+                                 property->data &&
+                                 HasVideoTrack(*static_cast<const mpv_node*>(property->data));
+            break;
+        }
         const bool present =
             event.error >= 0 && property->format == MPV_FORMAT_INT64 && property->data;
         const bool width = event.reply_userdata == SizeReplyTag(SizeReplyWidth);
@@ -638,21 +657,6 @@ void MpvMediaService::Handle(const mpv_event& event) {
 void MpvMediaService::SeekDone() {
     pendingPosition_.reset();
     seekLanded_ = false;
-}
-
-bool MpvMediaService::ReadVideoTrack() {
-    NodeHolder tracks;
-    if (mpv_get_property(core_.get(), kTrackList, MPV_FORMAT_NODE, &tracks.node) < 0 ||
-        tracks.node.format != MPV_FORMAT_NODE_ARRAY)
-        return false;
-    for (int i = 0; i < tracks.node.u.list->num; ++i) {
-        const mpv_node& track = tracks.node.u.list->values[i];
-        const mpv_node* type = MapValue(track, "type");
-        if (type && type->format == MPV_FORMAT_STRING &&
-            std::strcmp(type->u.string, "video") == 0 && !FlagValue(track, "albumart"))
-            return true;
-    }
-    return false;
 }
 
 bool MpvMediaService::WaitStep(double seconds) {
@@ -770,8 +774,8 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
     qint64 readyAt = -1;
     qint64 lastCut = 0;
     while (!opening_->failed && clock.elapsed() < kOpenTimeoutMs && !closed()) {
-        if (opening_->loaded && !videoKnown) {
-            hasVideo = ReadVideoTrack();
+        if (opening_->hasVideo && !videoKnown) {
+            hasVideo = *opening_->hasVideo;
             videoKnown = true;
         }
         if (videoKnown && (!hasVideo || opening_->videoConfigured))

@@ -86,7 +86,6 @@ private:
     std::uint64_t SizeReplyTag(int item) const { return opens_ << 8 | static_cast<unsigned>(item); }
     // The engine's position is its own again: the seek has landed or was refused.
     void SeekDone();
-    bool ReadVideoTrack();
     void Seek(int ms);
     void SetPaused(bool paused);
     void Notify(MediaNotify kind);
@@ -134,6 +133,7 @@ private:
     struct OpenState {
         qint64 entryId = -1;
         bool loaded = false;
+        std::optional<bool> hasVideo; // from the track list, once the engine has read it
         bool videoConfigured = false;
         bool playbackReady = false;
         bool failed = false;
