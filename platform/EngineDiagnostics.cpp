@@ -51,8 +51,9 @@ void EngineDiagnostics::Position(double position) {
     Print("moving ms=" + QByteArray::number(lastPlayToMovingMs_));
 }
 
-void EngineDiagnostics::FrameDrawn() {
-    ++framesDrawn_;
+void EngineDiagnostics::FrameDrawn(bool newFrame) {
+    if (newFrame)
+        ++framesDrawn_;
     if (!enabled_ || !awaitingFirstFrame_)
         return;
     awaitingFirstFrame_ = false;

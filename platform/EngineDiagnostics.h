@@ -24,8 +24,9 @@ public:
     // the screen long before playback really moves.
     void PlayStarted(double position);
     void Position(double position);
-    // A new video frame has been drawn on the window.
-    void FrameDrawn();
+    // A video frame has been drawn on the window: a new one, or the first one
+    // again, taken before the area showed pictures.
+    void FrameDrawn(bool newFrame);
     // dropped: frames the video output skipped; decoderDropped: the decoder's.
     void EndOfFile(std::int64_t dropped, std::int64_t decoderDropped);
     void Exit(std::int64_t dropped, std::int64_t decoderDropped);

@@ -277,20 +277,29 @@ SoundServer ProbeSoundServer(int timeoutMs, const std::function<bool()>& step,
     if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
         QElapsedTimer clock;
         clock.start();
+        qint64 lastStep = 0;
         answer = SoundServer::Silent;
         while (true) {
-            pa_mainloop_iterate(loop, 0, nullptr);
+            // Short blocking polls: an answering server is ready in a few of
+            // them, about 2 ms, where a step of the wait between each took 15.
+            const bool polled = pa_mainloop_prepare(loop, 1000) >= 0 &&
+                                pa_mainloop_poll(loop) >= 0 && pa_mainloop_dispatch(loop) >= 0;
             const pa_context_state_t state = pa_context_get_state(context);
             if (state == PA_CONTEXT_READY) {
                 answer = SoundServer::Answers;
                 break;
             }
-            if (!PA_CONTEXT_IS_GOOD(state)) {
+            if (!PA_CONTEXT_IS_GOOD(state) || !polled) {
                 answer = SoundServer::Missing;
                 break;
             }
-            if (clock.elapsed() > timeoutMs || !step())
+            if (clock.elapsed() > timeoutMs)
                 break;
+            if (clock.elapsed() - lastStep >= 10) {
+                lastStep = clock.elapsed();
+                if (!step())
+                    break;
+            }
         }
         if (answer == SoundServer::Silent) {
             if (const char* server = pa_context_get_server(context))
@@ -758,6 +767,7 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
     stopped_ = true;
 
     ChooseSoundOutput();
+    EngineDiagnostics::Instance().OpenStep("sound-checked");
     // The path goes as one argument, byte for byte: never through a command string.
     // Sent without waiting: the engine may be busy with the last file's sound.
     const char* command[] = {"loadfile", path.constData(), "replace", nullptr};

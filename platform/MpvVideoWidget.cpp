@@ -241,6 +241,8 @@ void MpvRenderWindow::FreeRenderContext() {
 
 void MpvRenderWindow::SetBlank(bool blank) {
     blank_ = blank;
+    if (blank)
+        frameHeld_ = false;
     requestUpdate();
 }
 
@@ -255,6 +257,7 @@ void MpvRenderWindow::ServiceEngine() {
         mpv_render_context_render(render_, params);
         // Every render is followed by a swap report, or the engine waits for one.
         mpv_render_context_report_swap(render_);
+        frameHeld_ = true;
     }
     context_->doneCurrent();
 }
@@ -313,8 +316,10 @@ void MpvRenderWindow::Render() {
     // Every render is followed by its swap report: the engine paces itself by them.
     mpv_render_context_report_swap(render_);
     context_->doneCurrent();
-    if (newFrame)
-        EngineDiagnostics::Instance().FrameDrawn();
+    // The frame taken while the area was blank is the file's first picture seen.
+    if (newFrame || frameHeld_)
+        EngineDiagnostics::Instance().FrameDrawn(newFrame);
+    frameHeld_ = false;
 }
 
 MpvSoftwareWindow::MpvSoftwareWindow() : store_(this) {
@@ -352,6 +357,8 @@ void MpvSoftwareWindow::FreeRenderContext() {
 
 void MpvSoftwareWindow::SetBlank(bool blank) {
     blank_ = blank;
+    if (blank)
+        frameHeld_ = false;
     requestUpdate();
 }
 
@@ -401,7 +408,7 @@ void MpvSoftwareWindow::ServiceEngine() {
     if (render_ && (mpv_render_context_update(render_) & MPV_RENDER_UPDATE_FRAME)) {
         // Taken without drawing: the area shows black until playback starts.
         unsigned char pixel[64] = {};
-        RenderInto(pixel, QSize(1, 1), 64, true);
+        frameHeld_ = RenderInto(pixel, QSize(1, 1), 64, true) || frameHeld_;
     }
 }
 
@@ -416,7 +423,8 @@ void MpvSoftwareWindow::Render() {
                       ? static_cast<QImage*>(store_.paintDevice())
                       : nullptr;
     bool newFrame = false;
-    if (!render_ || blank_) {
+    const bool picture = render_ && !blank_;
+    if (!picture) {
         QPainter painter(store_.paintDevice());
         painter.fillRect(area, Qt::black);
     } else {
@@ -445,8 +453,11 @@ void MpvSoftwareWindow::Render() {
     }
     store_.endPaint();
     store_.flush(area);
-    if (newFrame)
-        EngineDiagnostics::Instance().FrameDrawn();
+    // The frame taken while the area was blank is the file's first picture seen.
+    if (picture && (newFrame || frameHeld_)) {
+        EngineDiagnostics::Instance().FrameDrawn(newFrame);
+        frameHeld_ = false;
+    }
 }
 
 MpvVideoWidget::MpvVideoWidget(QWidget* parent) : QWidget(parent) {

@@ -44,6 +44,7 @@ private:
     std::unique_ptr<QOpenGLContext> context_;
     mpv_render_context* render_ = nullptr;
     bool blank_ = true;
+    bool frameHeld_ = false; // a frame of the open file, taken while the area was blank
 };
 
 // A native raster window that the engine's software renderer draws into: straight
@@ -82,6 +83,7 @@ private:
     std::unique_ptr<unsigned char, FreeDeleter> pixels_;
     QImage frame_;
     bool blank_ = true;
+    bool frameHeld_ = false; // a frame of the open file, taken while the area was blank
 };
 
 // How the picture reaches the screen.
