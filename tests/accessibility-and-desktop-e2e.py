@@ -8,35 +8,13 @@ import os
 import subprocess
 import sys
 import threading
-import time
+
+from desktop_session import (application, check, failures, mpris, mpris_property,
+                             start_session_bus, wait_for)
 
 qel_binary, clips = sys.argv[1], sys.argv[2]
-failures = []
-
-
-def check(condition, what):
-    print(("ok    " if condition else "FAIL  ") + what, flush=True)
-    if not condition:
-        failures.append(what)
-
-
-def wait_for(condition, seconds=10.0):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        try:
-            if condition():
-                return True
-        except Exception:
-            pass
-        time.sleep(0.05)
-    return False
-
-
 # The bus must exist before the AT-SPI library connects, at import.
-bus_daemon = subprocess.Popen(
-    ["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-os.environ["DBUS_SESSION_BUS_ADDRESS"] = bus_daemon.stdout.readline().strip()
+bus_daemon = start_session_bus()
 
 import pyatspi  # noqa: E402
 from gi.repository import Gio, GLib  # noqa: E402
@@ -81,34 +59,9 @@ def serve_screen_saver():
 threading.Thread(target=serve_screen_saver, daemon=True).start()
 stand_in_ready.wait(10)
 
-session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-MPRIS = "org.mpris.MediaPlayer2.qel"
-
-
-def mpris(method):
-    session.call_sync(MPRIS, "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Player", method,
-                      None, None, Gio.DBusCallFlags.NONE, 5000, None)
-
-
-def mpris_property(name, interface="org.mpris.MediaPlayer2.Player"):
-    reply = session.call_sync(MPRIS, "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Properties",
-                              "Get", GLib.Variant("(ss)", (interface, name)), None,
-                              Gio.DBusCallFlags.NONE, 5000, None)
-    return reply.unpack()[0]
-
-
 environment = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
 environment.pop("QT_QPA_PLATFORM", None)
 qel = subprocess.Popen([qel_binary, clips], env=environment, cwd="/")
-
-
-def application():
-    desktop = pyatspi.Registry.getDesktop(0)
-    for i in range(desktop.childCount):
-        child = desktop.getChildAtIndex(i)
-        if child is not None and child.name == "Qel":
-            return child
-    return None
 
 
 def nodes(node):
@@ -203,8 +156,7 @@ try:
     check(wait_for(lambda: calls == ["Inhibit Qel", "UnInhibit"] * 2),
           "stopped: released (%s)" % calls)
 
-    session.call_sync(MPRIS, "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2", "Quit", None,
-                      None, Gio.DBusCallFlags.NONE, 5000, None)
+    mpris("Quit", "org.mpris.MediaPlayer2")
     try:
         code = qel.wait(10)
     except subprocess.TimeoutExpired:

@@ -16,29 +16,13 @@ import sys
 import tempfile
 import time
 
+from desktop_session import (application, check, failures, mpris, mpris_property,
+                             start_session_bus, wait_for)
+
 qel_binary, clips = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-failures = []
 processes = []
 work = tempfile.mkdtemp(prefix="qel-wayland-")
 os.chmod(work, 0o700)
-
-
-def check(condition, what):
-    print(("ok    " if condition else "FAIL  ") + what, flush=True)
-    if not condition:
-        failures.append(what)
-
-
-def wait_for(condition, seconds=15.0):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        try:
-            if condition():
-                return True
-        except Exception:
-            pass
-        time.sleep(0.05)
-    return False
 
 
 def stop_all():
@@ -53,11 +37,7 @@ def stop_all():
     shutil.rmtree(work, ignore_errors=True)
 
 
-bus_daemon = subprocess.Popen(
-    ["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-processes.append(bus_daemon)
-os.environ["DBUS_SESSION_BUS_ADDRESS"] = bus_daemon.stdout.readline().strip()
+processes.append(start_session_bus())
 
 import pyatspi  # noqa: E402
 from gi.repository import Gio, GLib  # noqa: E402
@@ -75,31 +55,6 @@ processes.append(subprocess.Popen(
     ["weston", "--no-config", "--backend=headless-backend.so", "--use-pixman", "--socket=qel-test",
      "--width=1024", "--height=768", "--idle-time=0", "--debug"],
     env=wayland, stdout=weston_log, stderr=subprocess.STDOUT))
-session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-MPRIS = "org.mpris.MediaPlayer2.qel"
-
-
-def mpris(method, interface="org.mpris.MediaPlayer2.Player"):
-    session.call_sync(MPRIS, "/org/mpris/MediaPlayer2", interface, method,
-                      None, None, Gio.DBusCallFlags.NONE, 5000, None)
-
-
-def mpris_property(name):
-    reply = session.call_sync(MPRIS, "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Properties",
-                              "Get", GLib.Variant("(ss)", ("org.mpris.MediaPlayer2.Player", name)),
-                              None, Gio.DBusCallFlags.NONE, 5000, None)
-    return reply.unpack()[0]
-
-
-def application():
-    desktop = pyatspi.Registry.getDesktop(0)
-    for i in range(desktop.childCount):
-        child = desktop.getChildAtIndex(i)
-        if child is not None and child.name == "Qel":
-            return child
-    return None
-
-
 def find(node, role, name):
     if node.getRoleName() == role and node.name == name:
         return node
