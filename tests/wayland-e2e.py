@@ -39,9 +39,6 @@ def stop_all():
 
 processes.append(start_session_bus())
 
-import pyatspi  # noqa: E402
-from gi.repository import Gio, GLib  # noqa: E402
-
 wayland = dict(os.environ, XDG_RUNTIME_DIR=work, WAYLAND_DISPLAY="qel-test")
 # The sound server the test command started lives in the old runtime folder.
 pulse = os.path.join(os.environ.get("XDG_RUNTIME_DIR", "/nonexistent"), "pulse", "native")
