@@ -52,7 +52,7 @@ enum ObservedProperty : std::uint64_t {
 };
 
 // The picture's size is asked for at each open, not observed.
-enum SizeReply : int { SizeReplyWidth = 1, SizeReplyHeight, LoadReply };
+enum SizeReply : int { SizeReplyWidth = 1, SizeReplyHeight, LoadReply, TracksReply, LengthReply };
 // Replies to a request that only asks whether the engine answers.
 constexpr std::uint64_t kPingTag = std::uint64_t{1} << 63;
 
@@ -111,12 +111,6 @@ const char* const kOptions[][2] = {
     // for it on the window's thread, which would stall the window up to 50 ms a frame.
     {"video-timing-offset", "0"},
     {"hr-seek-demuxer-offset", "1.5"},
-};
-
-// Frees an mpv_node's contents when it goes.
-struct NodeHolder {
-    mpv_node node{};
-    ~NodeHolder() { mpv_free_node_contents(&node); }
 };
 
 const mpv_node* MapValue(const mpv_node& map, const char* key) {
@@ -257,52 +251,120 @@ private:
 
 enum class SoundServer { Answers, Missing, Silent };
 
-// Asks the sound server for its hand within the time, keeping the wait's steps
-// going meanwhile. serverPath: the socket of a server that did not answer.
+} // namespace
+
+// A sound server asked, without blocking, for its hand and then for a corked
+// playback stream. A server that answers but never makes the stream ready (a
+// PipeWire without its session manager links no stream to a device) cannot
+// play: the engine's sound output would wait half a minute on it before the
+// picture.
+class SoundProbe {
+public:
+    enum class State { Pending, Ready, Failed };
+
+    SoundProbe() : loop_(pa_mainloop_new()) {
+        if (!loop_)
+            return;
+        // Kept from the cuts of the engine's connections: a pending stream tells
+        // at the next open, without a wait, whether the server can play by then.
+        KeepConnections(pa_mainloop_get_api(loop_));
+        context_ = pa_context_new(pa_mainloop_get_api(loop_), "Qel");
+        failed_ =
+            !context_ || pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0;
+    }
+    ~SoundProbe() {
+        if (stream_) {
+            pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
+        }
+        if (context_) {
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+        }
+        if (loop_) {
+            ForgetConnections(pa_mainloop_get_api(loop_));
+            pa_mainloop_free(loop_);
+        }
+    }
+    SoundProbe(const SoundProbe&) = delete;
+    SoundProbe& operator=(const SoundProbe&) = delete;
+
+    // The server has given its hand.
+    bool Answered() const { return answered_; }
+    QByteArray Server() const {
+        const char* server = context_ ? pa_context_get_server(context_) : nullptr;
+        return server ? QByteArray(server) : QByteArray();
+    }
+    State Step() {
+        if (failed_)
+            return State::Failed;
+        pa_mainloop_iterate(loop_, 0, nullptr);
+        const pa_context_state_t state = pa_context_get_state(context_);
+        failed_ = !PA_CONTEXT_IS_GOOD(state);
+        if (state != PA_CONTEXT_READY)
+            return failed_ ? State::Failed : State::Pending;
+        answered_ = true;
+        // The library gives up on a stream after half a minute; a new one keeps
+        // the question open without a wait.
+        if (stream_ && pa_stream_get_state(stream_) == PA_STREAM_FAILED &&
+            pa_context_errno(context_) == PA_ERR_TIMEOUT) {
+            pa_stream_unref(stream_);
+            stream_ = nullptr;
+        }
+        if (!stream_) {
+            const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
+            stream_ = pa_stream_new(context_, "Qel", &spec, nullptr);
+            failed_ = !stream_ ||
+                      pa_stream_connect_playback(stream_, nullptr, nullptr, PA_STREAM_START_CORKED,
+                                                 nullptr, nullptr) < 0;
+            return failed_ ? State::Failed : State::Pending;
+        }
+        const pa_stream_state_t stream = pa_stream_get_state(stream_);
+        failed_ = !PA_STREAM_IS_GOOD(stream);
+        return stream == PA_STREAM_READY ? State::Ready : failed_ ? State::Failed : State::Pending;
+    }
+
+private:
+    pa_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    bool failed_ = true;
+    bool answered_ = false;
+};
+
+namespace {
+
+// Asks the sound server for its hand and a stream within the time, keeping the
+// wait's steps going meanwhile. serverPath: the socket of a server that did not
+// answer or cannot play; unplayable: the probe of a server that answered but
+// could not play, kept to be asked again.
 SoundServer ProbeSoundServer(int timeoutMs, const std::function<bool()>& step,
-                             QByteArray* serverPath) {
-    pa_mainloop* loop = pa_mainloop_new();
-    if (!loop)
-        return SoundServer::Missing;
-    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "Qel");
-    SoundServer answer = SoundServer::Missing;
-    if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
-        QElapsedTimer clock;
-        clock.start();
-        answer = SoundServer::Silent;
-        while (true) {
-            pa_mainloop_iterate(loop, 0, nullptr);
-            const pa_context_state_t state = pa_context_get_state(context);
-            if (state == PA_CONTEXT_READY) {
-                answer = SoundServer::Answers;
-                break;
-            }
-            if (!PA_CONTEXT_IS_GOOD(state)) {
-                answer = SoundServer::Missing;
-                break;
-            }
-            if (clock.elapsed() > timeoutMs || !step())
-                break;
-        }
-        if (answer == SoundServer::Silent) {
-            if (const char* server = pa_context_get_server(context))
-                *serverPath = server;
-        }
+                             QByteArray* serverPath,
+                             std::unique_ptr<SoundProbe>* unplayable = nullptr) {
+    auto probe = std::make_unique<SoundProbe>();
+    QElapsedTimer clock;
+    clock.start();
+    SoundProbe::State state = SoundProbe::State::Pending;
+    while ((state = probe->Step()) == SoundProbe::State::Pending) {
+        if (clock.elapsed() > timeoutMs || !step())
+            break;
     }
-    if (context) {
-        pa_context_disconnect(context);
-        pa_context_unref(context);
-    }
-    pa_mainloop_free(loop);
+    // A stream the server refuses at once costs the engine no wait either.
+    if (state != SoundProbe::State::Pending)
+        return probe->Answered() ? SoundServer::Answers : SoundServer::Missing;
+    *serverPath = probe->Server();
+    if (probe->Answered() && unplayable)
+        *unplayable = std::move(probe);
+    probe.reset();
     if (serverPath->startsWith("unix:"))
         serverPath->remove(0, 5);
-    if (answer == SoundServer::Silent && serverPath->isEmpty()) {
+    if (serverPath->isEmpty()) {
         const QByteArray named = qgetenv("PULSE_SERVER");
         *serverPath = named.startsWith("unix:") ? named.mid(5)
                       : named.startsWith('/')   ? named
                                                 : qgetenv("XDG_RUNTIME_DIR") + "/pulse/native";
     }
-    return answer;
+    return SoundServer::Silent;
 }
 
 // Ends this process's connections to a sound server that does not answer: the
@@ -553,8 +615,15 @@ void MpvMediaService::Handle(const mpv_event& event) {
     }
     case MPV_EVENT_FILE_LOADED:
         EngineDiagnostics::Instance().OpenStep("loaded");
-        if (opening_)
+        if (opening_) {
             opening_->loaded = true;
+            // Asked for without waiting: the core goes on to open the sound
+            // output, which may wait on the sound server for half a minute.
+            mpv_get_property_async(core_.get(), SizeReplyTag(TracksReply), kTrackList,
+                                   MPV_FORMAT_NODE);
+            mpv_get_property_async(core_.get(), SizeReplyTag(LengthReply), kDuration,
+                                   MPV_FORMAT_DOUBLE);
+        }
         break;
     case MPV_EVENT_VIDEO_RECONFIG:
         EngineDiagnostics::Instance().OpenStep("video-configured");
@@ -571,6 +640,18 @@ void MpvMediaService::Handle(const mpv_event& event) {
         break;
     case MPV_EVENT_GET_PROPERTY_REPLY: {
         const auto* property = static_cast<const mpv_event_property*>(event.data);
+        if (opening_ && event.reply_userdata == SizeReplyTag(TracksReply)) {
+            opening_->tracksKnown = true;
+            opening_->hasVideo = event.error >= 0 && property->format == MPV_FORMAT_NODE &&
+                                 HasVideoTrack(*static_cast<const mpv_node*>(property->data));
+            break;
+        }
+        if (opening_ && event.reply_userdata == SizeReplyTag(LengthReply)) {
+            opening_->lengthKnown = true;
+            if (event.error >= 0 && property->format == MPV_FORMAT_DOUBLE && duration_ <= 0)
+                duration_ = *static_cast<double*>(property->data);
+            break;
+        }
         const bool present =
             event.error >= 0 && property->format == MPV_FORMAT_INT64 && property->data;
         const bool width = event.reply_userdata == SizeReplyTag(SizeReplyWidth);
@@ -640,13 +721,11 @@ void MpvMediaService::SeekDone() {
     seekLanded_ = false;
 }
 
-bool MpvMediaService::ReadVideoTrack() {
-    NodeHolder tracks;
-    if (mpv_get_property(core_.get(), kTrackList, MPV_FORMAT_NODE, &tracks.node) < 0 ||
-        tracks.node.format != MPV_FORMAT_NODE_ARRAY)
+bool MpvMediaService::HasVideoTrack(const mpv_node& tracks) {
+    if (tracks.format != MPV_FORMAT_NODE_ARRAY)
         return false;
-    for (int i = 0; i < tracks.node.u.list->num; ++i) {
-        const mpv_node& track = tracks.node.u.list->values[i];
+    for (int i = 0; i < tracks.u.list->num; ++i) {
+        const mpv_node& track = tracks.u.list->values[i];
         const mpv_node* type = MapValue(track, "type");
         if (type && type->format == MPV_FORMAT_STRING &&
             std::strcmp(type->u.string, "video") == 0 && !FlagValue(track, "albumart"))
@@ -671,11 +750,27 @@ void MpvMediaService::SendStop() {
 
 void MpvMediaService::ChooseSoundOutput() {
     QByteArray server;
-    const SoundServer answer = ProbeSoundServer(
-        kSoundServerAnswerMs, [this] { return WaitStep(0.002); }, &server);
-    if (waitAborted_)
-        return;
-    const bool silent = answer == SoundServer::Silent;
+    SoundServer answer = SoundServer::Silent;
+    // A server that could not play at the last open is asked again without a
+    // wait: its stream is still pending, or ready now.
+    const SoundProbe::State last = unplayable_ ? unplayable_->Step() : SoundProbe::State::Failed;
+    if (last == SoundProbe::State::Pending) {
+        server = silentServer_;
+    } else if (last == SoundProbe::State::Ready) {
+        answer = SoundServer::Answers;
+    } else {
+        unplayable_.reset();
+        answer = ProbeSoundServer(
+            kSoundServerAnswerMs, [this] { return WaitStep(0.002); }, &server, &unplayable_);
+        if (waitAborted_)
+            return;
+    }
+    if (answer != SoundServer::Silent)
+        unplayable_.reset();
+    UseSoundOutput(answer == SoundServer::Silent, server);
+}
+
+void MpvMediaService::UseSoundOutput(bool silent, const QByteArray& server) {
     if (silent != soundSilenced_) {
         mpv_set_property_async(core_.get(), 0, "ao", MPV_FORMAT_STRING,
                                const_cast<char**>(silent ? &kNoSoundOutput : &kSoundOutputs));
@@ -765,17 +860,30 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
 
     QElapsedTimer clock;
     clock.start();
-    bool videoKnown = false;
-    bool hasVideo = false;
+    const auto opened = [](const OpenState& state) {
+        return state.tracksKnown && state.lengthKnown && (!state.hasVideo || state.videoConfigured);
+    };
     qint64 readyAt = -1;
+    qint64 loadedAt = -1;
+    bool soundAsked = false;
     qint64 lastCut = 0;
     while (!opening_->failed && clock.elapsed() < kOpenTimeoutMs && !closed()) {
-        if (opening_->loaded && !videoKnown) {
-            hasVideo = ReadVideoTrack();
-            videoKnown = true;
-        }
-        if (videoKnown && (!hasVideo || opening_->videoConfigured))
+        if (opened(*opening_))
             break;
+        if (opening_->loaded && loadedAt < 0)
+            loadedAt = clock.elapsed();
+        // Loaded, and neither a picture nor readiness to play: the engine may be
+        // held by a sound server that took the stream and cannot play it.
+        if (loadedAt >= 0 && !opening_->playbackReady && !soundSilenced_ && !soundAsked &&
+            clock.elapsed() - loadedAt > kPictureAfterReadyMs) {
+            soundAsked = true;
+            QByteArray server;
+            if (ProbeSoundServer(
+                    kSoundServerAnswerMs, [this] { return WaitStep(0.002); }, &server,
+                    &unplayable_) == SoundServer::Silent)
+                UseSoundOutput(true, server);
+            continue;
+        }
         // Playback ready without a picture: the video could not be decoded (a
         // damaged header), and no picture will come.
         if (opening_->playbackReady && readyAt < 0)
@@ -800,28 +908,24 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
     }
     const OpenState state = *opening_;
     opening_.reset();
-    const bool done = videoKnown && (!hasVideo || state.videoConfigured);
-    if (!done) {
+    if (!opened(state)) {
         if (waitAborted_)
             return failed(QStringLiteral("The program is ending."));
         if (state.failed)
             return failed(Classify(state, head));
-        // Loaded, but no picture came: the video cannot be decoded.
+        // Loaded, but no picture came: the video cannot be decoded, unless the
+        // engine never got ready to play while its sound output was cut off.
         if (state.loaded)
-            return failed(DamagedText());
+            return failed(state.playbackReady || !soundSilenced_ ? DamagedText() : NoSoundText());
         // No answer to the load at all: the engine is held by the sound device.
         return failed(state.entryId < 0 && soundSilenced_ ? NoSoundText() : TooLongText());
     }
 
-    hasVideo_ = hasVideo;
+    hasVideo_ = state.hasVideo;
     destination_ = source_;
     lastDevice_ = static_cast<MediaDeviceId>(lastDevice_ % 0xFFFF + 1);
     device_ = lastDevice_;
     *device = device_;
-    // The length is observed by now; asked for only in the odd case that it is not.
-    double length = 0;
-    if (duration_ <= 0 && mpv_get_property(core_.get(), kDuration, MPV_FORMAT_DOUBLE, &length) >= 0)
-        duration_ = length;
     EngineDiagnostics::Instance().OpenStep("opened");
     return MediaErrors::None;
 }
