@@ -866,6 +866,7 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
     qint64 readyAt = -1;
     qint64 loadedAt = -1;
     bool soundAsked = false;
+    bool soundCut = false;
     qint64 lastCut = 0;
     while (!opening_->failed && clock.elapsed() < kOpenTimeoutMs && !closed()) {
         if (opened(*opening_))
@@ -880,8 +881,13 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
             QByteArray server;
             if (ProbeSoundServer(
                     kSoundServerAnswerMs, [this] { return WaitStep(0.002); }, &server,
-                    &unplayable_) == SoundServer::Silent)
-                UseSoundOutput(true, server);
+                    &unplayable_) == SoundServer::Silent) {
+                // Cut off, the engine falls back to no sound output by itself; the
+                // output is changed at the next open (a change now stalls this file).
+                silentServer_ = server;
+                CutSilentServer();
+                soundCut = true;
+            }
             continue;
         }
         // Playback ready without a picture: the video could not be decoded (a
@@ -916,7 +922,8 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
         // Loaded, but no picture came: the video cannot be decoded, unless the
         // engine never got ready to play while its sound output was cut off.
         if (state.loaded)
-            return failed(state.playbackReady || !soundSilenced_ ? DamagedText() : NoSoundText());
+            return failed(state.playbackReady || !(soundSilenced_ || soundCut) ? DamagedText()
+                                                                               : NoSoundText());
         // No answer to the load at all: the engine is held by the sound device.
         return failed(state.entryId < 0 && soundSilenced_ ? NoSoundText() : TooLongText());
     }
