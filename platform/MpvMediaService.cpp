@@ -52,7 +52,7 @@ enum ObservedProperty : std::uint64_t {
 };
 
 // The picture's size is asked for at each open, not observed.
-enum SizeReply : int { SizeReplyWidth = 1, SizeReplyHeight, LoadReply, TrackListReply };
+enum SizeReply : int { SizeReplyWidth = 1, SizeReplyHeight, LoadReply, TracksReply, LengthReply };
 // Replies to a request that only asks whether the engine answers.
 constexpr std::uint64_t kPingTag = std::uint64_t{1} << 63;
 
@@ -125,20 +125,6 @@ const mpv_node* MapValue(const mpv_node& map, const char* key) {
 bool FlagValue(const mpv_node& map, const char* key) {
     const mpv_node* value = MapValue(map, key);
     return value && value->format == MPV_FORMAT_FLAG && value->u.flag;
-}
-
-// A picture to show: a video track that is not a cover image.
-bool HasVideoTrack(const mpv_node& tracks) {
-    if (tracks.format != MPV_FORMAT_NODE_ARRAY)
-        return false;
-    for (int i = 0; i < tracks.u.list->num; ++i) {
-        const mpv_node& track = tracks.u.list->values[i];
-        const mpv_node* type = MapValue(track, "type");
-        if (type && type->format == MPV_FORMAT_STRING &&
-            std::strcmp(type->u.string, "video") == 0 && !FlagValue(track, "albumart"))
-            return true;
-    }
-    return false;
 }
 
 struct FileDescriptor {
@@ -265,61 +251,134 @@ private:
 
 enum class SoundServer { Answers, Missing, Silent };
 
-// Asks the sound server for its hand within the time, keeping the wait's steps
-// going meanwhile. serverPath: the socket of a server that did not answer.
+} // namespace
+
+// A sound server asked for its hand and, where playing is in doubt, for a corked
+// playback stream. A server that answers but never makes the stream ready (a
+// PipeWire without its session manager links no stream to a device) cannot
+// play: the engine's sound output would wait half a minute on it before the
+// picture. The stream is asked for only then: a stream at every open would
+// flash in the mixer and cost the open a few milliseconds.
+class SoundProbe {
+public:
+    enum class State { Pending, Ready, Failed };
+
+    explicit SoundProbe(bool askForStream) : loop_(pa_mainloop_new()), askForStream_(askForStream) {
+        if (!loop_)
+            return;
+        // Kept from the cuts of the engine's connections: a pending stream tells
+        // at the next open, without a wait, whether the server can play by then.
+        KeepConnections(pa_mainloop_get_api(loop_));
+        context_ = pa_context_new(pa_mainloop_get_api(loop_), "Qel");
+        failed_ =
+            !context_ || pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0;
+    }
+    ~SoundProbe() {
+        if (stream_) {
+            pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
+        }
+        if (context_) {
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+        }
+        if (loop_) {
+            ForgetConnections(pa_mainloop_get_api(loop_));
+            pa_mainloop_free(loop_);
+        }
+    }
+    SoundProbe(const SoundProbe&) = delete;
+    SoundProbe& operator=(const SoundProbe&) = delete;
+
+    // The server has given its hand.
+    bool Answered() const { return answered_; }
+    QByteArray Server() const {
+        const char* server = context_ ? pa_context_get_server(context_) : nullptr;
+        return server ? QByteArray(server) : QByteArray();
+    }
+    // Takes in what the server said, waiting for it up to waitUs.
+    State Step(int waitUs) {
+        if (failed_)
+            return State::Failed;
+        failed_ = pa_mainloop_prepare(loop_, waitUs) < 0 || pa_mainloop_poll(loop_) < 0 ||
+                  pa_mainloop_dispatch(loop_) < 0;
+        const pa_context_state_t state = pa_context_get_state(context_);
+        failed_ = failed_ || !PA_CONTEXT_IS_GOOD(state);
+        if (state != PA_CONTEXT_READY)
+            return failed_ ? State::Failed : State::Pending;
+        answered_ = true;
+        if (!askForStream_)
+            return State::Ready;
+        // The library gives up on a stream after half a minute; a new one keeps
+        // the question open without a wait.
+        if (stream_ && pa_stream_get_state(stream_) == PA_STREAM_FAILED &&
+            pa_context_errno(context_) == PA_ERR_TIMEOUT) {
+            pa_stream_unref(stream_);
+            stream_ = nullptr;
+        }
+        if (!stream_) {
+            const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
+            stream_ = pa_stream_new(context_, "Qel", &spec, nullptr);
+            failed_ = !stream_ ||
+                      pa_stream_connect_playback(stream_, nullptr, nullptr, PA_STREAM_START_CORKED,
+                                                 nullptr, nullptr) < 0;
+            return failed_ ? State::Failed : State::Pending;
+        }
+        const pa_stream_state_t stream = pa_stream_get_state(stream_);
+        failed_ = !PA_STREAM_IS_GOOD(stream);
+        return stream == PA_STREAM_READY ? State::Ready : failed_ ? State::Failed : State::Pending;
+    }
+
+private:
+    pa_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    bool askForStream_;
+    bool failed_ = true;
+    bool answered_ = false;
+};
+
+namespace {
+
+// Asks the sound server for its hand, and a stream if asked for, within the
+// time, keeping the wait's steps going meanwhile. serverPath: the socket of a
+// server that did not answer or cannot play; unplayable: the probe of a server
+// that answered but could not play, kept to be asked again.
 SoundServer ProbeSoundServer(int timeoutMs, const std::function<bool()>& step,
-                             QByteArray* serverPath) {
-    pa_mainloop* loop = pa_mainloop_new();
-    if (!loop)
-        return SoundServer::Missing;
-    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "Qel");
-    SoundServer answer = SoundServer::Missing;
-    if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
-        QElapsedTimer clock;
-        clock.start();
-        qint64 lastStep = 0;
-        answer = SoundServer::Silent;
-        while (true) {
-            // Short blocking polls: an answering server is ready in a few of
-            // them, about 2 ms, where a step of the wait between each took 15.
-            const bool polled = pa_mainloop_prepare(loop, 1000) >= 0 &&
-                                pa_mainloop_poll(loop) >= 0 && pa_mainloop_dispatch(loop) >= 0;
-            const pa_context_state_t state = pa_context_get_state(context);
-            if (state == PA_CONTEXT_READY) {
-                answer = SoundServer::Answers;
+                             QByteArray* serverPath, bool askForStream,
+                             std::unique_ptr<SoundProbe>* unplayable = nullptr) {
+    auto probe = std::make_unique<SoundProbe>(askForStream);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastStep = 0;
+    SoundProbe::State state = SoundProbe::State::Pending;
+    // Short blocking polls: an answering server is ready in a few of them,
+    // about 2 ms, where a step of the wait between each took 15.
+    while ((state = probe->Step(1000)) == SoundProbe::State::Pending) {
+        if (clock.elapsed() > timeoutMs)
+            break;
+        if (clock.elapsed() - lastStep >= 10) {
+            lastStep = clock.elapsed();
+            if (!step())
                 break;
-            }
-            if (!PA_CONTEXT_IS_GOOD(state) || !polled) {
-                answer = SoundServer::Missing;
-                break;
-            }
-            if (clock.elapsed() > timeoutMs)
-                break;
-            if (clock.elapsed() - lastStep >= 10) {
-                lastStep = clock.elapsed();
-                if (!step())
-                    break;
-            }
-        }
-        if (answer == SoundServer::Silent) {
-            if (const char* server = pa_context_get_server(context))
-                *serverPath = server;
         }
     }
-    if (context) {
-        pa_context_disconnect(context);
-        pa_context_unref(context);
-    }
-    pa_mainloop_free(loop);
+    // A stream the server refuses at once costs the engine no wait either.
+    if (state != SoundProbe::State::Pending)
+        return probe->Answered() ? SoundServer::Answers : SoundServer::Missing;
+    *serverPath = probe->Server();
+    if (probe->Answered() && unplayable)
+        *unplayable = std::move(probe);
+    probe.reset();
     if (serverPath->startsWith("unix:"))
         serverPath->remove(0, 5);
-    if (answer == SoundServer::Silent && serverPath->isEmpty()) {
+    if (serverPath->isEmpty()) {
         const QByteArray named = qgetenv("PULSE_SERVER");
         *serverPath = named.startsWith("unix:") ? named.mid(5)
                       : named.startsWith('/')   ? named
                                                 : qgetenv("XDG_RUNTIME_DIR") + "/pulse/native";
     }
-    return answer;
+    return SoundServer::Silent;
 }
 
 // Ends this process's connections to a sound server that does not answer: the
@@ -388,7 +447,8 @@ MpvMediaService::~MpvMediaService() {
     if (!EngineAnswers(kEngineAnswerAtExitMs / 4)) {
         QByteArray server;
         if (ProbeSoundServer(
-                kSoundServerAnswerMs / 2, [] { return true; }, &server) == SoundServer::Silent) {
+                kSoundServerAnswerMs / 2, [] { return true; }, &server, true) ==
+            SoundServer::Silent) {
             silentServer_ = server;
             mpv_set_property_async(core_.get(), 0, "ao", MPV_FORMAT_STRING,
                                    const_cast<char**>(&kNoSoundOutput));
@@ -572,10 +632,12 @@ void MpvMediaService::Handle(const mpv_event& event) {
         EngineDiagnostics::Instance().OpenStep("loaded");
         if (opening_) {
             opening_->loaded = true;
-            // Not read with a wait: the core may be waiting for the render side,
-            // which is this thread, while it starts the picture (a 200 ms stall).
-            mpv_get_property_async(core_.get(), SizeReplyTag(TrackListReply), kTrackList,
+            // Asked for without waiting: the core goes on to open the sound
+            // output, which may wait on the sound server for half a minute.
+            mpv_get_property_async(core_.get(), SizeReplyTag(TracksReply), kTrackList,
                                    MPV_FORMAT_NODE);
+            mpv_get_property_async(core_.get(), SizeReplyTag(LengthReply), kDuration,
+                                   MPV_FORMAT_DOUBLE);
         }
         break;
     case MPV_EVENT_VIDEO_RECONFIG:
@@ -593,10 +655,16 @@ void MpvMediaService::Handle(const mpv_event& event) {
         break;
     case MPV_EVENT_GET_PROPERTY_REPLY: {
         const auto* property = static_cast<const mpv_event_property*>(event.data);
-        if (opening_ && event.reply_userdata == SizeReplyTag(TrackListReply)) {
+        if (opening_ && event.reply_userdata == SizeReplyTag(TracksReply)) {
+            opening_->tracksKnown = true;
             opening_->hasVideo = event.error >= 0 && property->format == MPV_FORMAT_NODE &&
-                                 property->data &&
                                  HasVideoTrack(*static_cast<const mpv_node*>(property->data));
+            break;
+        }
+        if (opening_ && event.reply_userdata == SizeReplyTag(LengthReply)) {
+            opening_->lengthKnown = true;
+            if (event.error >= 0 && property->format == MPV_FORMAT_DOUBLE && duration_ <= 0)
+                duration_ = *static_cast<double*>(property->data);
             break;
         }
         const bool present =
@@ -668,6 +736,19 @@ void MpvMediaService::SeekDone() {
     seekLanded_ = false;
 }
 
+bool MpvMediaService::HasVideoTrack(const mpv_node& tracks) {
+    if (tracks.format != MPV_FORMAT_NODE_ARRAY)
+        return false;
+    for (int i = 0; i < tracks.u.list->num; ++i) {
+        const mpv_node& track = tracks.u.list->values[i];
+        const mpv_node* type = MapValue(track, "type");
+        if (type && type->format == MPV_FORMAT_STRING &&
+            std::strcmp(type->u.string, "video") == 0 && !FlagValue(track, "albumart"))
+            return true;
+    }
+    return false;
+}
+
 bool MpvMediaService::WaitStep(double seconds) {
     if (surface_)
         surface_->ServiceEngine();
@@ -684,11 +765,31 @@ void MpvMediaService::SendStop() {
 
 void MpvMediaService::ChooseSoundOutput() {
     QByteArray server;
-    const SoundServer answer = ProbeSoundServer(
-        kSoundServerAnswerMs, [this] { return WaitStep(0.002); }, &server);
-    if (waitAborted_)
-        return;
-    const bool silent = answer == SoundServer::Silent;
+    SoundServer answer = SoundServer::Silent;
+    // A server that could not play at the last open is asked again without a
+    // wait: its stream is still pending, or ready now.
+    const SoundProbe::State last = unplayable_ ? unplayable_->Step(0) : SoundProbe::State::Failed;
+    if (last == SoundProbe::State::Pending) {
+        server = silentServer_;
+    } else if (last == SoundProbe::State::Ready) {
+        answer = SoundServer::Answers;
+    } else {
+        unplayable_.reset();
+        // Whether the server can play is asked at the first open; later, only
+        // when an open stands still.
+        answer = ProbeSoundServer(
+            kSoundServerAnswerMs, [this] { return WaitStep(0.002); }, &server, !playingChecked_,
+            &unplayable_);
+        if (waitAborted_)
+            return;
+        playingChecked_ = playingChecked_ || answer == SoundServer::Answers;
+    }
+    if (answer != SoundServer::Silent)
+        unplayable_.reset();
+    UseSoundOutput(answer == SoundServer::Silent, server);
+}
+
+void MpvMediaService::UseSoundOutput(bool silent, const QByteArray& server) {
     if (silent != soundSilenced_) {
         mpv_set_property_async(core_.get(), 0, "ao", MPV_FORMAT_STRING,
                                const_cast<char**>(silent ? &kNoSoundOutput : &kSoundOutputs));
@@ -779,17 +880,36 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
 
     QElapsedTimer clock;
     clock.start();
-    bool videoKnown = false;
-    bool hasVideo = false;
+    const auto opened = [](const OpenState& state) {
+        return state.tracksKnown && state.lengthKnown && (!state.hasVideo || state.videoConfigured);
+    };
     qint64 readyAt = -1;
+    qint64 loadedAt = -1;
+    bool soundAsked = false;
+    bool soundCut = false;
     qint64 lastCut = 0;
     while (!opening_->failed && clock.elapsed() < kOpenTimeoutMs && !closed()) {
-        if (opening_->hasVideo && !videoKnown) {
-            hasVideo = *opening_->hasVideo;
-            videoKnown = true;
-        }
-        if (videoKnown && (!hasVideo || opening_->videoConfigured))
+        if (opened(*opening_))
             break;
+        if (opening_->loaded && loadedAt < 0)
+            loadedAt = clock.elapsed();
+        // Loaded, and neither a picture nor readiness to play: the engine may be
+        // held by a sound server that took the stream and cannot play it.
+        if (loadedAt >= 0 && !opening_->playbackReady && !soundSilenced_ && !soundAsked &&
+            clock.elapsed() - loadedAt > kPictureAfterReadyMs) {
+            soundAsked = true;
+            QByteArray server;
+            if (ProbeSoundServer(
+                    kSoundServerAnswerMs, [this] { return WaitStep(0.002); }, &server, true,
+                    &unplayable_) == SoundServer::Silent) {
+                // Cut off, the engine falls back to no sound output by itself; the
+                // output is changed at the next open (a change now stalls this file).
+                silentServer_ = server;
+                CutSilentServer();
+                soundCut = true;
+            }
+            continue;
+        }
         // Playback ready without a picture: the video could not be decoded (a
         // damaged header), and no picture will come.
         if (opening_->playbackReady && readyAt < 0)
@@ -814,28 +934,25 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
     }
     const OpenState state = *opening_;
     opening_.reset();
-    const bool done = videoKnown && (!hasVideo || state.videoConfigured);
-    if (!done) {
+    if (!opened(state)) {
         if (waitAborted_)
             return failed(QStringLiteral("The program is ending."));
         if (state.failed)
             return failed(Classify(state, head));
-        // Loaded, but no picture came: the video cannot be decoded.
+        // Loaded, but no picture came: the video cannot be decoded, unless the
+        // engine never got ready to play while its sound output was cut off.
         if (state.loaded)
-            return failed(DamagedText());
+            return failed(state.playbackReady || !(soundSilenced_ || soundCut) ? DamagedText()
+                                                                               : NoSoundText());
         // No answer to the load at all: the engine is held by the sound device.
         return failed(state.entryId < 0 && soundSilenced_ ? NoSoundText() : TooLongText());
     }
 
-    hasVideo_ = hasVideo;
+    hasVideo_ = state.hasVideo;
     destination_ = source_;
     lastDevice_ = static_cast<MediaDeviceId>(lastDevice_ % 0xFFFF + 1);
     device_ = lastDevice_;
     *device = device_;
-    // The length is observed by now; asked for only in the odd case that it is not.
-    double length = 0;
-    if (duration_ <= 0 && mpv_get_property(core_.get(), kDuration, MPV_FORMAT_DOUBLE, &length) >= 0)
-        duration_ = length;
     EngineDiagnostics::Instance().OpenStep("opened");
     return MediaErrors::None;
 }

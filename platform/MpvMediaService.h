@@ -13,7 +13,9 @@
 
 struct mpv_handle;
 struct mpv_event;
+struct mpv_node;
 class MpvVideoWidget;
+class SoundProbe;
 
 // The media control service on libmpv, for local files the user picked: no user
 // configuration, no scripts, no network, no window of the engine's own.
@@ -71,8 +73,9 @@ private:
     // window the wait serves has been closed.
     bool WaitStep(double seconds);
     // Chooses the engine's sound output for the next file: none when the sound
-    // server is there but does not answer.
+    // server is there but does not answer or cannot play.
     void ChooseSoundOutput();
+    void UseSoundOutput(bool silent, const QByteArray& server);
     // Whether the engine answers a request within the time.
     bool EngineAnswers(int timeoutMs);
     void SendStop();
@@ -86,6 +89,7 @@ private:
     std::uint64_t SizeReplyTag(int item) const { return opens_ << 8 | static_cast<unsigned>(item); }
     // The engine's position is its own again: the seek has landed or was refused.
     void SeekDone();
+    static bool HasVideoTrack(const mpv_node& tracks);
     void Seek(int ms);
     void SetPaused(bool paused);
     void Notify(MediaNotify kind);
@@ -123,8 +127,10 @@ private:
     // A closed file stays loaded, paused, until the next open replaces it or the
     // event loop comes round: the sound output then stays open between files.
     bool stopDue_ = false;
-    bool soundSilenced_ = false; // the engine plays without sound output
-    QByteArray silentServer_;    // the socket of a sound server that does not answer
+    bool soundSilenced_ = false;             // the engine plays without sound output
+    bool playingChecked_ = false;            // a stream was asked for and the server could play
+    QByteArray silentServer_;                // the socket of a sound server that does not answer
+    std::unique_ptr<SoundProbe> unplayable_; // asks a server that could not play again
     std::uint64_t lastPing_ = 0;
     bool pingAnswered_ = false;
     bool waitAborted_ = false;
@@ -133,7 +139,9 @@ private:
     struct OpenState {
         qint64 entryId = -1;
         bool loaded = false;
-        std::optional<bool> hasVideo; // from the track list, once the engine has read it
+        bool tracksKnown = false; // the engine's answers to the questions at the load
+        bool hasVideo = false;
+        bool lengthKnown = false;
         bool videoConfigured = false;
         bool playbackReady = false;
         bool failed = false;

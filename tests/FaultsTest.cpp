@@ -7,10 +7,12 @@
 #include "ui/StatusBar.h"
 
 #include <QDir>
+#include <QStandardPaths>
 
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -347,4 +349,45 @@ TEST_F(SoundServerFaults, TheServerKilledWhilePlayingAndSteppingNeverHangsTheWin
     EXPECT_NE(server.Channels(), (std::vector<unsigned>{50000, 20000}));
     CloseWindow();
     EXPECT_EQ(server.Channels(), (std::vector<unsigned>{50000, 20000}));
+}
+
+namespace {
+
+// PipeWire's pulse server without its session manager: it answers, takes a
+// stream and never links it to a device.
+class PipeWireWithoutSessionManager : public Faults {
+protected:
+    void SetUp() override {
+        if (QStandardPaths::findExecutable(QStringLiteral("pipewire")).isEmpty())
+            GTEST_SKIP() << "PipeWire is not installed (scripts/install-deps.sh test brings it)";
+        server.emplace(QString(), PrivateSoundServer::Kind::PipeWire);
+        ASSERT_TRUE(server->Running());
+        qputenv("PULSE_SERVER", QByteArray::fromStdString(server->Address()));
+        Faults::SetUp();
+    }
+    void TearDown() override {
+        Faults::TearDown();
+        qunsetenv("PULSE_SERVER");
+    }
+    std::optional<PrivateSoundServer> server;
+};
+
+} // namespace
+
+// The file is fine: it plays silently, and only the first open pays for
+// finding out that the server cannot play.
+TEST_F(PipeWireWithoutSessionManager, AGoodFilePlaysSilentlyAndTheNextOpenDoesNotWaitAgain) {
+    CopyClip("a-long.mpg", "long.mpg");
+    Reread();
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        QElapsedTimer clock;
+        clock.start();
+        PlayTexts({QStringLiteral("long.mpg")});
+        const qint64 opening = clock.elapsed();
+        ASSERT_TRUE(messages.Messages().empty()) << messages.LastText().toStdString();
+        EXPECT_TRUE(WaitFor([&] { return form->MediaPlayer1->Position() > 300; }, 3000));
+        EXPECT_LT(opening, round == 0 ? 2500 : 700);
+        form->Action2->trigger();
+    }
 }

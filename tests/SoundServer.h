@@ -18,10 +18,12 @@
 
 // A sound server of the test's own, with one null sink "qeltest" as its default:
 // PulseAudio, or PipeWire with its pulse server when QEL_TEST_SOUND_SERVER is
-// "pipewire".
+// "pipewire" or when asked for.
 class PrivateSoundServer {
 public:
-    explicit PrivateSoundServer(const QString& sinkOptions = {}) {
+    enum class Kind { AsTheSuiteRuns, PipeWire };
+    explicit PrivateSoundServer(const QString& sinkOptions = {}, Kind kind = Kind::AsTheSuiteRuns)
+        : pipeWire_(kind == Kind::PipeWire || PipeWire()) {
         runtime_.setAutoRemove(true);
         socket_ = runtime_.filePath(QStringLiteral("native"));
         Start(sinkOptions);
@@ -50,7 +52,7 @@ public:
     void Start(const QString& sinkOptions = {}) {
         process_.setProcessEnvironment(Environment());
         process_.setProcessChannelMode(QProcess::MergedChannels);
-        if (PipeWire()) {
+        if (pipeWire_) {
             process_.start(QStringLiteral("pipewire"), {QStringLiteral("-c"), PipeWireConfig()});
         } else {
             process_.start(
@@ -66,7 +68,7 @@ public:
         clock.start();
         while (clock.elapsed() < 10000 && process_.state() != QProcess::NotRunning) {
             if (Pactl({QStringLiteral("info")}).has_value()) {
-                ready_ = !PipeWire() || AddPipeWireSink(sinkOptions);
+                ready_ = !pipeWire_ || AddPipeWireSink(sinkOptions);
                 if (ready_)
                     return;
                 break;
@@ -82,7 +84,7 @@ public:
     bool SetDefaultSink(const QString& sink) {
         if (!Pactl({QStringLiteral("set-default-sink"), sink}))
             return false;
-        return !PipeWire() || SetPipeWireDefault(sink);
+        return !pipeWire_ || SetPipeWireDefault(sink);
     }
 
     std::optional<QString> Pactl(const QStringList& arguments) const {
@@ -189,6 +191,7 @@ context.objects = [
         return false;
     }
 
+    bool pipeWire_;
     QTemporaryDir runtime_{QDir::tempPath() + QStringLiteral("/qel-pulse-XXXXXX")};
     QString socket_;
     QProcess process_;
