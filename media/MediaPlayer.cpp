@@ -2,6 +2,7 @@
 
 #include "common/Exceptions.h"
 
+#include <QScopedValueRollback>
 #include <QWidget>
 
 namespace {
@@ -34,7 +35,8 @@ TMediaPlayer::TMediaPlayer(const QString& name, QObject* owner,
                 }
                 if (OnNotify)
                     OnNotify(value);
-                if (notice == MediaNotify::Successful)
+                // An end reported while the next file opens is left to the tick.
+                if (notice == MediaNotify::Successful && !opening_)
                     Q_EMIT Ended();
             },
             Qt::QueuedConnection);
@@ -61,7 +63,12 @@ void TMediaPlayer::Open() {
     if (deviceId_ != 0)
         Close();
     MediaDeviceId device = 0;
-    if (Send(service_->Open(FileName, &device)) != MediaErrors::None)
+    {
+        // The open waits with the event loop running.
+        const QScopedValueRollback<bool> opening(opening_, true);
+        Send(service_->Open(FileName, &device));
+    }
+    if (error_ != MediaErrors::None)
         throw EMCIDeviceError(ErrorMessage());
     deviceId_ = device;
     startPending_ = false;

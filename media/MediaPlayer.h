@@ -65,6 +65,7 @@ private:
     QPointer<QWidget> display_;
     QMetaObject::Connection displayWatch_;
     MediaDeviceId deviceId_ = 0;
+    bool opening_ = false;
     bool hasPicture_ = false;
     int pictureWidth_ = 0;
     int pictureHeight_ = 0;

@@ -1,5 +1,7 @@
 #include "platform/SimulatedMediaService.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 
 void SimulatedMediaService::Advance(int ms) {
@@ -28,6 +30,8 @@ void SimulatedMediaService::Notify(MediaNotify kind) {
 
 MediaError SimulatedMediaService::Open(const QByteArray& path, MediaDeviceId* device) {
     commands_ << QStringLiteral("open %1").arg(QString::fromUtf8(path));
+    if (openRunsEvents_)
+        QCoreApplication::processEvents();
     const auto found = files_.find(path);
     if (found == files_.end() || !found->second.OpenError.isEmpty()) {
         lastError_ = found == files_.end()

@@ -20,6 +20,8 @@ public:
     void AddFile(const QByteArray& path, const File& file) { files_[path] = file; }
     // Moves the clock; a playing file advances and stops at its end.
     void Advance(int ms);
+    // Opens let queued calls run meanwhile, as the engine's open does while it waits.
+    void SetOpenRunsEvents(bool runs) { openRunsEvents_ = runs; }
 
     // What the player asked for, one line a command ("open /x/a.mpg", "play from 500").
     const QStringList& Commands() const { return commands_; }
@@ -51,6 +53,7 @@ public:
     }
 
 private:
+    bool openRunsEvents_ = false;
     bool Valid(MediaDeviceId device) const { return device != 0 && device == device_; }
     void Notify(MediaNotify kind);
 

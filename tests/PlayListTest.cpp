@@ -148,6 +148,21 @@ TEST_F(PlayList, TheEndOfAFileIsTakenAtOnceButAtMostOnceATick) {
     ExpectPlaying("f6.mpg", 3);
 }
 
+TEST_F(PlayList, AnEndReportedWhileTheNextFileOpensIsLeftToTheTick) {
+    media.SetOpenRunsEvents(true);
+    PlayOneFourSix();
+    // A tick that finds no file open takes the window back to idle.
+    int idleTicks = 0;
+    QObject::connect(form.Timer1, &TTimer::OnTimer, [&] {
+        if (form.MediaPlayer1->DeviceID() == 0)
+            ++idleTicks;
+    });
+    EndOfFile(); // the report of the end is still queued when f4 opens
+    QCoreApplication::processEvents();
+    EXPECT_EQ(idleTicks, 0);
+    ExpectPlaying("f4.mpg", 2);
+}
+
 TEST_F(PlayList, LoopAllStartsAgainFromTheFirstSelectedFile) {
     form.Action14->trigger();
     PlayOneFourSix();
