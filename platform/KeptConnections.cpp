@@ -2,6 +2,7 @@
 
 #include <pulse/mainloop-api.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -61,4 +62,17 @@ bool IsKeptConnection(int fd) {
         if (watch.Fd == fd)
             return true;
     return false;
+}
+
+std::vector<int> KeptConnectionsOf(const pa_mainloop_api* api) {
+    std::vector<int> fds;
+    {
+        const std::lock_guard lock(keptLock);
+        for (const auto& [event, watch] : kept)
+            if (watch.Loop == api)
+                fds.push_back(watch.Fd);
+    }
+    std::sort(fds.begin(), fds.end());
+    fds.erase(std::unique(fds.begin(), fds.end()), fds.end());
+    return fds;
 }

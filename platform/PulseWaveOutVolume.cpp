@@ -8,6 +8,11 @@
 #include <pulse/operation.h>
 
 #include <algorithm>
+#include <csignal>
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -59,6 +64,54 @@ void OnServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
 
 bool SameVolume(const pa_cvolume& a, const pa_cvolume& b) {
     return pa_cvolume_equal(&a, &b) != 0;
+}
+
+// A stopped server reads what was sent to it once it goes on, but only from a
+// connection that is still open: a closed one is dropped with the requests in it.
+// A process of its own holds the connection open for the server after the player
+// has gone, reads the answers and ends once they stop, or after the bound.
+void HoldOpenForServer(const std::vector<int>& fds, int boundMs) {
+    if (fds.empty())
+        return;
+    const pid_t first = ::fork();
+    if (first < 0)
+        return;
+    if (first > 0) {
+        ::waitpid(first, nullptr, 0);
+        return;
+    }
+    // Only calls that are safe after a fork from here. A second fork leaves the
+    // holder to the system, so that nobody has to wait for it.
+    if (::fork() != 0)
+        ::_exit(0);
+    for (const int number : {SIGTERM, SIGINT, SIGHUP, SIGPIPE})
+        std::signal(number, SIG_DFL);
+    // Nothing else of the player's is held: its window and files close with it.
+    unsigned int from = 0;
+    for (const int fd : fds) {
+        if (static_cast<unsigned int>(fd) > from)
+            ::close_range(from, static_cast<unsigned int>(fd) - 1, 0);
+        from = static_cast<unsigned int>(fd) + 1;
+    }
+    ::close_range(from, ~0U, 0);
+    pollfd polls[8];
+    const int count = static_cast<int>(std::min<std::size_t>(fds.size(), 8));
+    for (int i = 0; i < count; ++i)
+        polls[i] = {fds[static_cast<std::size_t>(i)], POLLIN, 0};
+    // The first answer shows that the server goes on; once answers stop coming
+    // for a second, it has read everything.
+    int wait = boundMs;
+    while (::poll(polls, static_cast<nfds_t>(count), wait) > 0) {
+        char answer[4096];
+        bool read = false;
+        for (int i = 0; i < count; ++i)
+            if ((polls[i].revents & POLLIN) && ::read(polls[i].fd, answer, sizeof answer) > 0)
+                read = true;
+        if (!read)
+            break;
+        wait = 1000;
+    }
+    ::_exit(0);
 }
 
 } // namespace
@@ -335,14 +388,17 @@ bool PulseWaveOutVolume::SetVolume(std::uint32_t volume) {
 }
 
 bool PulseWaveOutVolume::RestoreVolume() {
-    if (found_.empty())
+    if (found_.empty() || heldOpen_)
         return true;
     // Tried even while the server is left alone: one more bound for it to answer,
     // one for the restore.
     Clock::time_point deadline = Clock::now() + bound_;
     while (hung_ && !Answering()) {
-        if (!Iterate(deadline))
-            return QueueRestore();
+        if (!Iterate(deadline)) {
+            QueueRestore();
+            HoldOpen();
+            return false;
+        }
     }
     deadline = Clock::now() + bound_;
     if (!Connected(deadline))
@@ -350,19 +406,27 @@ bool PulseWaveOutVolume::RestoreVolume() {
     bool all = true;
     for (const auto& [name, found] : found_)
         all = WriteSink(name, found, deadline) && all;
+    if (hung_)
+        HoldOpen(); // the restore was sent, and the server stopped before answering
     return all;
 }
 
-bool PulseWaveOutVolume::QueueRestore() {
+void PulseWaveOutVolume::HoldOpen() {
+    if (context_ == nullptr || loop_ == nullptr)
+        return;
+    TakeIn(); // what is still queued goes out to the socket first
+    HoldOpenForServer(KeptConnectionsOf(pa_mainloop_get_api(loop_)), kHoldOpenMs);
+    heldOpen_ = true;
+}
+
+void PulseWaveOutVolume::QueueRestore() {
     // A stopped server reads its connection when it goes on, in order: the
-    // restore queued behind the player's last level still undoes it, also after
-    // the player has gone. Unconfirmed, so reported as not done.
+    // restore queued behind the player's last level still undoes it.
     if (context_ == nullptr || pa_context_get_state(context_) != PA_CONTEXT_READY)
-        return false;
+        return;
     for (const auto& [name, found] : found_)
         if (pa_operation* operation = pa_context_set_sink_volume_by_name(context_, name.c_str(),
                                                                          &found, nullptr, nullptr))
             pa_operation_unref(operation);
     TakeIn(); // writes the requests out to the socket
-    return false;
 }

@@ -72,7 +72,8 @@ private:
     std::optional<Clock::time_point> Begin();
     // Without waiting: false while a server that stopped answering still has not.
     bool Answering();
-    bool QueueRestore();
+    void QueueRestore();
+    void HoldOpen();
     void NoteTimeout();
     void NoteFound(const Sink& sink);
 
@@ -86,6 +87,8 @@ private:
     // Set when a call timed out: the server is asked nothing new until it answers
     // the probe (or the connection it had not finished).
     bool hung_ = false;
+    bool heldOpen_ = false; // the connection was left to a holder for the server
+    static constexpr int kHoldOpenMs = 10 * 60 * 1000;
     pa_operation* probe_ = nullptr;
     Clock::time_point quietUntil_{};
     // The devices this object has changed, with the volumes found on them and

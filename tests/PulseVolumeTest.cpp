@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
+#include <optional>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -233,26 +234,29 @@ TEST(PulseVolume, AStoppedServerCostsOneBoundThenNoCallWaitsUntilItAnswersAgain)
     ASSERT_TRUE(server.Running());
     ASSERT_TRUE(server.SetChannels({QStringLiteral("41234"), QStringLiteral("23456")}));
     const milliseconds quiet(200);
-    PulseWaveOutVolume volume(server.Address(), milliseconds(300), quiet);
-    ASSERT_TRUE(volume.SetVolume(0x7FFF7FFF));
+    std::optional<PulseWaveOutVolume> volume(std::in_place, server.Address(), milliseconds(300),
+                                             quiet);
+    ASSERT_TRUE(volume->SetVolume(0x7FFF7FFF));
     server.Signal(SIGSTOP);
     QElapsedTimer clock;
     clock.start();
-    EXPECT_FALSE(volume.SetVolume(0x66666666));
+    EXPECT_FALSE(volume->SetVolume(0x66666666));
     EXPECT_GE(clock.elapsed(), 250);
     EXPECT_LT(clock.elapsed(), 1500);
     // Also once the quiet time is over: the server is still silent, and no key waits.
     QThread::msleep(2 * quiet.count());
     clock.restart();
     for (int step = 0; step < 10; ++step)
-        EXPECT_FALSE(volume.SetVolume(0x66666666));
+        EXPECT_FALSE(volume->SetVolume(0x66666666));
     EXPECT_LT(clock.elapsed(), 100);
     // Exit while it hangs: bounded.
     clock.restart();
-    EXPECT_FALSE(volume.RestoreVolume());
+    EXPECT_FALSE(volume->RestoreVolume());
     EXPECT_LT(clock.elapsed(), 1500);
 
-    // The restore was queued: the server that goes on puts the user's level back.
+    // The restore was queued and its connection is held open after the player
+    // has gone: the server that goes on puts the user's level back.
+    volume.reset();
     server.Signal(SIGCONT);
     clock.restart();
     const std::vector<unsigned> before{41234, 23456};
@@ -260,15 +264,35 @@ TEST(PulseVolume, AStoppedServerCostsOneBoundThenNoCallWaitsUntilItAnswersAgain)
         QThread::msleep(20);
     EXPECT_EQ(server.Channels(), before);
 
+    volume.emplace(server.Address(), milliseconds(300), quiet);
     clock.restart();
     bool answered = false;
     while (!answered && clock.elapsed() < 3000) {
-        answered = volume.SetVolume(0x33333333);
+        answered = volume->SetVolume(0x33333333);
         QThread::msleep(20);
     }
     ASSERT_TRUE(answered);
     EXPECT_EQ(server.Channels(), (std::vector<unsigned>{PulseWaveOutVolume::ToServer(0x3333),
                                                         PulseWaveOutVolume::ToServer(0x3333)}));
-    ASSERT_TRUE(volume.RestoreVolume());
+    ASSERT_TRUE(volume->RestoreVolume());
+    EXPECT_EQ(server.Channels(), before);
+}
+
+TEST(PulseVolume, ARestoreSentToAServerThatStoppedReachesItAfterThePlayerHasGone) {
+    PrivateSoundServer server;
+    ASSERT_TRUE(server.Running());
+    ASSERT_TRUE(server.SetChannels({QStringLiteral("30000"), QStringLiteral("30000")}));
+    std::optional<PulseWaveOutVolume> volume(std::in_place, server.Address(), milliseconds(300),
+                                             milliseconds(200));
+    ASSERT_TRUE(volume->SetVolume(0xFFFFFFFF));
+    server.Signal(SIGSTOP);
+    EXPECT_FALSE(volume->RestoreVolume());
+    volume.reset();
+    server.Signal(SIGCONT);
+    QElapsedTimer clock;
+    clock.start();
+    const std::vector<unsigned> before{30000, 30000};
+    while (server.Channels() != before && clock.elapsed() < 3000)
+        QThread::msleep(20);
     EXPECT_EQ(server.Channels(), before);
 }
