@@ -449,6 +449,18 @@ TEST_F(Mpris, EveryWayIntoAFailingOpenIsReportedAndThePlayerGoesOn) {
     EXPECT_TRUE(messages.Messages().empty()) << "the caller waited for the box";
     QCoreApplication::processEvents();
     expectReportedThenIdle("Press");
+    // Not behind a box that is open, as the window's own input.
+    QAccessibleInterface* play = QAccessible::queryAccessibleInterface(form.ToolButton3);
+    ASSERT_TRUE(play && play->actionInterface());
+    {
+        QDialog box(&form);
+        box.setModal(true);
+        box.show();
+        play->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(messages.Messages().empty());
+        EXPECT_EQ(form.MediaPlayer1->DeviceID(), 0);
+    }
 
     // The commands that open nothing still act.
     ASSERT_TRUE(client->Set(QStringLiteral("Volume"), 0.5));

@@ -132,12 +132,15 @@ TEST_F(MainWindowLayout, AFileNameCutOffByTheLastPanelShowsWholeInItsTooltip) {
     QToolTip::hideText();
 }
 
-TEST_F(MainWindowLayout, ALineBreakInAFileNameIsDrawnAsASpaceOnThePanelsOneLine) {
+TEST_F(MainWindowLayout, ALineBreakOrControlCharacterInAFileNameIsDrawnAsASpaceOnThePanelsOneLine) {
     TStatusBar& bar = *form.StatusBar1;
     bar.SetPanelText(5, QStringLiteral("  new line.mpg"));
     const QImage spaced = bar.grab().toImage();
-    bar.SetPanelText(5, QStringLiteral("  new\nline.mpg"));
-    EXPECT_EQ(bar.grab().toImage(), spaced);
+    for (const char16_t breaks :
+         {u'\n', u'\r', u'\t', u'\v', u'\f', u'\x85', u'\x2028', u'\x2029'}) {
+        bar.SetPanelText(5, QStringLiteral("  new") + QChar(breaks) + QStringLiteral("line.mpg"));
+        EXPECT_EQ(bar.grab().toImage(), spaced) << int(breaks);
+    }
     bar.SetPanelText(5, QStringLiteral("  new\r\nline.mpg"));
     EXPECT_NE(bar.grab().toImage(), spaced) << "the drawing cannot tell texts apart";
 }

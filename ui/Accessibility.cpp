@@ -13,6 +13,7 @@
 #include <QAccessible>
 #include <QAccessibleValueInterface>
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QPointer>
 
 #include <vector>
@@ -155,8 +156,16 @@ public:
     QStringList actionNames() const override { return {pressAction()}; }
     QStringList keyBindingsForAction(const QString&) const override { return {}; }
     void doAction(const QString& name) override {
-        if (name == pressAction() && widget()->isEnabled())
-            QMetaObject::invokeMethod(Button(), &QAbstractButton::click, Qt::QueuedConnection);
+        if (name != pressAction() || !widget()->isEnabled())
+            return;
+        // Not behind a box, as the window's own input.
+        QMetaObject::invokeMethod(
+            Button(),
+            [button = Button()] {
+                if (QApplication::activeModalWidget() == nullptr && button->isEnabled())
+                    button->click();
+            },
+            Qt::QueuedConnection);
     }
 
 private:

@@ -16,6 +16,20 @@ TStatusBar::TStatusBar(const QString& name, QWidget* parent, std::vector<Panel> 
     setPalette(palette);
 }
 
+namespace {
+// A file name may hold line breaks and other control characters: each is shown
+// as a space, so that the panel keeps its one line.
+QString OneLine(QString text) {
+    for (QChar& c : text) {
+        const QChar::Category kind = c.category();
+        if (kind == QChar::Other_Control || kind == QChar::Separator_Line ||
+            kind == QChar::Separator_Paragraph)
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+} // namespace
+
 QString TStatusBar::PanelText(int index) const {
     return index >= 0 && index < PanelCount() ? panels_[index].Text : QString();
 }
@@ -68,7 +82,7 @@ bool TStatusBar::event(QEvent* event) {
             if (help->pos().x() < left || help->pos().x() >= right)
                 continue;
             const QString& text = panels_[i].Text;
-            if (fontMetrics().horizontalAdvance(text) > PanelTextRect(i).width())
+            if (fontMetrics().horizontalAdvance(OneLine(text)) > PanelTextRect(i).width())
                 QToolTip::showText(help->globalPos(), text, this);
             else
                 QToolTip::hideText();
@@ -98,11 +112,10 @@ void TStatusBar::paintEvent(QPaintEvent*) {
         painter.setPen(palette().color(QPalette::WindowText));
         const QRect textRect = PanelTextRect(i);
         painter.setClipRect(cell.adjusted(1, 1, -1, -1));
-        // A line break in a file name is shown as a space: one line per panel.
         painter.drawText(textRect,
                          static_cast<int>(panels_[i].Alignment | Qt::AlignVCenter) |
                              Qt::TextSingleLine,
-                         panels_[i].Text);
+                         OneLine(panels_[i].Text));
         painter.setClipping(false);
     }
 }
