@@ -1,5 +1,7 @@
 #include "platform/MprisService.h"
 
+#include "platform/OpenWait.h"
+
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnectionInterface>
@@ -176,8 +178,11 @@ private:
         QMetaObject::invokeMethod(
             this,
             [this, command] {
-                command(service_.Controls());
-                service_.Update();
+                // A command that comes while a file opens runs once it is open.
+                OpenWait::RunWhenFree(this, [this, command] {
+                    command(service_.Controls());
+                    service_.Update();
+                });
             },
             Qt::QueuedConnection);
     }

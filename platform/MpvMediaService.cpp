@@ -2,6 +2,7 @@
 
 #include "platform/EngineDiagnostics.h"
 #include "platform/KeptConnections.h"
+#include "platform/OpenWait.h"
 
 #include "platform/MpvVideoWidget.h"
 
@@ -207,9 +208,6 @@ protected:
             // The window's own repaint runs on a timer; every other timer (the
             // tick among them) waits until the open is over.
             return !qobject_cast<QWindow*>(target);
-        case QEvent::MetaCall:
-            // A command from the desktop's media controls over the session bus.
-            return IsBusObject(target);
         case QEvent::Shortcut:
             // The Quit command only closes the window, which is safe here.
             return !(qobject_cast<QAction*>(target) &&
@@ -237,14 +235,8 @@ protected:
     }
 
 private:
-    static bool IsBusObject(QObject* target) {
-        if (target->inherits("QDBusAbstractAdaptor"))
-            return true;
-        const QObjectList& children = target->children();
-        return std::any_of(children.begin(), children.end(),
-                           [](QObject* child) { return child->inherits("QDBusAbstractAdaptor"); });
-    }
-
+    // The desktop's commands wait through this scope; the window's input is dropped.
+    OpenWait::Scope commandsWait_;
     QPointer<QWidget> window_;
     bool shown_ = false;
 };

@@ -1,6 +1,6 @@
 #include "platform/SimulatedMediaService.h"
 
-#include <QCoreApplication>
+#include "platform/OpenWait.h"
 
 #include <algorithm>
 
@@ -30,8 +30,10 @@ void SimulatedMediaService::Notify(MediaNotify kind) {
 
 MediaError SimulatedMediaService::Open(const QByteArray& path, MediaDeviceId* device) {
     commands_ << QStringLiteral("open %1").arg(QString::fromUtf8(path));
-    if (openRunsEvents_)
-        QCoreApplication::processEvents();
+    if (duringOpen_) {
+        const OpenWait::Scope wait;
+        duringOpen_();
+    }
     const auto found = files_.find(path);
     if (found == files_.end() || !found->second.OpenError.isEmpty()) {
         lastError_ = found == files_.end()

@@ -20,8 +20,9 @@ public:
     void AddFile(const QByteArray& path, const File& file) { files_[path] = file; }
     // Moves the clock; a playing file advances and stops at its end.
     void Advance(int ms);
-    // Opens let queued calls run meanwhile, as the engine's open does while it waits.
-    void SetOpenRunsEvents(bool runs) { openRunsEvents_ = runs; }
+    // Runs inside every open, as the engine's open lets the event loop run while
+    // it waits.
+    void SetDuringOpen(std::function<void()> during) { duringOpen_ = std::move(during); }
 
     // What the player asked for, one line a command ("open /x/a.mpg", "play from 500").
     const QStringList& Commands() const { return commands_; }
@@ -53,7 +54,7 @@ public:
     }
 
 private:
-    bool openRunsEvents_ = false;
+    std::function<void()> duringOpen_;
     bool Valid(MediaDeviceId device) const { return device != 0 && device == device_; }
     void Notify(MediaNotify kind);
 

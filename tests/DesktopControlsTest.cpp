@@ -17,6 +17,7 @@
 
 #include <limits>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -397,6 +398,24 @@ TEST_F(Mpris, ACommandThatEndsInABoxIsAnsweredWhileTheBoxIsUp) {
     });
     EXPECT_TRUE(WaitUntil([&] { return shown; }, 3000));
     EXPECT_TRUE(answeredMeanwhile);
+}
+
+// The player is on the bus all through an open; a command is answered at once
+// and runs once the file is open.
+TEST_F(Mpris, ACommandThatComesWhileAFileOpensRunsOnceItIsOpen) {
+    SelectAll();
+    Run("Play");
+    bool asked = false;
+    media.SetDuringOpen([&] {
+        if (std::exchange(asked, true))
+            return;
+        EXPECT_TRUE(Property("CanPlay").isValid());
+        Run("Pause");
+    });
+    Run("Next");
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(WaitUntil([&] { return form.MediaPlayer1->Mode() == mpPaused; }));
+    EXPECT_EQ(FileIndex, Row("b.mpg"));
 }
 
 TEST_F(Mpris, EveryWayIntoAFailingOpenIsReportedAndThePlayerGoesOn) {

@@ -149,7 +149,7 @@ TEST_F(PlayList, TheEndOfAFileIsTakenAtOnceButAtMostOnceATick) {
 }
 
 TEST_F(PlayList, AnEndReportedWhileTheNextFileOpensIsLeftToTheTick) {
-    media.SetOpenRunsEvents(true);
+    media.SetDuringOpen([] { QCoreApplication::processEvents(); });
     PlayOneFourSix();
     // A tick that finds no file open takes the window back to idle.
     int idleTicks = 0;
