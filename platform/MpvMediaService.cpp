@@ -185,8 +185,8 @@ bool KnownContainer(const QByteArray& head) {
 }
 
 // Lets the window repaint while an open waits, and lets it close, but keeps the
-// user's commands (keys, clicks, the desktop's media controls) and the timers
-// out: any of them would act on a half-open device.
+// user's commands and the timers out: any of them would act on a half-open
+// device. Keys and the desktop's commands run after the open, clicks not at all.
 class WaitGuard : public QObject {
 public:
     explicit WaitGuard(QWidget* display) : window_(display ? display->window() : nullptr) {
@@ -212,8 +212,6 @@ protected:
             // The Quit command only closes the window, which is safe here.
             return !(qobject_cast<QAction*>(target) &&
                      target->objectName() == QLatin1String("Action6"));
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
         case QEvent::MouseButtonDblClick:
@@ -235,7 +233,8 @@ protected:
     }
 
 private:
-    // The desktop's commands wait through this scope; the window's input is dropped.
+    // Keys and the desktop's commands wait through this scope; the pointer's
+    // input is dropped.
     OpenWait::Scope commandsWait_;
     QPointer<QWidget> window_;
     bool shown_ = false;

@@ -1,6 +1,10 @@
 #include "platform/OpenWait.h"
 
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QPointer>
+
+#include <memory>
 
 #include <utility>
 #include <vector>
@@ -18,9 +22,13 @@ namespace OpenWait {
 
 Scope::Scope() {
     ++depth;
+    if (QCoreApplication::instance())
+        QCoreApplication::instance()->installEventFilter(this);
 }
 
 Scope::~Scope() {
+    if (QCoreApplication::instance())
+        QCoreApplication::instance()->removeEventFilter(this);
     if (--depth > 0)
         return;
     std::vector<Waiting> due;
@@ -28,6 +36,17 @@ Scope::~Scope() {
     for (Waiting& entry : due)
         if (entry.Context)
             QMetaObject::invokeMethod(entry.Context, std::move(entry.Job), Qt::QueuedConnection);
+}
+
+bool Scope::eventFilter(QObject* target, QEvent* event) {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
+        return false;
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    if (!key->isAutoRepeat()) {
+        std::shared_ptr<QEvent> again(key->clone());
+        RunWhenFree(target, [target, again] { QCoreApplication::sendEvent(target, again.get()); });
+    }
+    return true;
 }
 
 bool Active() {

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <utility>
 
 namespace {
 
@@ -144,6 +145,33 @@ TEST_F(Keys, EveryLetterOfTheTableRunsItsCommandWhileAFileIsOpen) {
         aboutShown = 0;
         form.Action2Execute(nullptr);
     }
+}
+
+// Keys typed while the next file opens run once it is open, in order; a held
+// key's repeats are dropped.
+TEST_F(Keys, KeysTypedWhileAFileOpensRunOnceItIsOpen) {
+    PlaySecondOfThree();
+    const auto type = [&](int key, bool repeat = false) {
+        for (const QEvent::Type kind : {QEvent::KeyPress, QEvent::KeyRelease})
+            QCoreApplication::postEvent(
+                &form, new QKeyEvent(kind, key, Qt::NoModifier, QString(), repeat));
+    };
+    bool typed = false;
+    media.SetDuringOpen([&] {
+        if (std::exchange(typed, true))
+            return;
+        type(Qt::Key_B);
+        type(Qt::Key_B, true);
+        type(Qt::Key_C);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(form.MediaPlayer1->DeviceID(), 0) << "a key ran inside the open";
+    });
+    form.Action4->trigger(); // Next: c.mpg
+    ASSERT_EQ(FileIndex, Row("c.mpg"));
+    QCoreApplication::processEvents();
+    // B at the last file does nothing, the repeat is gone, and C pauses.
+    EXPECT_EQ(FileIndex, Row("c.mpg"));
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPaused);
 }
 
 TEST_F(Keys, CtrlOrAltLeavesOnlyTheTransportAndGeometryLetters) {
