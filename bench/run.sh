@@ -26,39 +26,6 @@ export DISPLAY=$x_display
 start_sound_server
 start_session_bus
 
-# PipeWire with its pulse server and session manager, beside the PulseAudio
-# server, in a runtime folder of its own and on a bus of its own (the session
-# manager needs one). Its pulse socket goes to the driver, which plays there too.
-start_pipewire_server() {
-    local runtime="$work/pipewire-runtime"
-    mkdir -p -m 700 "$runtime"
-    command -v pipewire >/dev/null && command -v wireplumber >/dev/null &&
-        command -v pipewire-pulse >/dev/null || { echo "bench: no PipeWire; its rows are left out" >&2; return 0; }
-    dbus-daemon --session --nofork --print-address=3 3>"$work/pipewire-bus.address" \
-        >"$work/pipewire-bus.log" 2>&1 &
-    server_pids+=($!)
-    for _ in $(seq 100); do
-        [ -s "$work/pipewire-bus.address" ] && break
-        sleep 0.1
-    done
-    local bus
-    bus=$(head -n 1 "$work/pipewire-bus.address")
-    local program
-    for program in pipewire wireplumber pipewire-pulse; do
-        XDG_RUNTIME_DIR=$runtime DBUS_SESSION_BUS_ADDRESS=$bus "$program" \
-            >"$work/$program.log" 2>&1 &
-        server_pids+=($!)
-        [ "$program" = pipewire ] && sleep 0.5
-    done
-    local server="unix:$runtime/pulse/native"
-    for _ in $(seq 100); do
-        PULSE_SERVER=$server pactl info >/dev/null 2>&1 && break
-        sleep 0.1
-    done
-    PULSE_SERVER=$server pactl load-module module-null-sink sink_name=nullsink >/dev/null 2>&1 &&
-        export QEL_BENCH_PIPEWIRE_SERVER=$server ||
-        echo "bench: PipeWire did not start; its rows are left out" >&2
-}
 start_pipewire_server
 
 if [ -n "$smoke" ]; then

@@ -48,6 +48,8 @@ test_packages=(
     pulseaudio-utils
     pipewire
     pipewire-bin
+    pipewire-pulse
+    wireplumber
     mpv
     dbus-daemon
     desktop-file-utils

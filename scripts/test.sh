@@ -24,6 +24,8 @@ export QEL_TEST_ROBUST_DISPLAY=$x_display
 start_sound_server
 # The programs under test announce themselves there, not on a desktop's bus.
 start_session_bus
+# The benchmark's smoke run switches files on PipeWire's pulse server as well.
+start_pipewire_server
 
 cd "$build_dir"
 ctest --output-on-failure --timeout 300 -j"$(nproc)" "$@"
