@@ -1,6 +1,7 @@
 #include "platform/OpenWait.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPointer>
 
@@ -44,7 +45,12 @@ bool Scope::eventFilter(QObject* target, QEvent* event) {
     const auto* key = static_cast<const QKeyEvent*>(event);
     if (!key->isAutoRepeat()) {
         std::shared_ptr<QEvent> again(key->clone());
-        RunWhenFree(target, [target, again] { QCoreApplication::sendEvent(target, again.get()); });
+        // Not to a window behind a box that came up meanwhile, as the window
+        // system would not send it there either.
+        RunWhenFree(target, [target, again] {
+            if (QGuiApplication::modalWindow() == nullptr)
+                QCoreApplication::sendEvent(target, again.get());
+        });
     }
     return true;
 }

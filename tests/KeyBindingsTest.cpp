@@ -2,6 +2,7 @@
 #include "ui/Unit1.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QKeyEvent>
 #include <QTest>
 #include <QTimer>
@@ -172,6 +173,24 @@ TEST_F(Keys, KeysTypedWhileAFileOpensRunOnceItIsOpen) {
     // B at the last file does nothing, the repeat is gone, and C pauses.
     EXPECT_EQ(FileIndex, Row("c.mpg"));
     EXPECT_EQ(form.MediaPlayer1->Mode(), mpPaused);
+}
+
+TEST_F(Keys, KeysTypedWhileAFileOpensDoNotActBehindABoxThatCameUpMeanwhile) {
+    PlaySecondOfThree();
+    bool typed = false;
+    media.SetDuringOpen([&] {
+        if (std::exchange(typed, true))
+            return;
+        for (const QEvent::Type kind : {QEvent::KeyPress, QEvent::KeyRelease})
+            QCoreApplication::postEvent(&form, new QKeyEvent(kind, Qt::Key_C, Qt::NoModifier));
+        QCoreApplication::processEvents();
+    });
+    form.Action4->trigger();
+    QDialog box(&form);
+    box.setModal(true);
+    box.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPlaying);
 }
 
 TEST_F(Keys, CtrlOrAltLeavesOnlyTheTransportAndGeometryLetters) {
