@@ -112,6 +112,9 @@ const char* const kOptions[][2] = {
     // for it on the window's thread, which would stall the window up to 50 ms a frame.
     {"video-timing-offset", "0"},
     {"hr-seek-demuxer-offset", "1.5"},
+    // A file of a single frame is a video that has ended, not a picture to show
+    // for a second: the play list moves on.
+    {"image-display-duration", "0"},
 };
 
 const mpv_node* MapValue(const mpv_node& map, const char* key) {

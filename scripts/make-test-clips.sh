@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the clips the end-to-end tests play: two seconds of SMPTE colour bars
 # with a tone in each container, three one-second clips of one colour each for
-# the play list, a file without a picture, random bytes and a playlist, each
+# the play list, a single frame, a file without a picture, random bytes and a playlist, each
 # named as a video. Usage: scripts/make-test-clips.sh FOLDER
 set -euo pipefail
 folder=${1:?usage: make-test-clips.sh FOLDER}
@@ -32,6 +32,12 @@ for clip in seq-1:red seq-2:lime seq-3:blue; do
         -c:v mpeg1video -c:a mp2 -f mpeg "$folder/$name.part"
     mv "$folder/$name.part" "$folder/$name"
 done
+# A single frame, without sound.
+if [ ! -s "$folder/one-frame.mpg" ]; then
+    ffmpeg -loglevel error -nostdin -y -f lavfi -i "color=c=white:size=320x240:rate=25" \
+        -frames:v 1 -c:v mpeg1video -f mpeg "$folder/one-frame.mpg.part"
+    mv "$folder/one-frame.mpg.part" "$folder/one-frame.mpg"
+fi
 if [ ! -s "$folder/sound.mpg" ]; then
     ffmpeg -loglevel error -nostdin -y -f lavfi -i "sine=frequency=440" -t 2 -c:a mp2 -f mpeg \
         "$folder/sound.mpg.part"

@@ -237,6 +237,16 @@ TEST_F(RealEngine, TheSelectionPlaysThroughInListOrderAndStopsAtTheEndOfTheLast)
     EXPECT_TRUE(messages.Messages().empty());
 }
 
+// A file of one frame is a video, not a picture to look at for a second.
+TEST_F(RealEngine, AFileOfOneFrameEndsAtOnceAndTheNextPlays) {
+    QElapsedTimer clock;
+    clock.start();
+    PlaySelection({"one-frame.mpg", "seq-1.mpg"});
+    ASSERT_TRUE(WaitFor([&] { return Playing() == QLatin1String("seq-1.mpg"); }, 5000));
+    EXPECT_LT(clock.elapsed(), 800);
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
 TEST_F(RealEngine, LoopAllComesBackToTheFirstFile) {
     form->Action14->trigger();
     PlaySelection({"seq-1.mpg", "seq-2.mpg"});
