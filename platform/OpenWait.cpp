@@ -34,9 +34,15 @@ Scope::~Scope() {
         return;
     std::vector<Waiting> due;
     due.swap(waiting);
+    // Asked again when it runs: the job before it may have begun another open.
     for (Waiting& entry : due)
         if (entry.Context)
-            QMetaObject::invokeMethod(entry.Context, std::move(entry.Job), Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                entry.Context,
+                [context = entry.Context, job = std::move(entry.Job)]() mutable {
+                    RunWhenFree(context, std::move(job));
+                },
+                Qt::QueuedConnection);
 }
 
 bool Scope::eventFilter(QObject* target, QEvent* event) {
