@@ -8,6 +8,8 @@
 
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 struct KeyBinding {
@@ -54,7 +56,7 @@ constexpr int kMaxReleaseWaits = 5;
 } // namespace
 
 void TForm1::FormKeyDown(QObject*, int& Key, Qt::KeyboardModifiers Shift) {
-    if (releasedKey_ == Key) {
+    if (releasedKey_ != 0 && releasedKey_ == Key) {
         keyReleaseTimer_->stop(); // the key is still held: that release was a repeat
         releasedKey_ = 0;
     } else if (releasedKey_ != 0) {
@@ -62,10 +64,11 @@ void TForm1::FormKeyDown(QObject*, int& Key, Qt::KeyboardModifiers Shift) {
     }
     if (MediaPlayer1->DeviceID() == 0)
         return;
-    if (Key == Qt::Key_D)
-        SeekStep(+1);
-    else if (Key == Qt::Key_S)
-        SeekStep(-1);
+    if (Key == Qt::Key_D || Key == Qt::Key_S) {
+        heldSeekKey_ = Key;
+        releasedDevice_ = MediaPlayer1->DeviceID();
+        SeekStep(Key == Qt::Key_D ? +1 : -1);
+    }
     if (RunBinding(*this, kAnyModifiers, Key))
         return;
     if (Shift & (Qt::ControlModifier | Qt::AltModifier))
@@ -74,35 +77,46 @@ void TForm1::FormKeyDown(QObject*, int& Key, Qt::KeyboardModifiers Shift) {
 }
 
 void TForm1::FormKeyUp(QObject*, int& Key, Qt::KeyboardModifiers) {
+    if (Key == heldSeekKey_)
+        heldSeekKey_ = 0;
     if (MediaPlayer1->DeviceID() == 0)
         return;
     if (Key == Qt::Key_D || Key == Qt::Key_S)
         HoldKeyRelease(Key);
 }
 
+void TForm1::FormDeactivate(QObject*) {
+    // The key's release goes to the window that has the focus now.
+    if (releasedKey_ == 0)
+        releasedKey_ = std::exchange(heldSeekKey_, 0);
+    if (releasedKey_ != 0)
+        FinishKeyRelease();
+}
+
+void TForm1::BindKeyRelease() {
+    keyReleaseTimer_ = new QTimer(this);
+    keyReleaseTimer_->setSingleShot(true);
+    connect(keyReleaseTimer_, &QTimer::timeout, this, [this] {
+        RunGuarded([this] {
+            if (releasedKey_ == 0)
+                return;
+            // Fired well after its time: the loop was held up, and a press may
+            // be queued behind it. Let it through first.
+            if (releaseWaiting_.elapsed() > 2 * kRepeatWindowMs &&
+                releaseWaits_ < kMaxReleaseWaits) {
+                ++releaseWaits_;
+                releaseWaiting_.start();
+                keyReleaseTimer_->start(kRepeatWindowMs);
+                return;
+            }
+            FinishKeyRelease();
+        });
+    });
+}
+
 void TForm1::HoldKeyRelease(int key) {
     if (releasedKey_ != 0 && releasedKey_ != key)
         FinishKeyRelease();
-    if (keyReleaseTimer_ == nullptr) {
-        keyReleaseTimer_ = new QTimer(this);
-        keyReleaseTimer_->setSingleShot(true);
-        connect(keyReleaseTimer_, &QTimer::timeout, this, [this] {
-            RunGuarded([this] {
-                if (releasedKey_ == 0)
-                    return;
-                // Fired well after its time: the loop was held up, and a press may
-                // be queued behind it. Let it through first.
-                if (releaseWaiting_.elapsed() > 2 * kRepeatWindowMs &&
-                    releaseWaits_ < kMaxReleaseWaits) {
-                    ++releaseWaits_;
-                    releaseWaiting_.start();
-                    keyReleaseTimer_->start(kRepeatWindowMs);
-                    return;
-                }
-                FinishKeyRelease();
-            });
-        });
-    }
     releasedKey_ = key;
     releasedDevice_ = MediaPlayer1->DeviceID();
     releaseWaits_ = 0;

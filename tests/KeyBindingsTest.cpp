@@ -332,3 +332,71 @@ TEST_F(Keys, TheWindowKeepsTheFocusWhilePlayingSoKeysReachIt) {
     EXPECT_EQ(form.MediaPlayer1->Mode(), mpPaused);
     EXPECT_TRUE(form.hasFocus());
 }
+
+TEST_F(Keys, KeysWithoutACodeAndLettersOfANonLatinLayoutAreMatchedByTheKeysPlace) {
+    // A layout switch or a key without a key symbol: Qt's key is 0.
+    const auto sendCodeless = [&] {
+        for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+            QKeyEvent event(type, 0, Qt::NoModifier, 50, 0xfe08, 0);
+            QApplication::sendEvent(&form, &event);
+        }
+    };
+    sendCodeless(); // a fresh window, nothing open
+    PlaySecondOfThree();
+    const QStringList before = State();
+    sendCodeless();
+    EXPECT_EQ(State(), before);
+
+    // Russian active: the keys printed W/Ц, C/С and D/В give Cyrillic letters,
+    // their places the Latin ones.
+    const auto sendRussian = [&](QEvent::Type type, int cyrillic, quint32 place,
+                                 Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QKeyEvent event(type, cyrillic, modifiers, place, 0, 0, QString(QChar(cyrillic)));
+        QApplication::sendEvent(&form, &event);
+    };
+    sendRussian(QEvent::KeyPress, 0x426, 25); // W
+    EXPECT_EQ(VolumeLeft, 90);
+    sendRussian(QEvent::KeyPress, 0x421, 54); // C
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPaused);
+    media.ClearCommands();
+    sendRussian(QEvent::KeyPress, 0x412, 40); // D held, then let go
+    EXPECT_EQ(form.ProgressBar1->Position(), 20600);
+    sendRussian(QEvent::KeyRelease, 0x412, 40);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return media.Commands().size() == 1; }, 1000));
+    EXPECT_EQ(media.Commands(), QStringList{"play from 20600"});
+    // A Ctrl+Alt shortcut, which Qt finds no Latin letter for without a Latin group.
+    sendRussian(QEvent::KeyPress, 0x426, 25, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(VolumeLeft, 80);
+    // A letter of a Latin layout keeps the letter printed on it: AZERTY's W is
+    // where QWERTY has Z.
+    QKeyEvent azertyW(QEvent::KeyPress, Qt::Key_W, Qt::NoModifier, 52, 'w', 0, "w");
+    QApplication::sendEvent(&form, &azertyW);
+    EXPECT_EQ(VolumeLeft, 70);
+    EXPECT_EQ(FileIndex, Row("b.mpg"));
+}
+
+TEST_F(Keys, ASeekKeyHeldAsTheWindowLosesTheFocusIsReleasedThere) {
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    PlaySecondOfThree();
+    QWidget elsewhere;
+    for (bool released : {false, true}) {
+        media.ClearCommands();
+        SendKey(QEvent::KeyPress, Qt::Key_D, false);
+        // Let go just before the switch: the release waits for a repeat's press.
+        if (released)
+            SendKey(QEvent::KeyRelease, Qt::Key_D, false);
+        elsewhere.show();
+        elsewhere.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+        EXPECT_EQ(media.Commands().size(), 2) << released;
+        EXPECT_TRUE(media.Commands().last().startsWith("play from")) << released;
+        EXPECT_TRUE(form.Timer1->Enabled());
+        // Its release there never comes back; coming back changes nothing more.
+        form.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+        elsewhere.hide();
+        QTest::qWait(100);
+        EXPECT_EQ(media.Commands().size(), 2) << released;
+    }
+}

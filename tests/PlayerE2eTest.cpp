@@ -190,3 +190,36 @@ TEST_F(KeyboardPlayer, AHangUpWhileTheAboutBoxIsOpenEndsItToo) {
     EXPECT_EQ(*exitCode, 0);
     EXPECT_EQ(SinkChannels(), users);
 }
+
+TEST_F(KeyboardPlayer, ALayoutSwitchAndARussianLayoutLeaveTheKeysWorking) {
+    const auto setLayout = [](const QStringList& arguments) {
+        return RunTool(QStringLiteral("setxkbmap"), arguments).has_value();
+    };
+    ASSERT_TRUE(setLayout({"-layout", "us,ru", "-option", "", "-option", "grp:alt_shift_toggle"}));
+    struct LatinAgain {
+        std::function<void()> Undo;
+        ~LatinAgain() { Undo(); }
+    } latinAgain{[&] {
+        setLayout({"-layout", "us", "-option", ""});
+    }};
+
+    // The switch and a key without a symbol, idle: to Russian.
+    ASSERT_TRUE(qel->Key(window, QStringLiteral("alt+shift")));
+    ASSERT_TRUE(qel->Key(window, QStringLiteral("93")));
+    PlayTheFirstTwo();
+    ASSERT_TRUE(qel->Key(window, QStringLiteral("93")));
+    // The key printed W/Ц, by its place; the switch again while playing.
+    ASSERT_TRUE(qel->Key(window, QStringLiteral("25")));
+    EXPECT_TRUE(WaitForSink(Level(90)));
+    ASSERT_TRUE(qel->Key(window, QStringLiteral("alt+shift")));
+    ASSERT_TRUE(qel->Key(window, QStringLiteral("alt+shift")));
+    // Russian alone: no Latin group for the shortcuts to fall back on.
+    ASSERT_TRUE(setLayout({"-layout", "ru", "-option", ""}));
+    ASSERT_TRUE(qel->Key(window, QStringLiteral("ctrl+alt+25")));
+    EXPECT_TRUE(WaitForSink(Level(80)));
+    ASSERT_TRUE(qel->Key(window, QStringLiteral("24"))); // Q
+    const auto exitCode = qel->WaitForExit();
+    ASSERT_TRUE(exitCode) << qel->StandardError().toStdString();
+    EXPECT_EQ(*exitCode, 0);
+    EXPECT_EQ(SinkChannels(), users);
+}

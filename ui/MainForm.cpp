@@ -3,6 +3,7 @@
 #include "common/ErrorReport.h"
 #include "media/MediaPlayer.h"
 #include "platform/DroppedFiles.h"
+#include "platform/KeyCodes.h"
 #include "platform/MediaService.h"
 #include "platform/WaveOutVolume.h"
 #include "ui/Controls.h"
@@ -255,6 +256,7 @@ void TForm1::CreateMenus() {
 }
 
 void TForm1::BindEvents() {
+    BindKeyRelease();
     connect(Timer1, &TTimer::OnTimer, this,
             [this] { RunGuarded([this] { Timer1Timer(Timer1); }); });
     // The end of a file is taken at once, not at the next tick: the next file of
@@ -345,7 +347,14 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::keyPressEvent(QKeyEvent* event) {
-    int key = event->key();
+    int key = BindingKey(*event);
+    // Qt matched the shortcuts by the layout's own letters; a layout without
+    // Latin ones leaves them to the key's place.
+    constexpr Qt::KeyboardModifiers kChords =
+        Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+    if (key != event->key() &&
+        TriggerShortcut(QKeyCombination(event->modifiers() & kChords, Qt::Key(key))))
+        return;
     RunGuarded([&] { FormKeyDown(this, key, event->modifiers()); });
     QWidget::keyPressEvent(event);
 }
@@ -353,10 +362,26 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
 void TForm1::keyReleaseEvent(QKeyEvent* event) {
     // A held key sends a release before each repeat; only the real release counts.
     if (!event->isAutoRepeat()) {
-        int key = event->key();
+        int key = BindingKey(*event);
         RunGuarded([&] { FormKeyUp(this, key, event->modifiers()); });
     }
     QWidget::keyReleaseEvent(event);
+}
+
+bool TForm1::TriggerShortcut(QKeyCombination keys) {
+    for (QAction* action : actions()) {
+        if (action->shortcut() == QKeySequence(keys) && action->isEnabled()) {
+            action->trigger();
+            return true;
+        }
+    }
+    return false;
+}
+
+void TForm1::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow())
+        RunGuarded([this] { FormDeactivate(this); });
+    QWidget::changeEvent(event);
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {

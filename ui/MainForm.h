@@ -159,6 +159,8 @@ public:
     void FormKeyUp(QObject* Sender, int& Key, Qt::KeyboardModifiers Shift);
     void FormMouseWheelUp(QObject* Sender);
     void FormMouseWheelDown(QObject* Sender);
+    // The window gave up the focus: a seek key held then is released elsewhere.
+    void FormDeactivate(QObject* Sender);
     void StatusBar1MouseDown(QObject* Sender, Qt::MouseButton Button, Qt::MouseButtons Buttons,
                              int X, int Y);
     void FileListBox1MouseDown(QObject* Sender, Qt::MouseButton Button, Qt::MouseButtons Buttons,
@@ -186,6 +188,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     // shell/ShellPaths.cpp.
@@ -245,6 +248,7 @@ private:
     // controls/Bindings.cpp.
     // A seek key's release waits briefly for a press of the same key: a release the
     // system did not mark as auto-repeat is one when that press follows at once.
+    void BindKeyRelease();
     void HoldKeyRelease(int key);
     void FinishKeyRelease();
 
@@ -266,6 +270,8 @@ private:
     void CreateActions();
     void CreateMenus();
     void BindEvents();
+    // Runs the window's command whose shortcut is keys; false when none has it.
+    bool TriggerShortcut(QKeyCombination keys);
     // Places every component for the present client size: docking and anchors.
     void ArrangeComponents();
     QAction* MakeAction(const QString& name, const QString& category, const QString& caption,
@@ -278,7 +284,8 @@ private:
     std::unique_ptr<WaveOutVolume> waveOut_;
     bool shown_ = false;
     int wheelDelta_ = 0;
-    // The seek key whose release waits (controls/Bindings.cpp).
+    // The seek key held down, and the one whose release waits (controls/Bindings.cpp).
+    int heldSeekKey_ = 0;
     QTimer* keyReleaseTimer_ = nullptr;
     int releasedKey_ = 0;
     unsigned releasedDevice_ = 0;
