@@ -16,12 +16,18 @@
 namespace {
 
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+// How long a crashing thread waits for the last words before the crash goes on.
+constexpr int kCrashWordsMs = 1000;
 static_assert(std::atomic<bool>::is_always_lock_free);
 std::atomic<bool> requested{false};
 // Each signal wakes two readers: the event loop, and the deadline's thread.
 int loopPipe[2] = {-1, -1};
 int deadlinePipe[2] = {-1, -1};
 bool installed = false;
+// A crash wakes the deadline's thread, which answers once its last words are said.
+int crashPipe[2] = {-1, -1};
+int crashAnsweredPipe[2] = {-1, -1};
 
 void Wake(int fd, char byte) {
     if (fd >= 0 && ::write(fd, &byte, 1) < 0) {
@@ -48,6 +54,36 @@ bool WaitReadable(int fd, int timeoutMs) {
         if (errno != EINTR)
             return false;
     }
+}
+
+void OnCrash(int number) {
+    static std::atomic_flag crashed = ATOMIC_FLAG_INIT;
+    if (!crashed.test_and_set()) {
+        Wake(crashPipe[1], static_cast<char>(number));
+        WaitReadable(crashAnsweredPipe[0], kCrashWordsMs);
+    }
+    // The handler was reset on entry: the crash goes on as it would have.
+    ::raise(number);
+}
+
+void InstallCrashHandlers() {
+    // A thread that overflowed its stack still reaches the handler.
+    static char alternateStack[64 * 1024];
+    stack_t stack{};
+    stack.ss_sp = alternateStack;
+    stack.ss_size = sizeof alternateStack;
+    ::sigaltstack(&stack, nullptr);
+    struct sigaction action {};
+    action.sa_handler = OnCrash;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND | SA_NODEFER | SA_ONSTACK;
+    for (int number : kCrashSignals)
+        ::sigaction(number, &action, nullptr);
+}
+
+void RemoveCrashHandlers() {
+    for (int number : kCrashSignals)
+        ::signal(number, SIG_DFL);
 }
 
 } // namespace
@@ -100,29 +136,45 @@ TerminationDeadline::TerminationDeadline(std::chrono::milliseconds grace,
                                          std::function<void()> lastWords) {
     if (!InstallTerminationHandlers() || ::pipe2(disarm_, O_CLOEXEC) != 0)
         return;
+    if (crashPipe[0] < 0 && (::pipe2(crashPipe, O_CLOEXEC | O_NONBLOCK) != 0 ||
+                             ::pipe2(crashAnsweredPipe, O_CLOEXEC | O_NONBLOCK) != 0))
+        crashPipe[0] = -1;
     const int signalled = deadlinePipe[0];
     const int disarmed = disarm_[0];
+    const int crashed = crashPipe[0];
     const int graceMs = static_cast<int>(grace.count());
-    watcher_ = std::thread([signalled, disarmed, graceMs, lastWords = std::move(lastWords)] {
-        pollfd wanted[2] = {{signalled, POLLIN, 0}, {disarmed, POLLIN, 0}};
-        while (::poll(wanted, 2, -1) < 0 && errno == EINTR) {
+    watcher_ = std::thread([signalled, disarmed, crashed, graceMs,
+                            lastWords = std::move(lastWords)] {
+        const auto say = [&lastWords] {
+            try {
+                if (lastWords)
+                    lastWords();
+            } catch (...) {
+            }
+        };
+        pollfd wanted[3] = {{signalled, POLLIN, 0}, {disarmed, POLLIN, 0}, {crashed, POLLIN, 0}};
+        while (::poll(wanted, 3, -1) < 0 && errno == EINTR) {
+        }
+        if (wanted[2].revents != 0) {
+            say();
+            Wake(crashAnsweredPipe[1], 0);
+            return;
         }
         if (wanted[1].revents != 0 || wanted[0].revents == 0)
             return;
         if (WaitReadable(disarmed, graceMs))
             return;
-        try {
-            if (lastWords)
-                lastWords();
-        } catch (...) {
-        }
+        say();
         ::_exit(0);
     });
+    if (crashed >= 0)
+        InstallCrashHandlers();
 }
 
 TerminationDeadline::~TerminationDeadline() {
     if (disarm_[1] < 0)
         return;
+    RemoveCrashHandlers();
     Wake(disarm_[1], 0);
     if (watcher_.joinable())
         watcher_.join();

@@ -71,3 +71,18 @@ TEST(TerminationSignalsDeathTest, WithTheLoopHeldTheDeadlineEndsTheProgramWithCo
         },
         ::testing::ExitedWithCode(0), "last words");
 }
+
+TEST(TerminationSignalsDeathTest, ACrashSaysTheLastWordsAndStaysACrash) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto crashWith = [](int number) {
+        const TerminationDeadline deadline(std::chrono::milliseconds(200),
+                                           [] { std::fputs("last words\n", stderr); });
+        if (number == SIGSEGV) {
+            volatile int* nowhere = nullptr;
+            *nowhere = 1;
+        }
+        std::abort();
+    };
+    EXPECT_EXIT(crashWith(SIGABRT), ::testing::KilledBySignal(SIGABRT), "last words");
+    EXPECT_EXIT(crashWith(SIGSEGV), ::testing::KilledBySignal(SIGSEGV), "last words");
+}
