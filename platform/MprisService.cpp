@@ -212,8 +212,10 @@ MprisService::MprisService(QDBusConnection bus, PlayerControls& controls, QStrin
 }
 
 MprisService::~MprisService() {
-    if (!busName_.isEmpty())
-        bus_.unregisterService(busName_);
+    // Not waited for: a bus that does not answer must not hold the exit, and
+    // the name goes with the connection anyway.
+    if (!busName_.isEmpty() && bus_.interface())
+        bus_.interface()->asyncCall(QStringLiteral("ReleaseName"), busName_);
     if (object_)
         bus_.unregisterObject(kObjectPath);
 }

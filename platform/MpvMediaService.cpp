@@ -54,8 +54,6 @@ enum ObservedProperty : std::uint64_t {
 
 // The picture's size is asked for at each open, not observed.
 enum SizeReply : int { SizeReplyWidth = 1, SizeReplyHeight, LoadReply, TracksReply, LengthReply };
-// Replies to a request that only asks whether the engine answers.
-constexpr std::uint64_t kPingTag = std::uint64_t{1} << 63;
 
 // The engine's sound output: the sound server that the volume is set on too
 // (ALSA's own fallback would print on standard error); a server that is there
@@ -426,6 +424,17 @@ void MpvMediaService::CoreDeleter::operator()(mpv_handle* core) const {
     mpv_terminate_destroy(core);
 }
 
+void MpvMediaService::NameSoundStream() {
+    // The mixer names the stream after the application, not after the icon
+    // that the engine names it by.
+    QByteArray properties = qgetenv("PULSE_PROP_OVERRIDE");
+    if (!properties.contains("application.name")) {
+        properties += " application.name='Qel' application.icon_name='org.qelplayer.Qel' "
+                      "media.role='video'";
+        qputenv("PULSE_PROP_OVERRIDE", properties.trimmed());
+    }
+}
+
 MpvMediaService::MpvMediaService() = default;
 
 MpvMediaService::~MpvMediaService() {
@@ -434,30 +443,14 @@ MpvMediaService::~MpvMediaService() {
         return;
     // Callbacks first, then the render context, then the core.
     mpv_set_wakeup_callback(core_.get(), nullptr, nullptr);
-    // An engine stuck on a sound server that does not answer would hold the exit
-    // for minutes: cut the server off, and if the engine still does not answer
-    // leave it to the end of the process. At most about two seconds in all.
     CutSilentServer();
-    if (!EngineAnswers(kEngineAnswerAtExitMs / 4)) {
-        QByteArray server;
-        if (ProbeSoundServer(
-                kSoundServerAnswerMs / 2, [] { return true; }, &server, true) ==
-            SoundServer::Silent) {
-            silentServer_ = server;
-            mpv_set_property_async(core_.get(), 0, "ao", MPV_FORMAT_STRING,
-                                   const_cast<char**>(&kNoSoundOutput));
-        }
-        bool answers = false;
-        for (int i = 0; i < 10 && !answers; ++i) {
-            CutSilentServer();
-            answers = EngineAnswers(kEngineAnswerAtExitMs / 10);
-        }
-        if (!answers) {
-            if (surface_)
-                surface_->setParent(nullptr);
-            (void)core_.release();
-            return;
-        }
+    // A core held by a file on a share that does not answer, or by a sound
+    // server that does not, never shuts down: it is left to the end of the process.
+    if (!EngineShutDown(kEngineAnswerAtExitMs)) {
+        if (surface_)
+            surface_->setParent(nullptr);
+        (void)core_.release();
+        return;
     }
     if (surface_) {
         surface_->FreeRenderContext();
@@ -466,15 +459,15 @@ MpvMediaService::~MpvMediaService() {
     core_.reset();
 }
 
-bool MpvMediaService::EngineAnswers(int timeoutMs) {
-    const std::uint64_t tag = kPingTag | ++lastPing_;
-    if (mpv_get_property_async(core_.get(), tag, "pid", MPV_FORMAT_INT64) < 0)
+bool MpvMediaService::EngineShutDown(int timeoutMs) {
+    const char* quit[] = {"quit", nullptr};
+    if (mpv_command_async(core_.get(), 0, quit) < 0)
         return false;
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < timeoutMs) {
-        const mpv_event* event = mpv_wait_event(core_.get(), 0.01);
-        if (event->event_id == MPV_EVENT_GET_PROPERTY_REPLY && event->reply_userdata == tag)
+    for (qint64 left = timeoutMs; left > 0; left = timeoutMs - clock.elapsed()) {
+        if (mpv_wait_event(core_.get(), static_cast<double>(left) / 1000)->event_id ==
+            MPV_EVENT_SHUTDOWN)
             return true;
     }
     return false;
@@ -497,14 +490,6 @@ bool MpvMediaService::CreateCore() {
             core_.reset();
             return false;
         }
-    }
-    // The mixer names the stream after the application, not after the icon
-    // that the engine names it by.
-    QByteArray properties = qgetenv("PULSE_PROP_OVERRIDE");
-    if (!properties.contains("application.name")) {
-        properties += " application.name='Qel' application.icon_name='org.qelplayer.Qel' "
-                      "media.role='video'";
-        qputenv("PULSE_PROP_OVERRIDE", properties.trimmed());
     }
     mpv_request_log_messages(core, "error");
     if (mpv_initialize(core) < 0) {

@@ -21,6 +21,10 @@ class SoundProbe;
 // configuration, no scripts, no network, no window of the engine's own.
 class MpvMediaService : public MediaService {
 public:
+    // Names the engine's sound stream in the mixer. The environment is changed:
+    // call it before any thread starts.
+    static void NameSoundStream();
+
     MpvMediaService();
     ~MpvMediaService() override;
 
@@ -48,8 +52,8 @@ public:
     static constexpr int kOpenTimeoutMs = 5000;
     // How long the sound server may take to answer before it counts as absent.
     static constexpr int kSoundServerAnswerMs = 1000;
-    // How long the engine may take to answer at exit before it is left behind.
-    static constexpr int kEngineAnswerAtExitMs = 1000;
+    // How long the engine may take to shut down at exit before it is left behind.
+    static constexpr int kEngineAnswerAtExitMs = 500;
 
     // The sentences a failed open gives, one per kind of failure that a user
     // acts on differently.
@@ -76,8 +80,8 @@ private:
     // server is there but does not answer or cannot play.
     void ChooseSoundOutput();
     void UseSoundOutput(bool silent, const QByteArray& server);
-    // Whether the engine answers a request within the time.
-    bool EngineAnswers(int timeoutMs);
+    // Asks the engine to quit; whether it has shut down within the time.
+    bool EngineShutDown(int timeoutMs);
     void SendStop();
     void CutSilentServer();
     // The engine, and the surface's render context on it.
@@ -131,8 +135,6 @@ private:
     bool playingChecked_ = false;            // a stream was asked for and the server could play
     QByteArray silentServer_;                // the socket of a sound server that does not answer
     std::unique_ptr<SoundProbe> unplayable_; // asks a server that could not play again
-    std::uint64_t lastPing_ = 0;
-    bool pingAnswered_ = false;
     bool waitAborted_ = false;
 
     // The open under way.

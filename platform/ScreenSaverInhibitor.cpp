@@ -22,15 +22,10 @@ ScreenSaverInhibitor::ScreenSaverInhibitor(QDBusConnection bus, QString applicat
       reason_(std::move(reason)) {}
 
 ScreenSaverInhibitor::~ScreenSaverInhibitor() {
+    // Sent, not waited for: a request still on its way, or a release the bus
+    // never delivers, ends with the connection, which the service watches.
     wanted_ = false;
-    if (request_) {
-        // Its cookie would otherwise be held until the connection closes.
-        request_->waitForFinished();
-        const QDBusPendingReply<uint> reply = *request_;
-        if (reply.isValid())
-            cookie_ = reply.value();
-    }
-    Release(true);
+    Release();
 }
 
 void ScreenSaverInhibitor::SetHeld(bool held) {
@@ -40,7 +35,7 @@ void ScreenSaverInhibitor::SetHeld(bool held) {
     if (held)
         Inhibit();
     else
-        Release(false);
+        Release();
 }
 
 void ScreenSaverInhibitor::Inhibit() {
@@ -64,18 +59,15 @@ void ScreenSaverInhibitor::Granted(std::optional<uint> cookie) {
     cookie_ = cookie;
     // Paused or stopped while the request was on its way.
     if (!wanted_)
-        Release(false);
+        Release();
 }
 
-void ScreenSaverInhibitor::Release(bool wait) {
+void ScreenSaverInhibitor::Release() {
     if (!cookie_)
         return;
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("UnInhibit"));
     call << *cookie_;
     cookie_.reset();
-    if (wait)
-        bus_.call(call, QDBus::Block, kCallTimeoutMs);
-    else
-        bus_.asyncCall(call, kCallTimeoutMs);
+    bus_.asyncCall(call, kCallTimeoutMs);
 }

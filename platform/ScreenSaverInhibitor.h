@@ -17,7 +17,7 @@ class ScreenSaverInhibitor : public QObject {
 public:
     ScreenSaverInhibitor(QDBusConnection bus, QString applicationName, QString reason,
                          QObject* parent = nullptr);
-    // Releases a held or requested inhibition, waiting briefly for the service.
+    // Releases a held inhibition without waiting for the service.
     ~ScreenSaverInhibitor() override;
 
     void SetHeld(bool held);
@@ -27,7 +27,7 @@ public:
 private:
     void Inhibit();
     void Granted(std::optional<uint> cookie);
-    void Release(bool wait);
+    void Release();
 
     QDBusConnection bus_;
     QString applicationName_;

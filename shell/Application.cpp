@@ -129,7 +129,7 @@ int RunApplication(QApplication& application) {
     InstallTerminationHandlers();
     // Should a termination signal find no loop to answer it (the window's thread
     // held), the program still ends, with the user's volume back.
-    const TerminationDeadline deadline(std::chrono::milliseconds(750), RestoreWaveVolumeAtExit);
+    TerminationDeadline deadline(std::chrono::milliseconds(750), RestoreWaveVolumeAtExit);
     // A signal during a start-up box closes the box; the loop is then not entered.
     const TerminationSignals signals(CloseMainWindowForSignal);
     bool started = false;
@@ -150,6 +150,8 @@ int RunApplication(QApplication& application) {
                            [&windows] { RunGuarded([&windows] { windows.ConnectDesktop(); }); });
         if (!TerminationRequested())
             application.exec();
+        // Whatever the closing windows wait on, the program ends within the grace.
+        deadline.Arm();
     });
     // A start-up that failed is no success; one that a signal ended is.
     return started || TerminationRequested() ? 0 : 1;

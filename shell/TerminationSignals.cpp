@@ -171,6 +171,10 @@ TerminationDeadline::TerminationDeadline(std::chrono::milliseconds grace,
         InstallCrashHandlers();
 }
 
+void TerminationDeadline::Arm() {
+    Wake(deadlinePipe[1], 0);
+}
+
 TerminationDeadline::~TerminationDeadline() {
     if (disarm_[1] < 0)
         return;

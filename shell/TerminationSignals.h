@@ -46,6 +46,9 @@ class TerminationDeadline {
 public:
     TerminationDeadline(std::chrono::milliseconds grace, std::function<void()> lastWords);
     ~TerminationDeadline();
+    // Starts the grace as a termination signal would: the exit after the main
+    // loop has the same bound.
+    void Arm();
     TerminationDeadline(const TerminationDeadline&) = delete;
     TerminationDeadline& operator=(const TerminationDeadline&) = delete;
 

@@ -1,3 +1,4 @@
+#include "platform/MpvMediaService.h"
 #include "shell/Application.h"
 #include "shell/CommandLine.h"
 #include "shell/TerminationSignals.h"
@@ -19,6 +20,7 @@ int main(int argc, char* argv[]) {
     // Before anything else, so that a termination signal at any moment of
     // start-up ends the program through its close path.
     InstallTerminationHandlers();
+    MpvMediaService::NameSoundStream();
     QApplication application(argc, argv);
     // What is left once the toolkit has taken its own options, as raw bytes.
     SetCommandLineArguments({argv + 1, argv + argc});

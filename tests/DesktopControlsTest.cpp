@@ -134,7 +134,7 @@ TEST_F(ScreenSaver, PauseBeforeTheGrantArrivesReleasesItAndExitReleasesAHeldOne)
     ASSERT_TRUE(WaitUntil([&] { return desktop->ScreenSaver().Holding(); }));
     // The program's end, while the file still plays.
     desktop.reset();
-    EXPECT_EQ(saver.Held(), 0);
+    EXPECT_TRUE(WaitUntil([&] { return saver.Held() == 0; }));
     EXPECT_EQ(saver.Calls().last(), QStringLiteral("UnInhibit 2"));
 }
 

@@ -2,13 +2,16 @@
 // test command's sound server: what the user does, what the sink does.
 
 #include "tests/E2eSupport.h"
+#include "tests/SessionBus.h"
 
+#include <QElapsedTimer>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <functional>
 #include <memory>
+#include <signal.h>
 
 namespace {
 
@@ -89,6 +92,17 @@ protected:
     QString window;
     QRect geometry;
     std::vector<unsigned> users;
+};
+
+// The player on a session bus of its own, which the test can stop.
+class KeyboardPlayerOnItsOwnBus : public KeyboardPlayer {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(bus.Address().isEmpty());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.Address().toUtf8());
+        KeyboardPlayer::SetUp();
+    }
+    PrivateSessionBus bus;
 };
 
 } // namespace
@@ -220,6 +234,24 @@ TEST_F(KeyboardPlayer, ALayoutSwitchAndARussianLayoutLeaveTheKeysWorking) {
     ASSERT_TRUE(qel->Key(window, QStringLiteral("24"))); // Q
     const auto exitCode = qel->WaitForExit();
     ASSERT_TRUE(exitCode) << qel->StandardError().toStdString();
+    EXPECT_EQ(*exitCode, 0);
+    EXPECT_EQ(SinkChannels(), users);
+}
+
+TEST_F(KeyboardPlayerOnItsOwnBus, QuitWithTheSessionBusStoppedEndsWithinASecond) {
+    PlayTheFirstTwo();
+    QThread::msleep(500); // the media controls and the screen saver's hold are on the bus
+    ASSERT_EQ(::kill(static_cast<pid_t>(bus.Pid()), SIGSTOP), 0);
+    struct Resume {
+        pid_t Pid;
+        ~Resume() { ::kill(Pid, SIGCONT); }
+    } resume{static_cast<pid_t>(bus.Pid())};
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(qel->Key(window, QStringLiteral("ctrl+alt+q")));
+    const auto exitCode = qel->WaitForExit(5000);
+    ASSERT_TRUE(exitCode) << "still running " << clock.elapsed() << " ms after Quit";
+    EXPECT_LT(clock.elapsed(), 1500);
     EXPECT_EQ(*exitCode, 0);
     EXPECT_EQ(SinkChannels(), users);
 }

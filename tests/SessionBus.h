@@ -38,6 +38,7 @@ public:
     PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;
 
     const QString& Address() const { return address_; }
+    qint64 Pid() const { return daemon_.processId(); }
     // A connection of its own: a name seen on the bus as a separate client.
     QDBusConnection Connect(const QString& name) {
         names_.append(name);
