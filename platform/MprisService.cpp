@@ -144,25 +144,28 @@ public Q_SLOTS:
     void Play() {
         Run([](PlayerControls& controls) { controls.Play(); });
     }
+    // Both are measured against the file that plays when they run, which may be
+    // another than when they came.
     void Seek(qlonglong offset) {
-        const PlayerState state = State();
-        if (!state.CanSeek)
-            return;
-        // Past the end is the next file; before the start is the start. The
-        // offset is compared, not added: a client may send any 64-bit value.
-        if (offset > state.LengthUs - state.PositionUs) {
-            Run([](PlayerControls& controls) { controls.Next(); });
-            return;
-        }
-        const qint64 target = offset < -state.PositionUs ? 0 : state.PositionUs + offset;
-        Run([target](PlayerControls& controls) { controls.SeekTo(target); });
+        Run([offset](PlayerControls& controls) {
+            const PlayerState state = controls.State();
+            if (!state.CanSeek)
+                return;
+            // Past the end is the next file; before the start is the start. The
+            // offset is compared, not added: a client may send any 64-bit value.
+            if (offset > state.LengthUs - state.PositionUs)
+                controls.Next();
+            else
+                controls.SeekTo(offset < -state.PositionUs ? 0 : state.PositionUs + offset);
+        });
     }
     void SetPosition(const QDBusObjectPath& track, qlonglong position) {
-        const PlayerState state = State();
-        if (!state.CanSeek || track.path() != MprisService::TrackId(state) || position < 0 ||
-            position > state.LengthUs)
-            return;
-        Run([position](PlayerControls& controls) { controls.SeekTo(position); });
+        Run([track = track.path(), position](PlayerControls& controls) {
+            const PlayerState state = controls.State();
+            if (state.CanSeek && track == MprisService::TrackId(state) && position >= 0 &&
+                position <= state.LengthUs)
+                controls.SeekTo(position);
+        });
     }
     void OpenUri(const QString&) {}
 

@@ -421,6 +421,27 @@ TEST_F(Mpris, ACommandThatComesWhileAFileOpensRunsOnceItIsOpen) {
     EXPECT_EQ(FileIndex, Row("c.mpg"));
 }
 
+TEST_F(Mpris, ASeekThatComesWhileAFileOpensActsOnTheFileThatOpened) {
+    SelectAll();
+    form.Action1->trigger();
+    media.Advance(20000);
+    Settle(150);
+    const QString track = TrackIdOf(Metadata());
+    bool asked = false;
+    media.SetDuringOpen([&] {
+        if (std::exchange(asked, true))
+            return;
+        Run("SetPosition", {QVariant::fromValue(QDBusObjectPath(track)), qlonglong(30'000'000)});
+        Run("Seek", {qlonglong(5'000'000)});
+    });
+    Run("Next");
+    EXPECT_TRUE(asked);
+    // The old file's track is not this one; 5 s on is 5 s into this one.
+    EXPECT_TRUE(WaitUntil([&] { return form.MediaPlayer1->Position() == 5000; }))
+        << form.MediaPlayer1->Position();
+    EXPECT_EQ(FileIndex, Row("b.mpg"));
+}
+
 TEST_F(Mpris, EveryWayIntoAFailingOpenIsReportedAndThePlayerGoesOn) {
     const QString reason = QStringLiteral("Failed to recognize file format");
     const auto cannotOpen = [&](const char* name) {
