@@ -34,6 +34,10 @@ constexpr int kProbeTimeoutMs = 3000;
 // Runs in the forked child: no Qt, a connection of its own to the display
 // server, EGL loaded only here. Writes GL_RENDERER to out and ends.
 [[noreturn]] void ProbeInChild(int out, EGLenum platform) {
+    // The player's handlers would answer this process's signals and crashes in
+    // the player's name: through its own wake-up pipes.
+    for (int number = 1; number < NSIG; ++number)
+        ::signal(number, SIG_DFL);
     const auto fail = [] {
         ::_exit(1);
     };
