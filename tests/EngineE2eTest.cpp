@@ -343,6 +343,7 @@ TEST_F(RealEngine, InterlacedFramesAreDeinterlacedAndProgressiveOnesKeepEveryLin
                          QStringLiteral("-frames:v"), QStringLiteral("1"), woven}));
     const double asDecoded = CombRatio(QImage(woven));
     EXPECT_GT(asDecoded, kCombed) << "the clip is not combed as decoded";
+    std::printf("interlaced.mpg: comb ratio %.2f as decoded\n", asDecoded);
 
     for (const char* name : {"interlaced.mpg", "progressive-lines.mpg"}) {
         SCOPED_TRACE(name);
@@ -360,7 +361,7 @@ TEST_F(RealEngine, InterlacedFramesAreDeinterlacedAndProgressiveOnesKeepEveryLin
         EXPECT_GT(bar, 0.05);
         EXPECT_LT(bar, 0.25);
         const double ratio = CombRatio(area);
-        std::printf("%s: comb ratio %.2f on the screen, %.2f as decoded\n", name, ratio, asDecoded);
+        std::printf("%s: comb ratio %.2f on the screen\n", name, ratio);
         if (std::strcmp(name, "interlaced.mpg") == 0)
             EXPECT_LT(ratio, kCombed);
         else
