@@ -311,7 +311,7 @@ enum class MpvOutput { SoftwareOpenGL, X11 };
 
 class MpvRun {
 public:
-    explicit MpvRun(MpvOutput output = MpvOutput::SoftwareOpenGL) {
+    explicit MpvRun(MpvOutput output = MpvOutput::SoftwareOpenGL, const QStringList& extra = {}) {
         socketPath_ = dir_.filePath(QStringLiteral("ipc"));
         MapWatcher watcher;
         clock_.start();
@@ -329,7 +329,7 @@ public:
                                    QStringLiteral("--keep-open=yes"), QStringLiteral("--osc=no"),
                                    QStringLiteral("--really-quiet"),
                                    QStringLiteral("--input-ipc-server=") + socketPath_} +
-                           vo);
+                           vo + extra);
         process_.waitForStarted(5000);
         mappedMs_ = watcher.WaitMapped(process_.processId(), clock_, 10000);
         for (int attempt = 0; attempt < 200 && !socket_.isOpen(); ++attempt) {
@@ -418,9 +418,10 @@ PlayRun PlayQel(const QString& file, double seconds) {
     return run;
 }
 
-PlayRun PlayMpv(const QString& file, double seconds, MpvOutput output) {
+PlayRun PlayMpv(const QString& file, double seconds, MpvOutput output,
+                const QStringList& extra = {}) {
     PlayRun run;
-    MpvRun mpv(output);
+    MpvRun mpv(output, extra);
     if (!mpv.Connected())
         return run;
     mpv.Send({QStringLiteral("observe_property"), 1, QStringLiteral("eof-reached")});
@@ -702,6 +703,7 @@ std::map<QString, Figures> Listing(bool smoke, int repetitions) {
 int Run(const Options& options) {
     const QString mpeg2 = options.media + QStringLiteral("/mpeg2/clip-720p.mpg");
     const QString wmv2 = options.media + QStringLiteral("/wmv2/clip-720p.wmv");
+    const QString interlaced = options.media + QStringLiteral("/mpeg2i/clip-576i.mpg");
     std::vector<Row> rows;
     auto log = [](const QString& text) {
         std::fprintf(stderr, "qel_bench: %s\n", qPrintable(text));
@@ -809,6 +811,36 @@ int Run(const Options& options) {
             cpu.note = QStringLiteral("%1× the decode-and-scale floor")
                            .arg(cpu.qel.Median() / scaleFloor.qel.Median(), 0, 'f', 2);
         rows.insert(rows.end(), {cpu, cpuGl, floor, scaleFloor, drops, first, rss, rssGl});
+    }
+
+    // Interlaced MPEG-2, against mpv deinterlacing it too (Qel does so by itself).
+    if (options.Wants("playback")) {
+        const QString name = QStringLiteral("MPEG-2 576i25 (interlaced) `.mpg`");
+        const QString x11 = QStringLiteral("mpv --vo=x11 --deinterlace=yes");
+        Row cpu{QStringLiteral("CPU s per media s, ") + name,
+                {},
+                x11,
+                {},
+                3,
+                QStringLiteral("≤ mpv --vo=x11 --deinterlace=yes"),
+                [](const Row& r) { return r.qel.Median() <= r.ref.Median(); },
+                {}};
+        Row drops{
+            QStringLiteral("frames dropped, ") + name,     {}, x11, {}, 0, QStringLiteral("0"),
+            [](const Row& r) { return r.qel.Max() == 0; }, {}};
+        for (int pair = 0; pair < options.pairs; ++pair) {
+            log(QStringLiteral("playing %1, pair %2")
+                    .arg(QFileInfo(interlaced).fileName())
+                    .arg(pair + 1));
+            const PlayRun a = PlayQel(interlaced, options.seconds);
+            const PlayRun b = PlayMpv(interlaced, options.seconds, MpvOutput::X11,
+                                      {QStringLiteral("--deinterlace=yes")});
+            cpu.qel.Add(a.cpuPerMediaSecond);
+            cpu.ref.Add(b.cpuPerMediaSecond);
+            drops.qel.Add(a.dropped);
+            drops.ref.Add(b.dropped);
+        }
+        rows.insert(rows.end(), {cpu, drops});
     }
 
     // Switching files, on each sound server the run has: PulseAudio (the bench's

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Makes the clips the end-to-end tests play: two seconds of SMPTE colour bars
 # with a tone in each container, three one-second clips of one colour each for
-# the play list, a single frame, a file without a picture, random bytes and a playlist, each
-# named as a video. Usage: scripts/make-test-clips.sh FOLDER
+# the play list, a single frame, a file without a picture, a moving bar interlaced
+# and progressive, random bytes and a playlist, each named as a video.
+# Usage: scripts/make-test-clips.sh FOLDER
 set -euo pipefail
 folder=${1:?usage: make-test-clips.sh FOLDER}
 mkdir -p "$folder"
@@ -50,5 +51,20 @@ if [ ! -s "$folder/cover.mpg" ]; then
         -f mp3 "$folder/cover.mpg.part"
     mv "$folder/cover.mpg.part" "$folder/cover.mpg"
 fi
+# A bar crossing the picture at 600 pixels a second, one second without sound:
+# woven from 50 fields into interlaced MPEG-2, top field first, as a DVD holds
+# it; and shot progressive with one-line stripes that only a frame left whole keeps.
+bar() { # name, frame rate, luma inside the bar, filters, encoder options...
+    [ -s "$folder/$1" ] && return 0
+    local name=$1 rate=$2 luma=$3 filters=$4
+    shift 4
+    ffmpeg -loglevel error -nostdin -y -f lavfi \
+        -i "nullsrc=size=400x300:rate=$rate,format=gray,geq=lum='if(lt(mod(X-T*600\,400)\,60)\,$luma\,16)'" \
+        -t 1 -vf "format=yuv420p$filters" -c:v mpeg2video -q:v 2 "$@" -f mpeg "$folder/$name.part"
+    mv "$folder/$name.part" "$folder/$name"
+}
+bar interlaced.mpg 50 '80+Y/2' ',tinterlace=mode=interleave_top,setfield=tff' \
+    -flags +ildct+ilme -top 1
+bar progressive-lines.mpg 25 'if(mod(Y\,2)\,16\,235)' ''
 [ -s "$folder/random.mpg" ] || head -c 65536 /dev/urandom >"$folder/random.mpg"
 printf '#EXTM3U\n%s\nhttp://127.0.0.1:9/elsewhere.mpg\n' "$folder/bars.mpg" >"$folder/playlist.mpg"

@@ -31,8 +31,10 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -42,6 +44,23 @@ bool IsBlack(QColor c) {
 }
 bool IsNotBlack(QColor c) {
     return !IsBlack(c);
+}
+
+// The energy of the differences between adjacent lines against that of lines
+// two apart: fields woven from different moments comb every moving edge, which
+// drives the first far above the second.
+double CombRatio(const QImage& picture) {
+    double adjacent = 0;
+    double twoApart = 0;
+    for (int y = 0; y + 2 < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const int here = qGray(picture.pixel(x, y));
+            const int next = here - qGray(picture.pixel(x, y + 1));
+            const int nextButOne = here - qGray(picture.pixel(x, y + 2));
+            adjacent += next * next;
+            twoApart += nextButOne * nextButOne;
+        }
+    return adjacent / std::max(twoApart, 1.0);
 }
 
 class EachClip : public RealEngine, public ::testing::WithParamInterface<const char*> {};
@@ -308,6 +327,47 @@ TEST_F(RealEngine, PressDragAndReleaseOnTheSeekBarPlaysFromTheChosenPoint) {
     }
     EXPECT_GT(previous, chosen);
     EXPECT_LE(previous, chosen + 550 + 2 * 40);
+}
+
+// A bar crossing the picture fast, paused, shown at its own size (400 x 300):
+// interlaced, its fields are combined; progressive, its one-line stripes stay.
+TEST_F(RealEngine, InterlacedFramesAreDeinterlacedAndProgressiveOnesKeepEveryLine) {
+    constexpr double kCombed = 4;        // deinterlaced pictures measure below 1
+    constexpr double kWholeLines = 1000; // the stripes merged measure below 50
+    QTemporaryDir scratch;
+    const QString woven = scratch.filePath(QStringLiteral("woven.png"));
+    ASSERT_TRUE(RunTool(QStringLiteral("ffmpeg"),
+                        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-ss"),
+                         QStringLiteral("0.4"), QStringLiteral("-i"),
+                         QStringLiteral(QEL_TEST_CLIPS "/interlaced.mpg"),
+                         QStringLiteral("-frames:v"), QStringLiteral("1"), woven}));
+    const double asDecoded = CombRatio(QImage(woven));
+    EXPECT_GT(asDecoded, kCombed) << "the clip is not combed as decoded";
+    std::printf("interlaced.mpg: comb ratio %.2f as decoded\n", asDecoded);
+
+    for (const char* name : {"interlaced.mpg", "progressive-lines.mpg"}) {
+        SCOPED_TRACE(name);
+        PlayOnly(name);
+        ASSERT_NE(form->MediaPlayer1->DeviceID(), 0);
+        EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral(" 400x 300/  400x 300"));
+        ASSERT_TRUE(WaitFor([&] { return form->MediaPlayer1->Position() > 400; }, 5000));
+        form->Action3->trigger();
+        QTest::qWait(300); // the paused frame is on the screen
+        const QImage area = VideoArea();
+        area.save(QCoreApplication::applicationDirPath() +
+                  QStringLiteral("/engine-paused-%1.png").arg(QString::fromLatin1(name)));
+        // The bar, not a blank or smeared area, is what was measured.
+        const double bar = ShareOfPixels(area, area.rect(), IsNotBlack);
+        EXPECT_GT(bar, 0.05);
+        EXPECT_LT(bar, 0.25);
+        const double ratio = CombRatio(area);
+        std::printf("%s: comb ratio %.2f on the screen\n", name, ratio);
+        if (std::strcmp(name, "interlaced.mpg") == 0)
+            EXPECT_LT(ratio, kCombed);
+        else
+            EXPECT_GT(ratio, kWholeLines);
+        form->Action2->trigger();
+    }
 }
 
 TEST_F(RealEngine, TheGeometryCommandsResizeTheRealWindowAroundThePicture) {
