@@ -73,22 +73,20 @@ QByteArray CurrentPhysicalFolder() {
     return path ? QByteArray(path.get()) : QByteArray("/");
 }
 
-QByteArray InitialFolder() {
-    const QByteArray physical = CurrentPhysicalFolder();
-    // The shell's PWD is the path as the user walked it, when it still names here.
-    const QByteArray walked = qgetenv("PWD");
-    struct stat here {
-    }, there{};
-    if (walked.startsWith('/') && ::stat(".", &here) == 0 &&
-        ::stat(walked.constData(), &there) == 0 && here.st_dev == there.st_dev &&
-        here.st_ino == there.st_ino)
-        return walked;
-    return physical;
+// Where the program started, read before it leaves for the root.
+struct StartFolder {
+    QByteArray Physical;
+    QByteArray Walked; // the shell's PWD
+};
+
+const StartFolder& Start() {
+    static const StartFolder start{CurrentPhysicalFolder(), qgetenv("PWD")};
+    return start;
 }
 
 QByteArray& ShownFolder() {
     static QByteArray folder = [] {
-        QByteArray initial = InitialFolder();
+        QByteArray initial = Start().Physical;
         // The process itself leaves for the root: no volume is held busy by it.
         if (::chdir("/") != 0)
             initial = CurrentPhysicalFolder();
@@ -197,18 +195,40 @@ QByteArray CurrentDirectory() {
     return ShownFolder();
 }
 
+QByteArray AsWalked(const QByteArray& folder) {
+    const StartFolder& start = Start();
+    if (folder != start.Physical || !start.Walked.startsWith('/') || start.Walked == folder)
+        return folder;
+    struct stat here {
+    }, there{};
+    if (::stat(folder.constData(), &here) == 0 && ::stat(start.Walked.constData(), &there) == 0 &&
+        here.st_dev == there.st_dev && here.st_ino == there.st_ino)
+        return start.Walked;
+    return folder;
+}
+
 int ChangeDirectory(const QByteArray& path) {
     if (path.isEmpty())
         return ENOENT;
     const QByteArray target = AbsolutePath(path);
-    FdCloser folder{OpenFolder(target, O_PATH)};
+    if (const int error = CheckFolder(target))
+        return error;
+    SetCurrentDirectory(target);
+    return 0;
+}
+
+int CheckFolder(const QByteArray& absolutePath) {
+    FdCloser folder{OpenFolder(absolutePath, O_PATH)};
     if (folder.fd < 0)
         return errno;
     // Entering needs the search right, as changing into it would.
     if (::faccessat(folder.fd, ".", X_OK, AT_EACCESS) != 0)
         return errno;
-    ShownFolder() = target;
     return 0;
+}
+
+void SetCurrentDirectory(const QByteArray& absolutePath) {
+    ShownFolder() = absolutePath;
 }
 
 QByteArray AbsolutePath(const QByteArray& path) {

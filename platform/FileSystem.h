@@ -44,14 +44,25 @@ bool VisitDirectory(const QByteArray& folder, const NameFilter& filter, bool wan
 std::optional<std::vector<ScannedEntry>> ScanDirectory(const QByteArray& folder,
                                                        const NameFilter& filter, bool wantReadOnly);
 
-// The current folder: the folder names are expanded against, as the user walked
-// to it (links are not resolved). The process itself stays at the root once a
+// The current folder: the folder names are expanded against (links are not
+// resolved). The process itself stays at the root once a
 // folder has been made current, so that no volume is held busy by it.
 QByteArray CurrentDirectory();
+
+// For the folder the program started in, the path as the user walked to it
+// (the shell's PWD) when that names the same folder; any other folder as it is.
+// It may wait on the file system.
+QByteArray AsWalked(const QByteArray& folder);
 
 // Makes path (relative ones against the current folder) the current folder when
 // it is a folder that may be entered; returns 0 or the errno of the failure.
 int ChangeDirectory(const QByteArray& path);
+
+// Whether an absolute path is a folder that may be entered: 0 or the errno of the
+// failure. It may wait on the file system, and may run on any thread.
+int CheckFolder(const QByteArray& absolutePath);
+// Makes an absolute path that CheckFolder accepted the current folder.
+void SetCurrentDirectory(const QByteArray& absolutePath);
 
 // The folder part of a path made absolute against the current folder, without
 // "." or ".." components and without a trailing slash (except for the root).

@@ -179,6 +179,7 @@ std::vector<Volume> ParseMountInfo(const QByteArray& mountInfo,
             volume.Kind = VolumeKind::Network;
             volume.RemoteName = desktopShares ? QString() : QString::fromUtf8(source);
         } else {
+            volume.Device = device ? source : QByteArray();
             volume.Label = device ? labelOf(source) : QString();
             if (IsOptical(volume.FileSystemType))
                 volume.Kind = VolumeKind::Optical;
@@ -223,7 +224,31 @@ std::vector<Volume> ListVolumes() {
     QByteArray text;
     if (file.open(QIODevice::ReadOnly))
         text = file.readAll();
-    return ParseMountInfo(text, SystemLabelOf, SystemIsRemovable, SystemIsDirectory);
+    return ParseMountInfo(
+        text, [](const QByteArray&) { return QString(); }, [](const QByteArray&) { return false; },
+        [](const QByteArray&) { return true; });
+}
+
+VolumeDetails LearnVolumeDetails(const Volume& volume) {
+    VolumeDetails details;
+    details.IsFolder = volume.MountPoint == "/" || SystemIsDirectory(volume.MountPoint);
+    if (!volume.Device.isEmpty()) {
+        details.Label = SystemLabelOf(volume.Device);
+        details.Removable = SystemIsRemovable(volume.Device);
+    }
+    return details;
+}
+
+bool VolumeDetailsWanted() {
+    return !Lister();
+}
+
+void ApplyVolumeDetails(Volume& volume, const VolumeDetails& details) {
+    if (volume.Device.isEmpty())
+        return;
+    volume.Label = details.Label;
+    if (details.Removable && volume.Kind == VolumeKind::Fixed)
+        volume.Kind = VolumeKind::Removable;
 }
 
 int VolumeHolding(const std::vector<Volume>& volumes, const QByteArray& path) {
@@ -247,10 +272,10 @@ bool FolderDistinguishesCase(const QByteArray& folder) {
     return type != kMsdosMagic && type != kExfatMagic && type != kIsoMagic;
 }
 
-bool SameFolderName(const QByteArray& a, const QByteArray& b) {
+bool SameFolderName(const QByteArray& a, const QByteArray& b, bool distinguishesCase) {
     if (a == b)
         return true;
-    if (FolderDistinguishesCase(a))
+    if (distinguishesCase)
         return false;
     return QString::fromUtf8(a).compare(QString::fromUtf8(b), Qt::CaseInsensitive) == 0;
 }

@@ -15,6 +15,7 @@ struct Volume {
     QString Label;         // the file system's label, if any
     QString RemoteName;    // for a network share: what it was mounted from
     QString FileSystemType;
+    QByteArray Device; // for a volume of a device: its path in /dev
     VolumeKind Kind = VolumeKind::Fixed;
 
     // The text the drive selector shows for it.
@@ -31,8 +32,23 @@ std::vector<Volume> ParseMountInfo(const QByteArray& mountInfo,
                                    const std::function<bool(const QByteArray&)>& isRemovable,
                                    const std::function<bool(const QByteArray&)>& isDirectory);
 
-// The volumes of this machine now.
+// The volumes of this machine now, from the mount table alone: no volume is
+// touched, so a share that does not answer is listed all the same.
 std::vector<Volume> ListVolumes();
+
+// What only the volume itself tells: whether its mount point is a folder, and a
+// device's label and whether it is removable.
+struct VolumeDetails {
+    bool IsFolder = true;
+    QString Label;
+    bool Removable = false;
+};
+// May wait on the volume as long as it does not answer; runs on any thread.
+VolumeDetails LearnVolumeDetails(const Volume& volume);
+// Whether the details of the volumes ListVolumes gives are still to be learnt
+// (not so for volumes a test describes).
+bool VolumeDetailsWanted();
+void ApplyVolumeDetails(Volume& volume, const VolumeDetails& details);
 
 // Replaces where ListVolumes looks (tests describe their own volumes); an empty
 // function goes back to the machine's mounts.
@@ -41,11 +57,12 @@ void SetVolumeLister(std::function<std::vector<Volume>()> lister);
 // Index of the volume whose tree holds path most closely, or -1.
 int VolumeHolding(const std::vector<Volume>& volumes, const QByteArray& path);
 
-// Whether names in the folder's file system differ by letter case.
+// Whether names in the folder's file system differ by letter case. It may wait
+// on the file system.
 bool FolderDistinguishesCase(const QByteArray& folder);
-// Whether two absolute paths name the same folder by the rule of the file system
-// that holds the first.
-bool SameFolderName(const QByteArray& a, const QByteArray& b);
+// Whether two absolute paths name the same folder, by the rule of the file system
+// that holds them.
+bool SameFolderName(const QByteArray& a, const QByteArray& b, bool distinguishesCase);
 
 // The folder last shown on each volume, kept for the life of the process.
 class VolumeFolders {

@@ -58,6 +58,8 @@ test_packages=(
     file
     groff-base
     at-spi2-core
+    fuse3
+    python3-fusepy
     python3-pyatspi
 )
 bench_packages=(

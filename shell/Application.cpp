@@ -21,9 +21,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include <unistd.h>
@@ -101,12 +103,13 @@ int EnterStartFolder() {
     // counts as no name.
     errno = 0;
     std::unique_ptr<char, decltype(&free)> start(getcwd(nullptr, 0), &free);
-    if (start && chdir(start.get()) == 0) {
-        // The shown folder starts here (as the shell walked to it, where it can tell).
+    // Told by its length, not by entering it: the start folder may be on a share
+    // that does not answer, and only the browser's reading may wait for it.
+    if (start && std::strlen(start.get()) < PATH_MAX) {
         CurrentDirectory();
         return 0;
     }
-    const int error = errno != 0 ? errno : ENOENT;
+    const int error = start ? ENAMETOOLONG : errno != 0 ? errno : ENOENT;
     // Up by "..", which also leads out of a folder that has been removed and
     // needs no name, until the folder has one the browser can enter again.
     for (int step = 0; step < 4096 && chdir("..") == 0; ++step) {

@@ -10,7 +10,21 @@
 #include "ui/DirectoryListBox.h"
 #include "ui/DriveComboBox.h"
 
-QByteArray TForm1::ResolveLongPath(const QByteArray& path) const {
+namespace {
+
+// The folder a path points the browser at. A path whose attributes cannot be
+// read goes as it is: the folder list then says what is wrong with it.
+QByteArray FolderNamedBy(const QByteArray& path) {
+    const std::optional<int> attributes = FileAttributes(path);
+    if (!attributes || (*attributes & FileAttribute::Directory))
+        return path;
+    const int slash = path.lastIndexOf('/');
+    return slash <= 0 ? QByteArray("/") : path.left(slash);
+}
+
+} // namespace
+
+QByteArray TForm1::ResolveLongPath(const QByteArray& path) {
     const std::optional<QByteArray> stored = StoredEntryName(path);
     if (!stored)
         return path; // names nothing; also the end of the walk up to the root
@@ -19,16 +33,9 @@ QByteArray TForm1::ResolveLongPath(const QByteArray& path) const {
     return ResolveLongPath(parent) + '/' + *stored;
 }
 
-void TForm1::ShowFolderOf(const QByteArray& path) {
-    const std::optional<int> attributes = FileAttributes(path);
-    // A path whose attributes cannot be read goes as it is: the folder list
-    // then says what is wrong with it.
-    if (!attributes || (*attributes & FileAttribute::Directory)) {
-        DirectoryListBox1->SetDirectory(path);
-        return;
-    }
-    const int slash = path.lastIndexOf('/');
-    DirectoryListBox1->SetDirectory(slash <= 0 ? QByteArray("/") : path.left(slash));
+void TForm1::ShowFolderOf(std::function<QByteArray()> path) {
+    DirectoryListBox1->SetDirectoryLocated(
+        [path = std::move(path)] { return FolderNamedBy(path()); });
 }
 
 void TForm1::ShowCommandLineFolder() {
@@ -39,10 +46,10 @@ void TForm1::ShowCommandLineFolder() {
     // Against the folder the program was started in, not the root.
     if (!argument.startsWith('/'))
         argument = CurrentDirectory() + '/' + argument;
-    const QByteArray path = argument.endsWith('/')
-                                ? ResolveLongPath(argument.left(argument.size() - 1)) + '/'
-                                : ResolveLongPath(argument);
-    ShowFolderOf(path);
+    ShowFolderOf([argument] {
+        return argument.endsWith('/') ? ResolveLongPath(argument.left(argument.size() - 1)) + '/'
+                                      : ResolveLongPath(argument);
+    });
 }
 
 void TForm1::WMDropFiles(const DroppedFiles& Drop) {
@@ -52,5 +59,5 @@ void TForm1::WMDropFiles(const DroppedFiles& Drop) {
     raise();
     activateWindow();
     // The whole path: cutting it short would point the browser somewhere else.
-    ShowFolderOf(Drop.Path(0));
+    ShowFolderOf([path = Drop.Path(0)] { return path; });
 }

@@ -136,7 +136,7 @@ TEST_F(Faults, TheShownFolderRemovedOrMadeUnreadableIsReportedAndNothingBreaks) 
     const QByteArray shown = folder.PathOf("shown");
     ASSERT_EQ(mkdir(shown.constData(), 0755), 0);
     CopyClip("seq-2.mpg", "shown/clip.mpg");
-    form->FileListBox1->ApplyFilePath(shown);
+    ShowFolder(shown);
     ASSERT_EQ(form->FileListBox1->Count(), 1);
 
     // Unreadable: what is listed can no longer be opened, and a reread lists nothing.
@@ -172,7 +172,7 @@ TEST_F(Faults, TheShownFolderRemovedOrMadeUnreadableIsReportedAndNothingBreaks) 
     Reread();
     EXPECT_EQ(form->FileListBox1->Count(), 0);
     // And the user can go elsewhere.
-    form->FileListBox1->ApplyFilePath(folder.Path());
+    ShowFolder(folder.Path());
     ExpectTheGoodFilePlays();
 }
 
@@ -189,7 +189,7 @@ TEST_F(Faults, AFolderOfAHundredThousandFilesListsWithinItsBoundAndPlays) {
     CopyClip("seq-3.mpg", "huge/clip 050000.mpg");
     QElapsedTimer clock;
     clock.start();
-    form->FileListBox1->ApplyFilePath(huge);
+    ShowFolder(huge);
     EXPECT_LT(clock.elapsed(), 3000);
     ASSERT_EQ(form->FileListBox1->Count(), 100000);
     EXPECT_EQ(form->FileListBox1->ItemText(50000), QStringLiteral("clip 050000.mpg"));

@@ -211,9 +211,9 @@ TEST_F(OwnFolder, NamesThatLookLikeCommandsOptionsOrAddressesPlayAsTheFilesTheyN
     const QByteArray deep = folder.PathOf(inside);
     CopyClip("seq-3.mpg", inside + "/deep.mpg");
     ASSERT_GT((deep + "/deep.mpg").size(), 1000);
-    form->FileListBox1->ApplyFilePath(deep);
+    ShowFolder(deep);
     play(deep + "/deep.mpg", "deep.mpg");
-    form->FileListBox1->ApplyFilePath(folder.Path());
+    ShowFolder(folder.Path());
     ExpectTheGoodFilePlays();
 }
 

@@ -292,6 +292,7 @@ TEST_F(PlayList, ThePlayButtonFollowsTheSelectionAndAChangeOfFolder) {
     EXPECT_TRUE(form.ToolButton3->isEnabled());
     folder.Folder("sub");
     form.DirectoryListBox1->SetDirectory(folder.PathOf("sub"));
+    ASSERT_TRUE(WaitForFolderReads());
     EXPECT_EQ(form.FileListBox1->Count(), 0);
     EXPECT_FALSE(form.ToolButton3->isEnabled());
     EXPECT_FALSE(form.Play1->isEnabled());

@@ -40,6 +40,7 @@ protected:
         AboutBox = about.get();
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        ASSERT_TRUE(WaitForFolderReads());
         form->activateWindow();
         QTest::qWait(100);
         QObject::connect(form->Timer1, &TTimer::OnTimer, [this] { ++ticks; });

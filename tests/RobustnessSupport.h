@@ -76,7 +76,14 @@ protected:
         ASSERT_TRUE(source.open(QIODevice::ReadOnly));
         folder.File(name, source.readAll());
     }
-    void Reread() { form->FileListBox1->ReadFileNames(); }
+    void Reread() {
+        form->FileListBox1->ReadFileNames();
+        ASSERT_TRUE(WaitForFolderReads());
+    }
+    void ShowFolder(const QByteArray& path) {
+        form->FileListBox1->ApplyFilePath(path);
+        ASSERT_TRUE(WaitForFolderReads());
+    }
 
     bool Idle() const {
         return form->MediaPlayer1->DeviceID() == 0 && form->FileListBox1->isEnabled();

@@ -54,6 +54,7 @@ protected:
             return;
         QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, {});
         QApplication::sendEvent(&form, &drop);
+        EXPECT_TRUE(WaitForFolderReads());
     }
     static QUrl Local(const QByteArray& path) {
         return QUrl(QStringLiteral("file://") + QString::fromLatin1(path.toPercentEncoding("/")));
@@ -161,6 +162,7 @@ TEST_F(ShellPaths, ADropWhileAFileIsOpenChangesNothingNotEvenTheFocus) {
     EXPECT_FALSE(lastDropAccepted);
     // Nor when the drop arrives anyway.
     form.WMDropFiles(DroppedFiles({folder.PathOf("sub")}));
+    EXPECT_TRUE(WaitForFolderReads());
     EXPECT_EQ(Shown(), folder.Path());
     EXPECT_EQ(QApplication::focusWidget(), nullptr);
 }

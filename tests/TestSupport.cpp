@@ -5,6 +5,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/SimulatedMediaService.h"
+#include "ui/BackgroundWork.h"
 #include "ui/MainForm.h"
 #include "ui/Unit1.h"
 
@@ -91,6 +92,10 @@ CurrentFolderGuard::~CurrentFolderGuard() {
     ChangeDirectory(saved_);
 }
 
+bool WaitForFolderReads(int timeoutMs) {
+    return QTest::qWaitFor([] { return BackgroundWork::UnderWay() == 0; }, timeoutMs);
+}
+
 unsigned UnprivilegedUid() {
     return geteuid() == 0 ? kNobody : geteuid();
 }
@@ -131,6 +136,7 @@ MainWindowHarness::MainWindowHarness(const QByteArray& startFolder, MemoryOutput
     AboutBox = aboutBox_.get();
     form_->show();
     Check(QTest::qWaitForWindowExposed(form_.get()), "the window was not shown");
+    Check(WaitForFolderReads(), "the start folder was not read");
 }
 
 void MainWindowHarness::DestroyWindow() {

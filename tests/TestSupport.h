@@ -70,6 +70,10 @@ private:
     QByteArray saved_;
 };
 
+// Lets the browser's background reads end and show what they found; false when
+// they did not end in time.
+bool WaitForFolderReads(int timeoutMs = 10000);
+
 // Runs a check in a child process without root's rights (root reads everything,
 // so refused access can only be seen by an ordinary user). Returns the check's
 // result; a failed switch of user counts as failure.

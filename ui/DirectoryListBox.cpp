@@ -12,8 +12,11 @@
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
+#include <memory>
 
 namespace {
 
@@ -39,7 +42,27 @@ QString Decoded(const QByteArray& name) {
     return DisplayName(name);
 }
 
+void SortSubfolders(std::vector<QByteArray>& subfolders) {
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::sort(subfolders.begin(), subfolders.end(), [&](const QByteArray& a, const QByteArray& b) {
+        const int order = collator.compare(Decoded(a), Decoded(b));
+        return order != 0 ? order < 0 : a < b;
+    });
+}
+
 } // namespace
+
+// What one read of a folder found for both lists.
+struct TDirectoryListBox::FolderRead {
+    QByteArray Asked;
+    QByteArray Folder;
+    int Error = 0;
+    bool DistinguishesCase = true;
+    bool FilesRead = false;
+    FileListContents Files;
+    std::vector<QByteArray> Subfolders; // sorted
+};
 
 TDirectoryListBox::TDirectoryListBox(const QString& name, QWidget* parent) : QListWidget(parent) {
     setObjectName(name);
@@ -48,72 +71,131 @@ TDirectoryListBox::TDirectoryListBox(const QString& name, QWidget* parent) : QLi
     setIconSize(QSize(14, 14));
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(&reads_, &BackgroundWork::SlowChanged, this, &TDirectoryListBox::ShowSlow);
     directory_ = CurrentDirectory();
-    BuildEntries();
+    BuildEntries({});
+    // A list given its file list at once reads the folder once, for both.
+    QTimer::singleShot(0, this, [this] {
+        if (!fileList_)
+            RunGuarded(
+                [this] { Enter([shown = directory_] { return AsWalked(shown); }, Change::Start); });
+    });
 }
 
 void TDirectoryListBox::SetFileList(TFileListBox* fileList) {
     fileList_ = fileList;
     if (fileList_)
-        fileList_->ApplyFilePath(directory_);
+        Enter([shown = directory_] { return AsWalked(shown); }, Change::Start);
+}
+
+bool TDirectoryListBox::IsShownText(const QByteArray& value) const {
+    return distinguishesCase_
+               ? value == directory_
+               : Decoded(value).compare(Decoded(directory_), Qt::CaseInsensitive) == 0;
 }
 
 void TDirectoryListBox::SetDirectory(const QByteArray& value) {
-    if (value.isEmpty())
-        return;
-    const bool sameText =
-        FolderDistinguishesCase(directory_)
-            ? value == directory_
-            : Decoded(value).compare(Decoded(directory_), Qt::CaseInsensitive) == 0;
-    if (sameText)
+    if (value.isEmpty() || IsShownText(value))
         return;
     // A relative value is taken against the shown folder.
-    ChangeDirectory(directory_);
-    const QByteArray target = AbsolutePath(value);
+    const QByteArray target =
+        AbsolutePath(value.startsWith('/') ? value : directory_ + '/' + value);
     if (driveCombo_)
         driveCombo_->SelectVolumeOf(target);
-    EnterFolder(value);
+    Enter([target] { return target; }, Change::Asked);
 }
 
-void TDirectoryListBox::ShowVolume(const QByteArray& mountPoint) {
-    const QByteArray remembered = VolumeFolders::FolderOf(mountPoint);
-    ChangeDirectory(directory_);
-    // A remembered folder that has gone since falls back to the volume's root.
-    if (remembered != mountPoint && ChangeDirectory(remembered) != 0) {
-        EnterFolder(mountPoint);
+void TDirectoryListBox::SetDirectoryLocated(std::function<QByteArray()> locate) {
+    Enter(std::move(locate), Change::Located);
+}
+
+void TDirectoryListBox::ShowVolume(const QByteArray& mountPoint, bool keepShown) {
+    Enter(
+        [remembered = VolumeFolders::FolderOf(mountPoint), mountPoint, keepShown,
+         shown = directory_] {
+            if (keepShown && CheckFolder(shown) == 0)
+                return shown;
+            // A remembered folder that has gone since falls back to the volume's root.
+            if (remembered != mountPoint && CheckFolder(remembered) != 0)
+                return mountPoint;
+            return remembered;
+        },
+        Change::Located);
+}
+
+void TDirectoryListBox::Enter(Locator locate, Change change) {
+    const bool listFiles = fileList_ != nullptr;
+    const QString mask = listFiles ? fileList_->Mask() : QString();
+    const int fileType = listFiles ? fileList_->FileType() : 0;
+    reads_.Start([this, locate = std::move(locate), change, listFiles, mask,
+                  fileType]() -> BackgroundWork::Delivery {
+        auto reading = std::make_shared<FolderRead>();
+        reading->Asked = locate();
+        reading->Folder =
+            reading->Asked.startsWith('/') ? AbsolutePath(reading->Asked) : reading->Asked;
+        reading->Error = reading->Folder.startsWith('/') ? CheckFolder(reading->Folder) : ENOENT;
+        if (reading->Error == 0) {
+            reading->DistinguishesCase = FolderDistinguishesCase(reading->Folder);
+            if (listFiles) {
+                reading->Files = ListFiles(reading->Folder, mask, fileType, &reading->Subfolders);
+                reading->FilesRead = true;
+            } else {
+                VisitDirectory(
+                    reading->Folder, nullptr, false,
+                    [&](const char* name, std::size_t length, int attributes) {
+                        if ((attributes & FileAttribute::Directory) &&
+                            !(attributes & (FileAttribute::Hidden | FileAttribute::System)))
+                            reading->Subfolders.emplace_back(name, static_cast<qsizetype>(length));
+                    });
+            }
+            SortSubfolders(reading->Subfolders);
+        }
+        return [this, reading, change] {
+            Show(*reading, change);
+        };
+    });
+}
+
+void TDirectoryListBox::Show(FolderRead& reading, Change change) {
+    if (change == Change::Located && (reading.Asked.isEmpty() || IsShownText(reading.Asked)))
         return;
-    }
-    EnterFolder(remembered);
-}
-
-void TDirectoryListBox::EnterFolder(const QByteArray& target) {
-    if (const int error = ChangeDirectory(target)) {
-        ChangeDirectory(directory_);
+    if (change != Change::Asked && driveCombo_)
+        driveCombo_->SelectVolumeOf(reading.Folder);
+    if (reading.Error != 0) {
         // The highlight goes back to the folder still shown.
         setCurrentRow(currentFolderRow_);
-        throw EInOutError::FromErrno(error);
+        throw EInOutError::FromErrno(reading.Error);
     }
-    directory_ = CurrentDirectory();
+    SetCurrentDirectory(reading.Folder);
+    directory_ = reading.Folder;
+    distinguishesCase_ = reading.DistinguishesCase;
     const std::vector<Volume> volumes = driveCombo_ ? driveCombo_->Volumes() : ListVolumes();
     if (const int holder = VolumeHolding(volumes, directory_); holder >= 0)
         VolumeFolders::Remember(volumes[holder].MountPoint, directory_);
-    // One read of the folder serves both lists.
-    std::vector<QByteArray> subfolders;
-    bool read = false;
-    try {
-        if (fileList_)
-            read = fileList_->ApplyFilePath(directory_, &subfolders);
-    } catch (...) {
-        BuildEntries();
-        throw;
-    }
-    BuildEntries(read ? &subfolders : nullptr);
-    Q_EMIT OnChange();
+    // A file list on this folder already, spelled otherwise, is not read again.
+    if (fileList_ && reading.FilesRead &&
+        !(fileList_->EverRead() &&
+          SameFolderName(directory_, fileList_->Directory(), distinguishesCase_)))
+        fileList_->ShowListing(directory_, std::move(reading.Files), distinguishesCase_);
+    BuildEntries(reading.Subfolders);
+    if (change != Change::Start)
+        Q_EMIT OnChange();
 }
 
-void TDirectoryListBox::BuildEntries(const std::vector<QByteArray>* given) {
+void TDirectoryListBox::ShowSlow(bool slow) {
+    for (QWidget* list : {static_cast<QWidget*>(this), static_cast<QWidget*>(fileList_.data()),
+                          static_cast<QWidget*>(driveCombo_.data())}) {
+        if (!list)
+            continue;
+        if (slow)
+            list->setCursor(Qt::BusyCursor);
+        else
+            list->unsetCursor();
+    }
+}
+
+void TDirectoryListBox::BuildEntries(const std::vector<QByteArray>& sortedSubfolders) {
     clear();
-    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QList<QByteArray> parts = directory_.split('/');
     QByteArray path = "/";
     AddEntry(QStringLiteral("/"), path, directory_ == "/" ? EntryKind::Current : EntryKind::Path,
@@ -130,26 +212,8 @@ void TDirectoryListBox::BuildEntries(const std::vector<QByteArray>* given) {
                  i + 1 == components.size() ? EntryKind::Current : EntryKind::Path, level);
     }
     currentFolderRow_ = count() - 1;
-
-    std::vector<QByteArray> subfolders;
-    if (given) {
-        subfolders = *given;
-    } else {
-        VisitDirectory(directory_, nullptr, false,
-                       [&](const char* name, std::size_t length, int attributes) {
-                           if ((attributes & FileAttribute::Directory) &&
-                               !(attributes & (FileAttribute::Hidden | FileAttribute::System)))
-                               subfolders.emplace_back(name, static_cast<qsizetype>(length));
-                       });
-    }
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::sort(subfolders.begin(), subfolders.end(), [&](const QByteArray& a, const QByteArray& b) {
-        const int order = collator.compare(Decoded(a), Decoded(b));
-        return order != 0 ? order < 0 : a < b;
-    });
     const QByteArray base = directory_ == "/" ? directory_ : directory_ + '/';
-    for (const QByteArray& name : subfolders)
+    for (const QByteArray& name : sortedSubfolders)
         AddEntry(Decoded(name), base + name, EntryKind::Subfolder, level + 1);
     setCurrentRow(currentFolderRow_);
     // The current folder at the top, so that as many subfolders as fit show below it.

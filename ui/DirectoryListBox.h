@@ -6,7 +6,10 @@
 
 #include <vector>
 
+#include "ui/BackgroundWork.h"
 #include "ui/DriveComboBox.h"
+
+#include <functional>
 
 class TFileListBox;
 
@@ -23,11 +26,18 @@ public:
     TDirectoryListBox(const QString& name, QWidget* parent);
 
     QByteArray Directory() const { return directory_; }
-    // Shows another folder; raises EInOutError when it cannot be entered, and then
-    // keeps the folder it had.
+    // Shows another folder once it has been read in the background; a folder that
+    // cannot be entered is reported as EInOutError then, and the lists keep the
+    // folder they had. A newer change supersedes one still under way.
     void SetDirectory(const QByteArray& value);
-    // Shows the folder last shown on a volume (its root at first).
-    void ShowVolume(const QByteArray& mountPoint);
+    // The same for a folder that only a look at the file system can name: locate
+    // runs in the background and gives the value.
+    void SetDirectoryLocated(std::function<QByteArray()> locate);
+    // Shows the folder last shown on a volume (its root at first); with
+    // keepShown, a folder still shown there stays.
+    void ShowVolume(const QByteArray& mountPoint, bool keepShown = false);
+    // Whether a change of folder is under way.
+    bool Reading() const { return reads_.Busy(); }
 
     void SetFileList(TFileListBox* fileList);
     void SetDriveCombo(TDriveComboBox* driveCombo) { driveCombo_ = driveCombo; }
@@ -45,13 +55,27 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void EnterFolder(const QByteArray& target);
-    // Reads the subfolders itself unless they are given.
-    void BuildEntries(const std::vector<QByteArray>* subfolders = nullptr);
+    struct FolderRead;
+    // What a change of folder asks for; runs on the reading thread.
+    using Locator = std::function<QByteArray()>;
+
+    enum class Change {
+        Start,  // the folder shown at start, read for the first time
+        Asked,  // a value known at once, checked against the shown one already
+        Located // a value known once locate has run: the same text changes nothing
+    };
+
+    bool IsShownText(const QByteArray& value) const;
+    void Enter(Locator locate, Change change);
+    void Show(FolderRead& reading, Change change);
+    void ShowSlow(bool slow);
+    void BuildEntries(const std::vector<QByteArray>& sortedSubfolders);
     void AddEntry(const QString& text, const QByteArray& path, EntryKind kind, int level);
     void EnterEntry(int row);
 
     QByteArray directory_;
+    bool distinguishesCase_ = true;
+    BackgroundWork reads_;
     int currentFolderRow_ = 0;
     QPointer<TFileListBox> fileList_;
     QPointer<TDriveComboBox> driveCombo_;

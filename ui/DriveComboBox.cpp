@@ -7,6 +7,8 @@
 #include <QStyle>
 #include <QWheelEvent>
 
+#include <algorithm>
+
 namespace {
 
 QStyle::StandardPixmap IconOf(VolumeKind kind) {
@@ -32,6 +34,7 @@ TDriveComboBox::TDriveComboBox(const QString& name, QWidget* parent) : QComboBox
     setFocusPolicy(Qt::StrongFocus);
     Fill(ListVolumes());
     SelectVolumeOf(CurrentDirectory());
+    LearnDetails();
     connect(this, &QComboBox::activated, this,
             [this](int index) { RunGuarded([&] { ChooseEntry(index); }); });
 }
@@ -65,6 +68,43 @@ void TDriveComboBox::Refresh() {
     if (selected_ < 0 && dirList_)
         selected_ = VolumeHolding(volumes_, dirList_->Directory());
     setCurrentIndex(selected_);
+    LearnDetails();
+}
+
+void TDriveComboBox::LearnDetails() {
+    details_.Supersede();
+    if (!VolumeDetailsWanted())
+        return;
+    for (const Volume& volume : volumes_) {
+        details_.StartAlongside([this, volume]() -> BackgroundWork::Delivery {
+            const VolumeDetails details = LearnVolumeDetails(volume);
+            return [this, mountPoint = volume.MountPoint, details] {
+                ApplyDetails(mountPoint, details);
+            };
+        });
+    }
+}
+
+void TDriveComboBox::ApplyDetails(const QByteArray& mountPoint, const VolumeDetails& details) {
+    const auto found = std::find_if(volumes_.begin(), volumes_.end(),
+                                    [&](const Volume& v) { return v.MountPoint == mountPoint; });
+    if (found == volumes_.end())
+        return;
+    const int index = static_cast<int>(found - volumes_.begin());
+    if (!details.IsFolder) {
+        // A single file bound over another, as containers do, is no volume to browse.
+        volumes_.erase(found);
+        removeItem(index);
+        if (selected_ == index)
+            selected_ = -1;
+        else if (selected_ > index)
+            --selected_;
+        setCurrentIndex(selected_);
+        return;
+    }
+    ApplyVolumeDetails(*found, details);
+    setItemIcon(index, style()->standardIcon(IconOf(found->Kind)));
+    setItemText(index, found->DisplayText());
 }
 
 void TDriveComboBox::ChooseEntry(int index) {
@@ -72,15 +112,12 @@ void TDriveComboBox::ChooseEntry(int index) {
         return;
     // The same volume again changes nothing while its shown folder is still there;
     // a folder gone with its medium gives way to one that exists.
-    if (index == selected_ && (!dirList_ || FileAttributes(dirList_->Directory()).has_value())) {
-        setCurrentIndex(selected_);
-        return;
-    }
+    const bool same = index == selected_;
     // The choice stays shown even if the volume cannot be entered.
     selected_ = index;
     setCurrentIndex(index);
     if (dirList_)
-        dirList_->ShowVolume(volumes_[index].MountPoint);
+        dirList_->ShowVolume(volumes_[index].MountPoint, same);
 }
 
 void TDriveComboBox::wheelEvent(QWheelEvent* event) {
@@ -98,7 +135,15 @@ void TDriveComboBox::showPopup() {
 }
 
 void TDriveComboBox::Fill(const std::vector<Volume>& volumes) {
+    std::vector<Volume> known = std::move(volumes_);
     volumes_ = volumes;
+    // What was learnt of a volume still mounted holds until it is learnt again.
+    for (Volume& volume : volumes_)
+        for (const Volume& before : known)
+            if (before.MountPoint == volume.MountPoint && before.Device == volume.Device) {
+                volume.Label = before.Label;
+                volume.Kind = before.Kind;
+            }
     clear();
     for (const Volume& volume : volumes_)
         addItem(style()->standardIcon(IconOf(volume.Kind)), volume.DisplayText());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Volumes.h"
+#include "ui/BackgroundWork.h"
 
 #include <QComboBox>
 #include <QPointer>
@@ -34,8 +35,13 @@ protected:
 
 private:
     void Fill(const std::vector<Volume>& volumes);
+    // What the mount table does not tell is learnt in the background, each volume
+    // on its own: one that does not answer stays listed as the table has it.
+    void LearnDetails();
+    void ApplyDetails(const QByteArray& mountPoint, const VolumeDetails& details);
 
     std::vector<Volume> volumes_;
+    BackgroundWork details_;
     QPointer<TDirectoryListBox> dirList_;
     int selected_ = -1;
 };

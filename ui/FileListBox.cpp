@@ -5,35 +5,10 @@
 #include "platform/Volumes.h"
 #include "platform/WildcardMask.h"
 
-#include <QGuiApplication>
 #include <QMouseEvent>
 
 #include <fcntl.h>
 #include <unistd.h>
-
-namespace {
-
-// Shows the busy cursor from the moment it is begun until the reading ends.
-class BusyCursor {
-public:
-    void Begin() {
-        if (!shown_ && QGuiApplication::instance()) {
-            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-            shown_ = true;
-        }
-    }
-    ~BusyCursor() {
-        if (shown_)
-            QGuiApplication::restoreOverrideCursor();
-    }
-
-private:
-    bool shown_ = false;
-};
-
-constexpr int kBusyFromEntry = 100;
-
-} // namespace
 
 int FileListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : contents_.Count();
@@ -71,6 +46,8 @@ TFileListBox::TFileListBox(const QString& name, QWidget* parent) : QListView(par
         if (!selectingByProgram_)
             Q_EMIT OnClick();
     });
+    connect(&reads_, &BackgroundWork::SlowChanged, this,
+            [this](bool slow) { slow ? setCursor(Qt::BusyCursor) : unsetCursor(); });
     directory_ = CurrentDirectory();
 }
 
@@ -90,44 +67,69 @@ void TFileListBox::SetFileType(int fileType) {
         ReadFileNames();
 }
 
-bool TFileListBox::ApplyFilePath(const QByteArray& folder, std::vector<QByteArray>* subfolders) {
+void TFileListBox::ApplyFilePath(const QByteArray& folder) {
     const QByteArray target =
         AbsolutePath(folder.startsWith('/') ? folder : directory_ + '/' + folder);
-    if (everRead_ && SameFolderName(target, directory_))
-        return false;
-    ChangeDirectory(directory_); // the old folder, if it still exists
-    if (const int error = ChangeDirectory(folder))
-        throw EInOutError::FromErrno(error);
-    ReadFileNames(subfolders);
-    return true;
+    if (everRead_ && SameFolderName(target, directory_, distinguishesCase_))
+        return;
+    reads_.Start([this, target, mask = mask_, fileType = fileType_]() -> BackgroundWork::Delivery {
+        if (const int error = CheckFolder(target))
+            return [error] {
+                throw EInOutError::FromErrno(error);
+            };
+        auto contents = std::make_shared<FileListContents>(ListFiles(target, mask, fileType));
+        const bool distinguishesCase = FolderDistinguishesCase(target);
+        return [this, target, contents, distinguishesCase] {
+            SetCurrentDirectory(target);
+            ShowListing(target, std::move(*contents), distinguishesCase);
+        };
+    });
 }
 
-void TFileListBox::ReadFileNames(std::vector<QByteArray>* subfolders) {
+void TFileListBox::ReadFileNames() {
+    reads_.Start([this, folder = CurrentDirectory(), mask = mask_,
+                  fileType = fileType_]() -> BackgroundWork::Delivery {
+        auto contents = std::make_shared<FileListContents>(ListFiles(folder, mask, fileType));
+        const bool distinguishesCase = FolderDistinguishesCase(folder);
+        return [this, folder, contents, distinguishesCase] {
+            ShowListing(folder, std::move(*contents), distinguishesCase);
+        };
+    });
+}
+
+void TFileListBox::ShowListing(const QByteArray& folder, FileListContents contents,
+                               bool distinguishesCase) {
+    reads_.Supersede();
+    directory_ = folder;
+    distinguishesCase_ = distinguishesCase;
+    everRead_ = true;
+    selectingByProgram_ = true;
+    model_.Replace(std::move(contents));
+    selectingByProgram_ = false;
+    Q_EMIT OnChange();
+}
+
+FileListContents ListFiles(const QByteArray& folder, const QString& maskText, int fileType,
+                           std::vector<QByteArray>* subfolders) {
     using namespace TFileType;
     int searchAttributes = 0;
     for (int member : {ftReadOnly, ftHidden, ftSystem, ftVolumeID, ftDirectory, ftArchive})
-        if (fileType_ & member)
+        if (fileType & member)
             searchAttributes |= member;
     const int excludable = FileAttribute::Hidden | FileAttribute::System | FileAttribute::VolumeId |
                            FileAttribute::Directory;
-    const bool listAll = (fileType_ & ftNormal) != 0;
+    const bool listAll = (fileType & ftNormal) != 0;
     const bool wantReadOnly = !listAll && (searchAttributes & FileAttribute::ReadOnly);
 
-    directory_ = CurrentDirectory();
-    everRead_ = true;
-    BusyCursor busy;
-    const WildcardMask mask(mask_);
+    const WildcardMask mask(maskText);
     int matchCount = 0; // of the name the filter has just accepted
-    std::size_t accepted = 0;
     FileListContents contents;
     // Collecting subfolders needs every entry's kind (from d_type, nearly free),
     // and the access check only for the names the mask accepts.
     VisitDirectory(
-        directory_,
+        folder,
         [&](const char* name, std::size_t length) {
             matchCount = mask.CountMatches(name, length);
-            if (matchCount > 0 && ++accepted > kBusyFromEntry)
-                busy.Begin();
             return matchCount > 0 || subfolders;
         },
         wantReadOnly && !subfolders,
@@ -137,11 +139,10 @@ void TFileListBox::ReadFileNames(std::vector<QByteArray>* subfolders) {
                 subfolders->emplace_back(name, static_cast<qsizetype>(length));
             if (matchCount == 0)
                 return;
-            // By the shown folder's name: the process itself stands elsewhere.
             if (subfolders && wantReadOnly &&
                 ::faccessat(AT_FDCWD,
-                            (directory_ + '/' + QByteArray(name, qsizetype(length))).constData(),
-                            W_OK, AT_EACCESS) != 0)
+                            (folder + '/' + QByteArray(name, qsizetype(length))).constData(), W_OK,
+                            AT_EACCESS) != 0)
                 attributes |= FileAttribute::ReadOnly;
             if (attributes & excludable & ~searchAttributes)
                 return;
@@ -150,10 +151,7 @@ void TFileListBox::ReadFileNames(std::vector<QByteArray>* subfolders) {
             contents.Add(name, length, attributes & FileAttribute::Directory, matchCount);
         });
     contents.Sort();
-    selectingByProgram_ = true;
-    model_.Replace(std::move(contents));
-    selectingByProgram_ = false;
-    Q_EMIT OnChange();
+    return contents;
 }
 
 QString TFileListBox::ItemText(int index) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ui/BackgroundWork.h"
 #include "ui/FileListContents.h"
 
 #include <QAbstractListModel>
@@ -35,6 +36,12 @@ private:
     FileListContents contents_;
 };
 
+// The files of a folder as a list with this mask and type shows them, sorted.
+// With subfolders, the same read also collects the folder's visible subfolders,
+// unsorted. It may wait on the file system, and may run on any thread.
+FileListContents ListFiles(const QByteArray& folder, const QString& mask, int fileType,
+                           std::vector<QByteArray>* subfolders = nullptr);
+
 // The file list: the files of one folder that match the mask, sorted without
 // regard to case, with extended multiple selection.
 class TFileListBox : public QListView {
@@ -52,12 +59,18 @@ public:
     // The listed folder, as the file system's bytes.
     QByteArray Directory() const { return directory_; }
     // Moves the list to a folder (relative names are taken against the listed one)
-    // and reads it; raises EInOutError when the folder cannot be entered. False
-    // when it was already there and nothing was read. With subfolders, the same
-    // read also collects the folder's visible subfolders, unsorted.
-    bool ApplyFilePath(const QByteArray& folder, std::vector<QByteArray>* subfolders = nullptr);
-    // Reads the process's current folder into the list.
-    void ReadFileNames(std::vector<QByteArray>* subfolders = nullptr);
+    // and reads it in the background; a folder that cannot be entered is reported
+    // as EInOutError when the read ends. Nothing happens when it is there already.
+    void ApplyFilePath(const QByteArray& folder);
+    // Reads the process's current folder into the list, in the background.
+    void ReadFileNames();
+    // Shows what a read of folder found, in place of any read of its own.
+    void ShowListing(const QByteArray& folder, FileListContents contents, bool distinguishesCase);
+    bool EverRead() const { return everRead_; }
+    // Whether names in the listed folder differ by letter case.
+    bool DistinguishesCase() const { return distinguishesCase_; }
+    // Whether a read of its own is under way.
+    bool Reading() const { return reads_.Busy(); }
 
     int Count() const { return model_.Contents().Count(); }
     QString ItemText(int index) const;
@@ -83,6 +96,8 @@ private:
     QString mask_ = QStringLiteral("*.*");
     int fileType_ = TFileType::ftNormal;
     QByteArray directory_;
+    bool distinguishesCase_ = true;
+    BackgroundWork reads_;
     bool selectingByProgram_ = false;
     bool inDoubleClick_ = false;
     // Until the list is first moved to a folder, setting its mask or type reads nothing.

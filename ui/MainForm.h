@@ -193,10 +193,11 @@ protected:
 private:
     // shell/ShellPaths.cpp.
     // The stored spelling of every component of an absolute path; a path that
-    // names nothing comes back unchanged.
-    QByteArray ResolveLongPath(const QByteArray& path) const;
-    // Points the browser at a folder, or at the folder holding a file.
-    void ShowFolderOf(const QByteArray& path);
+    // names nothing comes back unchanged. It waits on the file system.
+    static QByteArray ResolveLongPath(const QByteArray& path);
+    // Points the browser at a folder, or at the folder holding a file; the path
+    // is made and looked at in the background.
+    void ShowFolderOf(std::function<QByteArray()> path);
     void ShowCommandLineFolder();
 
     // playback/Session.cpp.

@@ -1,0 +1,270 @@
+// A network share whose server stops answering: every call on it waits until
+// the server is back. The window must go on answering through it all, and the
+// share's folders show once it answers again.
+
+#include "platform/DroppedFiles.h"
+#include "tests/E2eSupport.h"
+#include "tests/TestSupport.h"
+#include "ui/BackgroundWork.h"
+#include "ui/DirectoryListBox.h"
+#include "ui/DriveComboBox.h"
+#include "ui/FileListBox.h"
+#include "ui/MainForm.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace {
+
+// The share: a folder of the test's own served through FUSE as nas:/videos,
+// holding a.mpg and sub/b.mpg; its server stops answering while its process is
+// stopped. Released and unmounted however the test ends.
+class HangingShare {
+public:
+    HangingShare() {
+        QDir(scratch_.path()).mkpath(QStringLiteral("source/sub"));
+        QDir(scratch_.path()).mkpath(QStringLiteral("nasvideos"));
+        QFile(scratch_.filePath(QStringLiteral("source/a.mpg"))).open(QIODevice::WriteOnly);
+        QFile(scratch_.filePath(QStringLiteral("source/sub/b.mpg"))).open(QIODevice::WriteOnly);
+        daemon_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        daemon_.start(QStringLiteral("/usr/bin/python3"),
+                      {QStringLiteral(QEL_HANGING_SHARE),
+                       scratch_.filePath(QStringLiteral("source")),
+                       scratch_.filePath(QStringLiteral("nasvideos"))});
+        daemon_.waitForStarted(5000);
+        for (int wait = 0; wait < 100 && !Mounted(); ++wait)
+            QThread::msleep(50);
+    }
+    ~HangingShare() {
+        Release();
+        RunTool(QStringLiteral("umount"), {QStringLiteral("-l"), QFile::decodeName(Root())});
+        daemon_.terminate();
+        if (!daemon_.waitForFinished(3000))
+            daemon_.kill();
+        daemon_.waitForFinished(1000);
+    }
+
+    bool Mounted() const {
+        QFile table(QStringLiteral("/proc/self/mountinfo"));
+        return table.open(QIODevice::ReadOnly) && table.readAll().contains(Root() + " ") &&
+               daemon_.state() == QProcess::Running;
+    }
+    QByteArray Root() const {
+        return QFile::encodeName(scratch_.filePath(QStringLiteral("nasvideos")));
+    }
+    QByteArray Local() const { return QFile::encodeName(scratch_.path()); }
+    void Hang() const { ::kill(static_cast<pid_t>(daemon_.processId()), SIGSTOP); }
+    void Release() const { ::kill(static_cast<pid_t>(daemon_.processId()), SIGCONT); }
+
+private:
+    QTemporaryDir scratch_;
+    QProcess daemon_;
+};
+
+bool ShowsBusy(const QWidget& list) {
+    return list.cursor().shape() == Qt::BusyCursor;
+}
+
+} // namespace
+
+TEST(HungShare, TheBrowserAnswersWhileAShareHangsAndShowsItsFoldersOnceItAnswers) {
+    HangingShare share;
+    ASSERT_TRUE(share.Mounted());
+    MessageRecorder messages;
+    MainWindowHarness harness(share.Local());
+    TForm1& form = harness.Form();
+    TDirectoryListBox& folders = *form.DirectoryListBox1;
+    TDriveComboBox& drives = *form.DriveComboBox1;
+    const auto settled = [&] {
+        return QTest::qWaitFor([&] { return !folders.Reading(); }, 5000);
+    };
+    QStringList listed;
+    const auto listing = [&] {
+        listed.clear();
+        for (int i = 0; i < form.FileListBox1->Count(); ++i)
+            listed << form.FileListBox1->ItemText(i);
+        return listed;
+    };
+    // Each call on the window's thread returns at once, and the lists say they read.
+    const auto answersAtOnce = [&](const std::function<void()>& call) {
+        QElapsedTimer clock;
+        clock.start();
+        call();
+        const qint64 took = clock.elapsed();
+        EXPECT_LT(took, 100);
+        QTest::qWait(BackgroundWork::kSlowAfterMs + 100);
+        return took < 100 && ShowsBusy(folders) && ShowsBusy(*form.FileListBox1);
+    };
+
+    share.Hang();
+    // The drive list comes from the mount table: the share is listed, and its
+    // entry chosen, without a call on it.
+    drives.Refresh();
+    int shareEntry = -1;
+    for (int i = 0; i < drives.count(); ++i)
+        if (drives.itemText(i) == QStringLiteral("nasvideos: nas:/videos"))
+            shareEntry = i;
+    ASSERT_GE(shareEntry, 0);
+    EXPECT_TRUE(answersAtOnce([&] { drives.activated(shareEntry); }));
+    EXPECT_EQ(drives.currentIndex(), shareEntry);
+    // A newer choice goes ahead of it.
+    folders.SetDirectory(share.Local() + "/source");
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(folders.Directory(), share.Local() + "/source");
+    EXPECT_FALSE(ShowsBusy(folders));
+
+    EXPECT_TRUE(answersAtOnce([&] { form.WMDropFiles(DroppedFiles({share.Root() + "/a.mpg"})); }));
+    share.Release();
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(folders.Directory(), share.Root());
+    EXPECT_EQ(listing(), QStringList{"a.mpg"});
+    EXPECT_EQ(folders.EntryPath(folders.count() - 1), share.Root() + "/sub");
+
+    share.Hang();
+    EXPECT_TRUE(answersAtOnce([&] {
+        folders.setCurrentRow(folders.count() - 1);
+        QTest::keyClick(&folders, Qt::Key_Return);
+    }));
+    EXPECT_EQ(folders.Directory(), share.Root());
+    share.Release();
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(folders.Directory(), share.Root() + "/sub");
+    EXPECT_EQ(listing(), QStringList{"b.mpg"});
+    EXPECT_FALSE(ShowsBusy(folders));
+    EXPECT_TRUE(messages.Messages().empty()) << messages.LastText().toStdString();
+}
+
+namespace {
+
+const std::vector<unsigned> kUsers{30000, 30001};
+
+// The about box of the process, if it shows one.
+std::optional<QString> AboutBox(const QelProcess& qel) {
+    const auto found =
+        RunTool(QStringLiteral("xdotool"),
+                {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                 QStringLiteral("--pid"), QString::number(qel.Pid()), QStringLiteral("--name"),
+                 QStringLiteral("^About$")});
+    if (!found)
+        return std::nullopt;
+    return QString::fromLatin1(found->trimmed().split('\n').first());
+}
+
+// Closes the about box, if one shows, by a click on its OK button at the middle
+// of its foot; true once none shows.
+bool CloseAboutBox(const QelProcess& qel) {
+    std::optional<QString> box = AboutBox(qel);
+    if (!box)
+        return true;
+    if (const std::optional<QRect> shape = qel.Geometry(*box))
+        qel.Click(*box, QPoint(shape->width() / 2, shape->height() - 21));
+    for (int wait = 0; wait < 20 && box; ++wait) {
+        QThread::msleep(100);
+        box = AboutBox(qel);
+    }
+    return !box;
+}
+
+// How long the window takes to show its about box (Ctrl+Alt+A), which it then
+// closes again; a minute when it does not show it.
+qint64 AboutBoxDelay(QelProcess& qel, const QString& window) {
+    if (!qel.Key(window, QStringLiteral("ctrl+alt+a")))
+        return 60000;
+    QElapsedTimer clock;
+    clock.start();
+    bool shown = false;
+    while (!shown && clock.elapsed() < 3000)
+        shown = AboutBox(qel).has_value();
+    const qint64 took = clock.elapsed();
+    return shown && CloseAboutBox(qel) ? took : 60000;
+}
+
+// Where each thread of a process waits, for a failure to show.
+std::string WhereItWaits(qint64 pid) {
+    std::string where;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile name(tasks.filePath(task + QStringLiteral("/comm")));
+        QFile wait(tasks.filePath(task + QStringLiteral("/wchan")));
+        if (name.open(QIODevice::ReadOnly) && wait.open(QIODevice::ReadOnly))
+            where +=
+                name.readAll().trimmed().toStdString() + ": " + wait.readAll().toStdString() + "; ";
+    }
+    return where;
+}
+
+// Ends the program as asked (the Quit command or a signal) and checks that it
+// ended at once, with code 0 and the user's volume back.
+void ExpectItEndsAtOnce(QelProcess& qel, const QString& window, int signal) {
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(signal != 0 ? qel.Signal(signal) : qel.Key(window, QStringLiteral("ctrl+alt+q")));
+    const auto exitCode = qel.WaitForExit(1000);
+    ASSERT_TRUE(exitCode) << "still running " << clock.elapsed()
+                          << " ms after being asked to end: " << WhereItWaits(qel.Pid());
+    EXPECT_EQ(*exitCode, 0);
+    EXPECT_EQ(SinkChannels(), kUsers);
+}
+
+} // namespace
+
+TEST(HungShareE2e, AShareThatHangsAtStartHoldsBackNeitherTheWindowNorTheExit) {
+    QEL_REQUIRE_DISPLAY();
+    HangingShare share;
+    ASSERT_TRUE(share.Mounted());
+    share.Hang();
+    // Started in a folder of its own, then with a folder on the share.
+    for (const auto& [arguments, signal] :
+         {std::pair(QStringList{}, 0),
+          std::pair(QStringList{QFile::decodeName(share.Root() + "/sub")}, SIGTERM)}) {
+        ASSERT_TRUE(SetSinkChannels({QStringLiteral("30000"), QStringLiteral("30001")}));
+        QelProcess qel(QFile::decodeName(share.Local()), arguments);
+        const auto window = qel.WaitForWindow();
+        ASSERT_TRUE(window) << "no window, started with " << arguments.join(' ').toStdString();
+        QThread::msleep(300); // the start folder's read under way, or stuck
+        EXPECT_LE(AboutBoxDelay(qel, *window), 200);
+        ExpectItEndsAtOnce(qel, *window, signal);
+    }
+}
+
+TEST(HungShareE2e, ChoicesOnAShareThatHangsLeaveTheWindowAnswering) {
+    QEL_REQUIRE_DISPLAY();
+    HangingShare share;
+    ASSERT_TRUE(share.Mounted());
+    ASSERT_TRUE(SetSinkChannels({QStringLiteral("30000"), QStringLiteral("30001")}));
+    QelProcess qel(QFile::decodeName(share.Local()));
+    const auto window = qel.WaitForWindow();
+    ASSERT_TRUE(window);
+    QThread::msleep(500);
+
+    // Its drive, chosen from the drive list's popup while it hangs.
+    share.Hang();
+    ASSERT_TRUE(qel.Click(*window, QPoint(460, 14)));
+    QThread::msleep(300);
+    RunTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("nasv")});
+    RunTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+    QThread::msleep(300);
+    EXPECT_LE(AboutBoxDelay(qel, *window), 200) << "choosing the share's drive";
+    share.Release();
+    QThread::msleep(500);
+    ASSERT_TRUE(CloseAboutBox(qel)); // shown late by a window that was held
+
+    // Its subfolder, the last entry of the folder list, entered with Return.
+    share.Hang();
+    ASSERT_TRUE(qel.Click(*window, QPoint(440, 40)));
+    RunTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("End")});
+    RunTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+    QThread::msleep(300);
+    EXPECT_LE(AboutBoxDelay(qel, *window), 200) << "entering its subfolder";
+    ExpectItEndsAtOnce(qel, *window, 0);
+}
