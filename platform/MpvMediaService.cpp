@@ -42,6 +42,7 @@ const char* const kDisplayWidth = "dwidth";
 const char* const kDisplayHeight = "dheight";
 const char* const kVoDropped = "frame-drop-count";
 const char* const kDecoderDropped = "decoder-frame-drop-count";
+const char* const kRotation = "video-params/rotate";
 
 enum ObservedProperty : std::uint64_t {
     ObservedTimePos = 1,
@@ -49,7 +50,8 @@ enum ObservedProperty : std::uint64_t {
     ObservedPause,
     ObservedEof,
     ObservedVoDropped,
-    ObservedDecoderDropped
+    ObservedDecoderDropped,
+    ObservedRotation
 };
 
 // The picture's size is asked for at each open, not observed.
@@ -509,6 +511,7 @@ bool MpvMediaService::CreateCore() {
     mpv_observe_property(core, ObservedDuration, kDuration, MPV_FORMAT_DOUBLE);
     mpv_observe_property(core, ObservedPause, kPause, MPV_FORMAT_FLAG);
     mpv_observe_property(core, ObservedEof, kEofReached, MPV_FORMAT_FLAG);
+    mpv_observe_property(core, ObservedRotation, kRotation, MPV_FORMAT_INT64);
     if (EngineDiagnostics::Instance().Enabled()) {
         mpv_observe_property(core, ObservedVoDropped, kVoDropped, MPV_FORMAT_INT64);
         mpv_observe_property(core, ObservedDecoderDropped, kDecoderDropped, MPV_FORMAT_INT64);
@@ -591,6 +594,12 @@ void MpvMediaService::Handle(const mpv_event& event) {
         case ObservedPause:
             if (present)
                 paused_ = *static_cast<int*>(property->data) != 0;
+            break;
+        case ObservedRotation:
+            if (surface_)
+                surface_->SetRotation(
+                    present ? static_cast<int>(*static_cast<std::int64_t*>(property->data) % 360)
+                            : 0);
             break;
         case ObservedVoDropped:
         case ObservedDecoderDropped:

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QTimer>
+#include <QTransform>
 
 #include <mpv/render_gl.h>
 
@@ -366,6 +367,16 @@ void MpvSoftwareWindow::SetBlank(bool blank) {
     requestUpdate();
 }
 
+void MpvSoftwareWindow::SetRotation(int degrees) {
+    const int rotation = (degrees % 360 + 360) % 360;
+    // Other angles are not quarter turns, which this window cannot make: upright.
+    const int turn = rotation % 90 == 0 ? rotation : 0;
+    if (turn == rotation_)
+        return;
+    rotation_ = turn;
+    requestUpdate();
+}
+
 void MpvSoftwareWindow::OnUpdate(void* self) {
     // Called on one of the engine's threads, which may call nothing of the engine.
     auto* window = static_cast<MpvSoftwareWindow*>(self);
@@ -391,6 +402,9 @@ void MpvSoftwareWindow::resizeEvent(QResizeEvent*) {
 }
 
 bool MpvSoftwareWindow::RenderInto(unsigned char* pixels, QSize size, qsizetype stride, bool skip) {
+    // An empty target makes the engine's renderer crop outside it, which ends the process.
+    if (size.isEmpty())
+        return false;
     int target[2] = {size.width(), size.height()};
     std::size_t bytesPerLine = static_cast<std::size_t>(stride);
     int skipRendering = skip ? 1 : 0;
@@ -434,17 +448,20 @@ void MpvSoftwareWindow::Render() {
     } else {
         // Asked before drawing, as the render API wants after every update callback.
         newFrame = (mpv_render_context_update(render_) & MPV_RENDER_UPDATE_FRAME) != 0;
-        // Straight into the backing store where it is an image of the engine's format.
-        if (image && image->format() == QImage::Format_RGB32) {
+        // Straight into the backing store where it is an image of the engine's
+        // format and the picture is upright.
+        if (rotation_ == 0 && image && image->format() == QImage::Format_RGB32) {
             RenderInto(image->bits(), image->size(), image->bytesPerLine(), false);
         } else {
             const QSize pixels = image ? image->size() : area.size() * devicePixelRatio();
-            if (frame_.size() != pixels) {
+            // Upright at the size that the turn brings to the window's.
+            const QSize upright = rotation_ % 180 == 0 ? pixels : pixels.transposed();
+            if (frame_.size() != upright) {
                 // Pointer and stride on 64 bytes, as the engine's scaler wants them.
-                const qsizetype stride = (qsizetype(pixels.width()) * 4 + 63) / 64 * 64;
+                const qsizetype stride = (qsizetype(upright.width()) * 4 + 63) / 64 * 64;
                 pixels_.reset(
-                    static_cast<unsigned char*>(std::aligned_alloc(64, stride * pixels.height())));
-                frame_ = pixels_ ? QImage(pixels_.get(), pixels.width(), pixels.height(), stride,
+                    static_cast<unsigned char*>(std::aligned_alloc(64, stride * upright.height())));
+                frame_ = pixels_ ? QImage(pixels_.get(), upright.width(), upright.height(), stride,
                                           QImage::Format_RGB32)
                                  : QImage();
                 frame_.setDevicePixelRatio(devicePixelRatio());
@@ -452,7 +469,13 @@ void MpvSoftwareWindow::Render() {
             if (!frame_.isNull())
                 RenderInto(frame_.bits(), frame_.size(), frame_.bytesPerLine(), false);
             QPainter painter(store_.paintDevice());
-            painter.drawImage(QPointF(0, 0), frame_);
+            if (rotation_ == 0 || frame_.isNull()) {
+                painter.drawImage(QPointF(0, 0), frame_);
+            } else {
+                QImage turned = frame_.transformed(QTransform().rotate(rotation_));
+                turned.setDevicePixelRatio(devicePixelRatio());
+                painter.drawImage(QPointF(0, 0), turned);
+            }
         }
     }
     store_.endPaint();
@@ -557,6 +580,14 @@ bool MpvVideoWidget::InitialiseSoftware() {
         Contain(software_);
         // GPU decoding has nothing to hand its frames to here.
         mpv_set_property_string(core_, "hwdec", "no");
+        // The engine's software renderer draws every frame upright, and one that
+        // declares a quarter turn makes it crop outside the picture: an assertion
+        // that ends the process (mpv 0.35.1 to 0.40). Frames reach it upright,
+        // after any filter that could bring the rotation back, and this window
+        // turns the picture.
+        const char* upright[] = {"vf", "add", "@qel-upright:format=rotate=0", nullptr};
+        mpv_command_async(core_, 0, upright);
+        software_->SetRotation(rotation_);
     }
     return software_->Initialise(core_);
 }
@@ -574,6 +605,13 @@ void MpvVideoWidget::SetBlank(bool blank) {
         window_->SetBlank(blank);
     if (software_)
         software_->SetBlank(blank);
+}
+
+void MpvVideoWidget::SetRotation(int degrees) {
+    // The OpenGL renderer turns the picture itself.
+    rotation_ = degrees;
+    if (software_)
+        software_->SetRotation(degrees);
 }
 
 void MpvVideoWidget::ServiceEngine() {

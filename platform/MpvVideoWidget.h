@@ -62,6 +62,8 @@ public:
     void FreeRenderContext();
     void SetBlank(bool blank);
     void ServiceEngine();
+    // The clockwise quarter turns the picture declares; it arrives upright.
+    void SetRotation(int degrees);
 
 protected:
     bool event(QEvent* event) override;
@@ -82,6 +84,7 @@ private:
     // Where the backing store is no image of the right format: drawn here, then copied.
     std::unique_ptr<unsigned char, FreeDeleter> pixels_;
     QImage frame_;
+    int rotation_ = 0; // 0, 90, 180 or 270
     bool blank_ = true;
     bool frameHeld_ = false; // a frame of the open file, taken while the area was blank
 };
@@ -143,6 +146,9 @@ public:
     // waits for this after reconfiguring, so a caller that blocks the window's
     // thread waiting on the engine must call it while it waits.
     void ServiceEngine();
+    // The rotation the picture declares, in clockwise degrees (the engine's
+    // video-params/rotate).
+    void SetRotation(int degrees);
     RenderPath Path() const { return path_; }
 
 protected:
@@ -160,5 +166,6 @@ private:
     MpvRenderWindow* window_ = nullptr;     // owned by the container
     MpvSoftwareWindow* software_ = nullptr; // owned by the container
     QWidget* container_ = nullptr;
+    int rotation_ = 0;
     bool blank_ = true;
 };

@@ -101,6 +101,126 @@ TEST_F(OwnFolder, AStreamCorruptAfterTheFirstSecondPlaysOnToItsEnd) {
     }
 }
 
+// Pictures that declare a quarter turn (H.264's display orientation) in a
+// transport stream and in Matroska, and one that turns after its first second:
+// each plays turned as declared and stretched over the area, on either picture
+// path; the size shown is the picture's as stored.
+TEST_F(OwnFolder, PicturesThatDeclareARotationPlayTurned) {
+    enum Quarter { TopLeft, TopRight, BottomLeft, BottomRight, NoneRed, Mixed };
+    struct Case {
+        const char* name;
+        int anticlockwise; // as the stream declares it; -1: nothing declared
+        const char* format;
+        Quarter red;
+    };
+    const std::vector<Case> cases = {
+        {"turn-90.mpg", 90, "mpegts", BottomLeft},
+        {"turn-180.mpg", 180, "mpegts", BottomRight},
+        {"turn-270.mpg", 270, "mpegts", TopRight},
+        {"turn-90-mkv.mpg", 90, "matroska", BottomLeft},
+        {"turn-180-mkv.mpg", 180, "matroska", BottomRight},
+        {"turn-270-mkv.mpg", 270, "matroska", TopRight},
+    };
+    QTemporaryDir work;
+    // One second of black with a red quarter at the top left, every frame a key
+    // frame that carries the orientation, in a transport stream (Matroska's
+    // muxer would put it where the decoder reads it from the first frame only).
+    const QString picture =
+        QStringLiteral("color=c=black:size=320x240:rate=25,drawbox=w=160:h=120:color=red:t=fill");
+    const auto make = [&](int anticlockwise) {
+        const QString path = work.filePath(QStringLiteral("turn-%1.ts").arg(anticlockwise));
+        const QString orientation =
+            anticlockwise < 0 ? QStringLiteral("null")
+                              : QStringLiteral("h264_metadata=display_orientation=insert:rotate=%1")
+                                    .arg(anticlockwise);
+        const bool made = RunTool("ffmpeg", {"-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                                             picture, "-t", "1", "-c:v", "libx264", "-g", "1",
+                                             "-bsf:v", orientation, "-f", "mpegts", path})
+                              .has_value();
+        return made ? path : QString();
+    };
+    const auto copy = [&](const QStringList& input, const char* format, const char* name) {
+        return RunTool(QStringLiteral("ffmpeg"),
+                       QStringList{"-loglevel", "error", "-y"} + input +
+                           QStringList{"-c", "copy", "-f", QString::fromLatin1(format),
+                                       QFile::decodeName(folder.PathOf(name))})
+            .has_value();
+    };
+    for (const Case& item : cases) {
+        const QString stream = make(item.anticlockwise);
+        ASSERT_FALSE(stream.isEmpty());
+        ASSERT_TRUE(copy({"-i", stream}, item.format, item.name));
+    }
+    const QString upright = make(-1);
+    ASSERT_FALSE(upright.isEmpty());
+    const QString list = work.filePath(QStringLiteral("list.txt"));
+    QFile listFile(list);
+    ASSERT_TRUE(listFile.open(QIODevice::WriteOnly));
+    listFile.write(("file '" + upright + "'\nfile '" + make(270) + "'\n").toUtf8());
+    listFile.close();
+    const char* const midway = "turn-midway.mpg";
+    ASSERT_TRUE(copy({"-f", "concat", "-safe", "0", "-i", list}, "mpegts", midway));
+    Reread();
+
+    const auto redQuarter = [](const QImage& area) {
+        const auto red = [](QColor c) {
+            return c.red() > 150 && c.green() < 90 && c.blue() < 90;
+        };
+        const int w = area.width() / 2;
+        const int h = area.height() / 2;
+        Quarter found = NoneRed;
+        for (const Quarter quarter : {TopLeft, TopRight, BottomLeft, BottomRight}) {
+            // Inside the quarter, clear of the edge that scaling blurs.
+            const QRect inside(quarter % 2 * w + 20, quarter / 2 * h + 20, w - 40, h - 40);
+            const double share = ShareOfPixels(area, inside, red);
+            if (share > 0.1 && (share < 0.9 || found != NoneRed))
+                return Mixed;
+            if (share >= 0.9)
+                found = quarter;
+        }
+        return found;
+    };
+    const QRect area(form->Panel3->mapToGlobal(QPoint(0, 0)), form->Panel3->size());
+    const auto shows = [&](Quarter wanted, const char* name) {
+        QImage shot;
+        WaitFor(
+            [&] {
+                shot = Screenshot().copy(area);
+                return redQuarter(shot) == wanted;
+            },
+            5000);
+        shot.save(QCoreApplication::applicationDirPath() +
+                  QStringLiteral("/%1-%2.png")
+                      .arg(QString::fromLocal8Bit(qgetenv("QEL_RENDER_PATH")),
+                           QString::fromLatin1(name)));
+        return redQuarter(shot);
+    };
+    const QString sizes = QStringLiteral(" 400x 300/  320x 240");
+
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.name);
+        PlayTexts({QString::fromLatin1(item.name)});
+        ASSERT_TRUE(messages.Messages().empty()) << messages.LastText().toStdString();
+        EXPECT_EQ(form->StatusBar1->PanelText(2), sizes);
+        EXPECT_EQ(shows(item.red, item.name), item.red);
+        form->Action2->trigger();
+    }
+
+    // Upright at first, turned from the second second to the end.
+    SCOPED_TRACE(midway);
+    PlayTexts({QString::fromLatin1(midway)});
+    ASSERT_TRUE(messages.Messages().empty()) << messages.LastText().toStdString();
+    form->Action3->trigger(); // Pause, within the upright second
+    if (form->MediaPlayer1->Position() < 800) {
+        EXPECT_EQ(shows(TopLeft, "midway-start"), TopLeft);
+    }
+    form->Action3->trigger();
+    EXPECT_EQ(form->StatusBar1->PanelText(2), sizes);
+    EXPECT_TRUE(WaitFor([&] { return form->MediaPlayer1->Mode() == mpStopped; }, 8000));
+    EXPECT_EQ(shows(TopRight, "midway-end"), TopRight);
+    ExpectTheGoodFilePlays();
+}
+
 // Lists of other files and addresses, named as videos, are refused without
 // reaching either.
 TEST_F(OwnFolder, PlaylistsAndManifestsNamedAsVideosAreRefusedWithoutReachingOut) {
