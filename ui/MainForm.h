@@ -12,6 +12,7 @@
 
 class DroppedFiles;
 class MediaService;
+class QDBusConnection;
 class WaveOutVolume;
 class QTimer;
 class QAction;
@@ -168,6 +169,9 @@ public:
     void Action8Execute(QObject* Sender);  // Mute
     void Action9Execute(QObject* Sender);  // Volume up
     void Action10Execute(QObject* Sender); // Volume down
+    // Shares what to put back at exit with the other players on the bus, where
+    // this one is known by ownName.
+    void ShareWaveVolume(const QDBusConnection& bus, const QString& ownName);
 
     // ui/AboutCommand.cpp.
     void Action7Execute(QObject* Sender); // About
@@ -320,3 +324,7 @@ extern bool WaveVolumeSaved;          // it could be read
 // from whatever way the program ends: exit() (a lost display), or the last
 // resort after a termination signal. Any thread.
 void RestoreWaveVolumeAtExit() noexcept;
+// The same, but where the volume is shared with other players (ShareWaveVolume)
+// and one of them still runs, leaves the device to it. Asks the session bus,
+// for a short bounded time: not for exit() or a crash, where the bus is gone.
+void HandOverOrRestoreWaveVolumeAtExit() noexcept;
