@@ -129,9 +129,10 @@ public Q_SLOTS:
         owner_.Take(FromBus(theirs));
         // After the answer, and after an open as the window's own input.
         SharedVolumeRestore* owner = &owner_;
-        QMetaObject::invokeMethod(
-            owner, [owner] { OpenWait::RunWhenFree(owner, owner->backend_.TakeOver); },
-            Qt::QueuedConnection);
+        if (owner->backend_.TakeOver)
+            QMetaObject::invokeMethod(
+                owner, [owner] { OpenWait::RunWhenFree(owner, owner->backend_.TakeOver); },
+                Qt::QueuedConnection);
     }
 
 private:

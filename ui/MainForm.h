@@ -321,10 +321,11 @@ extern std::uint32_t SavedWaveVolume; // the device's volume found at start
 extern bool WaveVolumeSaved;          // it could be read
 
 // Puts back the device volume found at start, if the window has not done so,
-// from whatever way the program ends: exit() (a lost display), or the last
-// resort after a termination signal. Any thread.
+// from whatever way the program ends without it: exit() (a lost display), or
+// any end where the session bus may be gone already. Any thread.
 void RestoreWaveVolumeAtExit() noexcept;
-// The same, but where the volume is shared with other players (ShareWaveVolume)
-// and one of them still runs, leaves the device to it. Asks the session bus,
-// for a short bounded time: not for exit() or a crash, where the bus is gone.
+// The same for the last resort after a termination signal, but where the volume
+// is shared with other players (ShareWaveVolume) and one of them still runs,
+// leaves the device to it, as the window's own exit does. Asks the session bus
+// for a short bounded time.
 void HandOverOrRestoreWaveVolumeAtExit() noexcept;
