@@ -1,13 +1,17 @@
 // Volume steps and mute on the system's output device. The player sets the
-// device itself, in eleven levels, and puts back what it found at exit.
+// device itself, in eleven levels, and puts back what it found at exit; of
+// players running at once, the last one to end does.
 
 #include "ui/MainForm.h"
 
+#include "common/ErrorReport.h"
+#include "platform/SharedVolumeRestore.h"
 #include "platform/WaveOutVolume.h"
 #include "ui/Controls.h"
 #include "ui/StatusBar.h"
 #include "ui/StatusTexts.h"
 
+#include <QDBusConnection>
 #include <QMenu>
 
 #include <chrono>
@@ -21,9 +25,38 @@ namespace {
 // the window's thread and the termination deadline's off the device together.
 std::timed_mutex deviceLock;
 WaveOutVolume* pendingRestore = nullptr;
+// Where the players running beside this one are found at exit: the bus
+// connection's name and this player's own name on it; empty while not shared.
+QString sharedOn;
+QString sharedAs;
+// Short: the window is gone already, and a bus that does not answer in time
+// means a restore.
+constexpr std::chrono::milliseconds kHandOverBound(250);
 
 void RestoreAtProcessExit() {
+    // exit() has taken the bus down already: no player is asked.
     RestoreWaveVolumeAtExit();
+}
+
+// With the device's lock held. True when another player is left with the device.
+bool HandedOver(const WaveOutVolume& device) {
+    const QString ownName = std::exchange(sharedAs, QString());
+    return !ownName.isEmpty() &&
+           SharedVolumeRestore::HandOver(QDBusConnection(sharedOn), ownName, device.FoundVolumes(),
+                                         kHandOverBound);
+}
+
+void RestoreAtExit(bool handOver) noexcept {
+    std::unique_lock lock(deviceLock, std::defer_lock);
+    // A device call that hangs on the window's thread must not hold the exit.
+    if (!lock.try_lock_for(std::chrono::milliseconds(500)))
+        return;
+    WaveOutVolume* device = std::exchange(pendingRestore, nullptr);
+    try {
+        if (device != nullptr && !(handOver && HandedOver(*device)))
+            device->RestoreVolume();
+    } catch (...) {
+    }
 }
 
 std::uint32_t ChannelValue(int level) {
@@ -100,10 +133,46 @@ void TForm1::SaveWaveVolume() {
     (void)registered;
 }
 
+void TForm1::ShareWaveVolume(const QDBusConnection& bus, const QString& ownName) {
+    SharedVolumeRestore::Backend backend;
+    backend.Found = [this] {
+        std::vector<FoundVolume> found;
+        RunGuarded([this, &found] {
+            const std::lock_guard lock(deviceLock);
+            found = waveOut_->FoundVolumes();
+        });
+        return found;
+    };
+    backend.Adopt = [this](const std::vector<FoundVolume>& found) {
+        RunGuarded([this, &found] {
+            const std::lock_guard lock(deviceLock);
+            waveOut_->AdoptFoundVolumes(found);
+        });
+    };
+    // The device now sounds as this window says: its level, or its mute.
+    backend.TakeOver = [this] {
+        RunGuarded([this] {
+            if (Muted)
+                SetWaveVolume(0);
+            else
+                ApplyVolume();
+        });
+    };
+    const auto* shared = new SharedVolumeRestore(bus, ownName, std::move(backend), this);
+    if (shared->Sharing()) {
+        const std::lock_guard lock(deviceLock);
+        sharedOn = bus.name();
+        sharedAs = ownName;
+    }
+}
+
 void TForm1::RestoreWaveVolume() {
     const std::lock_guard lock(deviceLock);
     if (pendingRestore == waveOut_.get())
         pendingRestore = nullptr;
+    // A player still running keeps the device, and what to put back at its end.
+    if (HandedOver(*waveOut_))
+        return;
     // The device keeps what it found before the player's first change, also on a
     // device found later or a server that came back; sending SavedWaveVolume
     // would put the 0 that nothing was read into, or a level that only looks
@@ -112,14 +181,9 @@ void TForm1::RestoreWaveVolume() {
 }
 
 void RestoreWaveVolumeAtExit() noexcept {
-    std::unique_lock lock(deviceLock, std::defer_lock);
-    // A device call that hangs on the window's thread must not hold the exit.
-    if (!lock.try_lock_for(std::chrono::milliseconds(500)))
-        return;
-    WaveOutVolume* device = std::exchange(pendingRestore, nullptr);
-    try {
-        if (device != nullptr)
-            device->RestoreVolume();
-    } catch (...) {
-    }
+    RestoreAtExit(false);
+}
+
+void HandOverOrRestoreWaveVolumeAtExit() noexcept {
+    RestoreAtExit(true);
 }

@@ -2,6 +2,7 @@
 
 #include "platform/WaveOutVolume.h"
 
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -26,8 +27,12 @@ public:
     bool SetVolume(std::uint32_t volume) override {
         if (!device_.Available)
             return false;
-        if (!found_)
+        if (!found_) {
             found_ = device_.Volume;
+            foundAtNs_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                             std::chrono::steady_clock::now().time_since_epoch())
+                             .count();
+        }
         device_.Volume = volume;
         device_.Sets.push_back(volume);
         return true;
@@ -41,8 +46,24 @@ public:
         device_.Sets.push_back(*found_);
         return true;
     }
+    std::vector<FoundVolume> FoundVolumes() const override {
+        if (!found_)
+            return {};
+        return {{kDevice, {*found_}, foundAtNs_}};
+    }
+    void AdoptFoundVolumes(const std::vector<FoundVolume>& found) override {
+        for (const FoundVolume& entry : found) {
+            if (entry.Device == kDevice && entry.Channels.size() == 1) {
+                found_ = entry.Channels.front();
+                foundAtNs_ = entry.FoundAtNs;
+            }
+        }
+    }
+
+    static constexpr const char* kDevice = "memory";
 
 private:
     MemoryOutputDevice& device_;
     std::optional<std::uint32_t> found_; // before the first set
+    std::int64_t foundAtNs_ = 0;
 };

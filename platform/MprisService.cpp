@@ -17,7 +17,6 @@
 
 namespace {
 
-const QString kBusName = QStringLiteral("org.mpris.MediaPlayer2.qel");
 const QString kRootInterface = QStringLiteral("org.mpris.MediaPlayer2");
 const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString kTrackPrefix = QStringLiteral("/org/qelplayer/Qel/Track/");
@@ -194,6 +193,7 @@ private:
 };
 
 const QString MprisService::kObjectPath = QStringLiteral("/org/mpris/MediaPlayer2");
+const QString MprisService::kBusName = QStringLiteral("org.mpris.MediaPlayer2.qel");
 
 MprisService::MprisService(QDBusConnection bus, PlayerControls& controls, QString desktopEntry,
                            QObject* parent)

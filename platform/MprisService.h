@@ -18,6 +18,8 @@ class MprisService : public QObject {
     Q_OBJECT
 public:
     static const QString kObjectPath;
+    // The first player's name; the others' start with it and a dot.
+    static const QString kBusName;
 
     MprisService(QDBusConnection bus, PlayerControls& controls, QString desktopEntry,
                  QObject* parent = nullptr);

@@ -358,7 +358,39 @@ bool PulseWaveOutVolume::WriteSink(const std::string& name, const pa_cvolume& vo
 }
 
 void PulseWaveOutVolume::NoteFound(const Sink& sink) {
-    found_.emplace(sink.Name, sink.Volume); // keeps the first volume found
+    // Keeps the first volume found.
+    if (found_.emplace(sink.Name, sink.Volume).second)
+        foundAt_[sink.Name] = Clock::now();
+}
+
+std::vector<FoundVolume> PulseWaveOutVolume::FoundVolumes() const {
+    std::vector<FoundVolume> found;
+    for (const auto& [name, volume] : found_) {
+        const auto at = foundAt_.find(name);
+        found.push_back(
+            {name,
+             {volume.values, volume.values + std::min<unsigned>(volume.channels, PA_CHANNELS_MAX)},
+             at == foundAt_.end() ? 0
+                                  : std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                        at->second.time_since_epoch())
+                                        .count()});
+    }
+    return found;
+}
+
+void PulseWaveOutVolume::AdoptFoundVolumes(const std::vector<FoundVolume>& found) {
+    for (const FoundVolume& entry : found) {
+        if (entry.Device.empty() || entry.Channels.empty() ||
+            entry.Channels.size() > PA_CHANNELS_MAX)
+            continue;
+        pa_cvolume volume{};
+        volume.channels = static_cast<std::uint8_t>(entry.Channels.size());
+        std::copy(entry.Channels.begin(), entry.Channels.end(), volume.values);
+        if (pa_cvolume_valid(&volume) == 0)
+            continue;
+        found_[entry.Device] = volume;
+        foundAt_[entry.Device] = Clock::time_point(std::chrono::nanoseconds(entry.FoundAtNs));
+    }
 }
 
 bool PulseWaveOutVolume::GetVolume(std::uint32_t& volume) {

@@ -39,6 +39,8 @@ public:
     bool GetVolume(std::uint32_t& volume) override;
     bool SetVolume(std::uint32_t volume) override;
     bool RestoreVolume() override;
+    std::vector<FoundVolume> FoundVolumes() const override;
+    void AdoptFoundVolumes(const std::vector<FoundVolume>& found) override;
 
     // The 16-bit channel value for a server volume and back; the pair round-trips.
     static pa_volume_t ToServer(std::uint32_t value);
@@ -95,4 +97,5 @@ private:
     // the last it wrote.
     std::map<std::string, pa_cvolume> found_;
     std::map<std::string, pa_cvolume> written_;
+    std::map<std::string, Clock::time_point> foundAt_;
 };

@@ -1,6 +1,17 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
+
+// What a restore puts back on one device: the volume found there before the
+// first change, in the backend's own units, and when it was found. The clock
+// is the steady one, which every process of the machine shares.
+struct FoundVolume {
+    std::string Device;
+    std::vector<std::uint32_t> Channels;
+    std::int64_t FoundAtNs = 0;
+};
 
 // The volume of the system's output device as one 32-bit value: the left
 // channel in the low 16 bits, the right in the high 16 bits, each from 0
@@ -16,6 +27,12 @@ public:
     // Puts back, on every device this object has set, the volume it held before
     // the first set; false when some device could not be reached.
     virtual bool RestoreVolume() = 0;
+    // What RestoreVolume would put back, for another player to take over.
+    virtual std::vector<FoundVolume> FoundVolumes() const = 0;
+    // RestoreVolume puts these back in place of what it found on the same
+    // devices, and on the devices named here that it never set. Entries the
+    // backend cannot use are ignored.
+    virtual void AdoptFoundVolumes(const std::vector<FoundVolume>& found) = 0;
 };
 
 // Packs two channel values the way the device takes them.

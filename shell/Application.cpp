@@ -4,6 +4,7 @@
 #include "common/Exceptions.h"
 #include "controls/DesktopControls.h"
 #include "platform/FileSystem.h"
+#include "platform/MprisService.h"
 #include "platform/MpvMediaService.h"
 #include "platform/PulseWaveOutVolume.h"
 #include "shell/TerminationSignals.h"
@@ -87,7 +88,10 @@ public:
     TForm1& Main() { return *main_; }
     // The media controls and the screen saver, on the session bus if there is one.
     void ConnectDesktop() {
-        desktop_ = std::make_unique<DesktopControls>(*main_, QDBusConnection::sessionBus());
+        const QDBusConnection bus = QDBusConnection::sessionBus();
+        desktop_ = std::make_unique<DesktopControls>(*main_, bus);
+        // Known there by its media-control name, the player finds the others that run.
+        main_->ShareWaveVolume(bus, desktop_->Mpris().BusName());
     }
 
 private:
@@ -132,7 +136,9 @@ int RunApplication(QApplication& application) {
     InstallTerminationHandlers();
     // Should a termination signal find no loop to answer it (the window's thread
     // held), the program still ends, with the user's volume back.
-    TerminationDeadline deadline(std::chrono::milliseconds(750), RestoreWaveVolumeAtExit);
+    // A crash says its words without the session bus, which may be what failed.
+    TerminationDeadline deadline(std::chrono::milliseconds(750), HandOverOrRestoreWaveVolumeAtExit,
+                                 RestoreWaveVolumeAtExit);
     // A signal during a start-up box closes the box; the loop is then not entered.
     const TerminationSignals signals(CloseMainWindowForSignal);
     bool started = false;

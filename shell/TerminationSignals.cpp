@@ -133,7 +133,8 @@ void TerminationSignals::Drain() {
 }
 
 TerminationDeadline::TerminationDeadline(std::chrono::milliseconds grace,
-                                         std::function<void()> lastWords) {
+                                         std::function<void()> lastWords,
+                                         std::function<void()> crashWords) {
     if (!InstallTerminationHandlers() || ::pipe2(disarm_, O_CLOEXEC) != 0)
         return;
     if (crashPipe[0] < 0 && (::pipe2(crashPipe, O_CLOEXEC | O_NONBLOCK) != 0 ||
@@ -143,12 +144,12 @@ TerminationDeadline::TerminationDeadline(std::chrono::milliseconds grace,
     const int disarmed = disarm_[0];
     const int crashed = crashPipe[0];
     const int graceMs = static_cast<int>(grace.count());
-    watcher_ = std::thread([signalled, disarmed, crashed, graceMs,
-                            lastWords = std::move(lastWords)] {
-        const auto say = [&lastWords] {
+    watcher_ = std::thread([signalled, disarmed, crashed, graceMs, lastWords = std::move(lastWords),
+                            crashWords = std::move(crashWords)] {
+        const auto say = [](const std::function<void()>& words) {
             try {
-                if (lastWords)
-                    lastWords();
+                if (words)
+                    words();
             } catch (...) {
             }
         };
@@ -156,7 +157,7 @@ TerminationDeadline::TerminationDeadline(std::chrono::milliseconds grace,
         while (::poll(wanted, 3, -1) < 0 && errno == EINTR) {
         }
         if (wanted[2].revents != 0) {
-            say();
+            say(crashWords);
             Wake(crashAnsweredPipe[1], 0);
             return;
         }
@@ -164,7 +165,7 @@ TerminationDeadline::TerminationDeadline(std::chrono::milliseconds grace,
             return;
         if (WaitReadable(disarmed, graceMs))
             return;
-        say();
+        say(lastWords);
         ::_exit(0);
     });
     if (crashed >= 0)

@@ -39,12 +39,13 @@ private:
 // The last resort when no loop answers (the window's thread blocked): once a
 // termination signal has come and the program has not ended within grace,
 // runs lastWords on a thread of its own and ends the process with code 0.
-// A crash (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT) has lastWords said on
-// that thread too, for a second at most, and then goes on as a crash.
+// A crash (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT) has crashWords said on
+// that thread, for a second at most, and then goes on as a crash.
 // Going out of scope disarms it.
 class TerminationDeadline {
 public:
-    TerminationDeadline(std::chrono::milliseconds grace, std::function<void()> lastWords);
+    TerminationDeadline(std::chrono::milliseconds grace, std::function<void()> lastWords,
+                        std::function<void()> crashWords);
     ~TerminationDeadline();
     // Starts the grace as a termination signal would: the exit after the main
     // loop has the same bound.

@@ -1,9 +1,11 @@
 // The desktop's services over a private session bus: the screen saver held
-// through playback, and the media controls (MPRIS) reading and driving the window.
+// through playback, the media controls (MPRIS) reading and driving the window,
+// and the device's volume shared with the other players running.
 
 #include "controls/DesktopControls.h"
 #include "platform/MprisService.h"
 #include "platform/ScreenSaverInhibitor.h"
+#include "platform/SharedVolumeRestore.h"
 #include "tests/PlayerFixture.h"
 #include "tests/SessionBus.h"
 #include "ui/StatusTexts.h"
@@ -11,10 +13,13 @@
 
 #include <QAccessible>
 #include <QDBusArgument>
+#include <QDBusConnectionInterface>
 #include <QDBusObjectPath>
 #include <QDialog>
 #include <QTimer>
 
+#include <chrono>
+#include <future>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -566,6 +571,54 @@ TEST_F(Mpris, QuitClosesTheWindowEvenUnderTheAboutBoxAndRaiseShowsIt) {
     EXPECT_FALSE(AboutBox->isVisible());
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(form.MediaPlayer1->DeviceID(), 0) << "the close sequence ran";
+}
+
+using SharedVolume = DesktopFixture;
+
+// The window beside another player that found the device first, though it came
+// on the bus later (players started together set the device in either order).
+TEST_F(SharedVolume, TheWindowKeepsTheEarliestFindingTakesTheDeviceOverAndRestoresItLast) {
+    constexpr std::uint32_t kFirstFound = 0x12345678;
+    QDBusConnection windowBus = bus.Connect(QStringLiteral("window"));
+    ASSERT_TRUE(windowBus.registerService(MprisService::kBusName));
+    form.ShareWaveVolume(windowBus, MprisService::kBusName);
+    form.Action10->trigger(); // level 90: the window's own, distinct from full scale
+
+    MemoryOutputDevice otherDevice{kFirstFound, true, {}};
+    MemoryWaveOutVolume other(otherDevice);
+    ASSERT_TRUE(other.SetVolume(0xFFFFFFFF));
+    other.AdoptFoundVolumes({{MemoryWaveOutVolume::kDevice, {kFirstFound}, 1}});
+    QDBusConnection otherBus = bus.Connect(QStringLiteral("other player"));
+    const QString otherName = MprisService::kBusName + QStringLiteral(".instance2");
+    ASSERT_TRUE(otherBus.registerService(otherName));
+    const SharedVolumeRestore otherShared(
+        otherBus, otherName,
+        {[&] { return other.FoundVolumes(); },
+         [&](const std::vector<FoundVolume>& found) { other.AdoptFoundVolumes(found); },
+         {}});
+    ASSERT_TRUE(otherShared.Sharing());
+
+    // The other ends first, from a thread of its own as the termination deadline
+    // would: the window answers, and is left with the device at its own level.
+    device.Sets.clear();
+    const std::vector<FoundVolume> found = other.FoundVolumes();
+    auto handOver = std::async(std::launch::async, [&] {
+        return SharedVolumeRestore::HandOver(otherBus, otherName, found, std::chrono::seconds(3));
+    });
+    ASSERT_TRUE(WaitUntil(
+        [&] { return handOver.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    EXPECT_TRUE(handOver.get());
+    EXPECT_FALSE(windowBus.interface()->isServiceRegistered(otherName)) << "its name given up";
+    constexpr std::uint32_t kLevel90 = 0xE665E665;
+    EXPECT_TRUE(WaitUntil([&] { return device.Sets == std::vector<std::uint32_t>{kLevel90}; }))
+        << device.Sets.size();
+
+    // A name of the players' kind with no player behind it does not keep the
+    // device: the window is the last, and puts back the earliest finding.
+    QDBusConnection impostor = bus.Connect(QStringLiteral("impostor"));
+    ASSERT_TRUE(impostor.registerService(MprisService::kBusName + QStringLiteral(".impostor")));
+    form.FormDestroy(&form);
+    EXPECT_EQ(device.Volume, kFirstFound);
 }
 
 } // namespace

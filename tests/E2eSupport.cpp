@@ -43,10 +43,11 @@ std::optional<QString> QelProcess::WaitForWindow(int timeoutMs, const QString& t
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < timeoutMs && process_.state() == QProcess::Running) {
+        // --all: this process's window of that title, not any window of either.
         const auto found = RunTool(QStringLiteral("xdotool"),
-                                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                    QStringLiteral("--pid"), QString::number(Pid()),
-                                    QStringLiteral("--name"), title});
+                                   {QStringLiteral("search"), QStringLiteral("--all"),
+                                    QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                    QString::number(Pid()), QStringLiteral("--name"), title});
         if (found && !found->trimmed().isEmpty())
             return QString::fromLatin1(found->trimmed().split('\n').first());
         QThread::msleep(100);

@@ -1,15 +1,46 @@
 // How the real program ends when it is not asked through its window: a
 // termination signal at a moment when no window is up yet, the display going
-// away. Whatever the way, the user's volume comes back.
+// away, another player still running. Whatever the way, the user's volume
+// comes back.
 
 #include "tests/E2eSupport.h"
+#include "tests/SessionBus.h"
+#include "tests/SoundServer.h"
 
+#include <QDBusArgument>
+#include <QDBusConnectionInterface>
+#include <QDBusMetaType>
+#include <QDBusReply>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <initializer_list>
+#include <utility>
+
+// What a player would put back on one device, as players tell one another.
+struct Finding {
+    QByteArray Device;
+    QList<uint> Channels;
+    qint64 FoundAtNs = 0;
+};
+Q_DECLARE_METATYPE(Finding)
+
+QDBusArgument& operator<<(QDBusArgument& argument, const Finding& finding) {
+    argument.beginStructure();
+    argument << finding.Device << finding.Channels << finding.FoundAtNs;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, Finding& finding) {
+    argument.beginStructure();
+    argument >> finding.Device >> finding.Channels >> finding.FoundAtNs;
+    argument.endStructure();
+    return argument;
+}
 
 namespace {
 
@@ -29,7 +60,151 @@ bool AtPlayersLevel(const std::vector<unsigned>& channels) {
     return channels.size() == 2 && channels[0] >= 65535 && channels[1] >= 65535;
 }
 
+// Variables for the programs that the test starts, put back after it.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(std::initializer_list<std::pair<const char*, QByteArray>> values) {
+        for (const auto& [name, value] : values) {
+            saved_.push_back({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
+            qputenv(name, value);
+        }
+    }
+    ~ScopedEnvironment() {
+        for (const Saved& saved : saved_) {
+            if (saved.Set)
+                qputenv(saved.Name, saved.Value);
+            else
+                qunsetenv(saved.Name);
+        }
+    }
+
+private:
+    struct Saved {
+        const char* Name;
+        bool Set;
+        QByteArray Value;
+    };
+    std::vector<Saved> saved_;
+};
+
+// A player's level on both channels, as the sound server holds it.
+std::vector<unsigned> Level(int percent) {
+    const auto channel = static_cast<unsigned>(percent * 65535 / 100);
+    const auto raw = static_cast<unsigned>(std::uint64_t{channel} * 65536 / 65535);
+    return {raw, raw};
+}
+
+class TwoPlayers : public ::testing::TestWithParam<PrivateSoundServer::Kind> {
+protected:
+    void SetUp() override {
+        qDBusRegisterMetaType<Finding>();
+        qDBusRegisterMetaType<QList<Finding>>();
+    }
+
+    bool WaitForLevel(const std::vector<unsigned>& wanted) {
+        QElapsedTimer clock;
+        clock.start();
+        while (sound.Channels() != wanted && clock.elapsed() < 5000)
+            QThread::msleep(50);
+        return sound.Channels() == wanted;
+    }
+    // What the player known by that name would put back on the test's sink.
+    std::vector<unsigned> ToPutBack(const QString& name) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            name, QStringLiteral("/org/qelplayer/Qel/Volume"),
+            QStringLiteral("org.qelplayer.Qel.Volume"), QStringLiteral("Exchange"));
+        call << QVariant::fromValue(QList<Finding>());
+        const QDBusReply<QList<Finding>> reply = client.call(call, QDBus::Block, 2000);
+        if (reply.isValid())
+            for (const Finding& finding : reply.value())
+                if (finding.Device == "qeltest")
+                    return {finding.Channels.begin(), finding.Channels.end()};
+        return {};
+    }
+    // A second player, once it holds the user's setting as what to put back.
+    bool HasTheUsersSetting(const QelProcess& player) {
+        const QString name =
+            QStringLiteral("org.mpris.MediaPlayer2.qel.instance%1").arg(player.Pid());
+        QElapsedTimer clock;
+        clock.start();
+        while (ToPutBack(name) != kUsers && clock.elapsed() < 10000)
+            QThread::msleep(100);
+        return ToPutBack(name) == kUsers;
+    }
+
+    PrivateSoundServer sound{{}, GetParam()};
+    PrivateSessionBus bus;
+    QDBusConnection client = bus.Connect(QStringLiteral("test"));
+    ScopedEnvironment environment{{"PULSE_SERVER", QByteArray::fromStdString(sound.Address())},
+                                  {"DBUS_SESSION_BUS_ADDRESS", bus.Address().toUtf8()}};
+};
+
 } // namespace
+
+// Two players on one device, as "Open With" from a file manager starts them:
+// whichever ends last puts back what the user had before the first started;
+// one that ends first leaves the device to the other, at the other's level.
+TEST_P(TwoPlayers, TheUsersVolumeComesBackInEitherOrderOfEndingAndOnSignalsToBoth) {
+    QEL_REQUIRE_DISPLAY();
+    ASSERT_TRUE(sound.Running());
+    ASSERT_TRUE(client.isConnected());
+    enum class Ending { FirstEndsFirst, SecondEndsFirst, BothSignalled };
+    for (const Ending ending :
+         {Ending::FirstEndsFirst, Ending::SecondEndsFirst, Ending::BothSignalled}) {
+        const int round = static_cast<int>(ending);
+        ASSERT_TRUE(sound.SetChannels({QStringLiteral("30000"), QStringLiteral("30001")}));
+        QelProcess first(QStringLiteral("/"));
+        const auto firstWindow = first.WaitForWindow();
+        ASSERT_TRUE(firstWindow) << first.StandardError().toStdString();
+        ASSERT_TRUE(WaitForLevel(Level(100))) << round;
+        ASSERT_TRUE(first.Key(*firstWindow, QStringLiteral("ctrl+alt+w")));
+        ASSERT_TRUE(first.Key(*firstWindow, QStringLiteral("ctrl+alt+w")));
+        ASSERT_TRUE(WaitForLevel(Level(80))) << round;
+
+        QelProcess second(QStringLiteral("/"));
+        const auto secondWindow = second.WaitForWindow();
+        ASSERT_TRUE(secondWindow) << second.StandardError().toStdString();
+        ASSERT_TRUE(WaitForLevel(Level(100))) << round;
+        ASSERT_TRUE(HasTheUsersSetting(second)) << round;
+
+        // The one that ends first acts last, so that the device shows whose level stays.
+        switch (ending) {
+        case Ending::FirstEndsFirst:
+            ASSERT_TRUE(first.Key(*firstWindow, QStringLiteral("ctrl+alt+w")));
+            ASSERT_TRUE(WaitForLevel(Level(70)));
+            ASSERT_TRUE(first.Key(*firstWindow, QStringLiteral("ctrl+alt+q")));
+            EXPECT_EQ(first.WaitForExit(), 0);
+            EXPECT_TRUE(WaitForLevel(Level(100))) << "the second player's level";
+            ASSERT_TRUE(second.Key(*secondWindow, QStringLiteral("ctrl+alt+q")));
+            EXPECT_EQ(second.WaitForExit(), 0);
+            break;
+        case Ending::SecondEndsFirst:
+            ASSERT_TRUE(second.Key(*secondWindow, QStringLiteral("ctrl+alt+w")));
+            ASSERT_TRUE(WaitForLevel(Level(90)));
+            ASSERT_TRUE(second.Key(*secondWindow, QStringLiteral("ctrl+alt+q")));
+            EXPECT_EQ(second.WaitForExit(), 0);
+            EXPECT_TRUE(WaitForLevel(Level(80))) << "the first player's level";
+            ASSERT_TRUE(first.Key(*firstWindow, QStringLiteral("ctrl+alt+q")));
+            EXPECT_EQ(first.WaitForExit(), 0);
+            break;
+        case Ending::BothSignalled:
+            // As a logout ends them: neither may leave the device to the other.
+            ASSERT_TRUE(first.Signal(SIGTERM) && second.Signal(SIGTERM));
+            EXPECT_EQ(first.WaitForExit(), 0);
+            EXPECT_EQ(second.WaitForExit(), 0);
+            break;
+        }
+        EXPECT_EQ(sound.Channels(), kUsers) << round;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ending, TwoPlayers,
+                         ::testing::Values(PrivateSoundServer::Kind::AsTheSuiteRuns,
+                                           PrivateSoundServer::Kind::PipeWire),
+                         [](const auto& info) {
+                             return info.param == PrivateSoundServer::Kind::PipeWire ? "PipeWire"
+                                                                                     : "PulseAudio";
+                         });
 
 TEST(Ending, EachTerminationSignalDuringAStartUpBoxEndsItAtOnceWithTheVolumeBack) {
     QEL_REQUIRE_DISPLAY();

@@ -62,8 +62,9 @@ TEST(TerminationSignalsDeathTest, WithTheLoopHeldTheDeadlineEndsTheProgramWithCo
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            const TerminationDeadline deadline(std::chrono::milliseconds(200),
-                                               [] { std::fputs("last words\n", stderr); });
+            const TerminationDeadline deadline(
+                std::chrono::milliseconds(200), [] { std::fputs("last words\n", stderr); },
+                nullptr);
             std::raise(SIGTERM);
             // The window's thread held far longer than the deadline.
             std::this_thread::sleep_for(std::chrono::seconds(5));
@@ -75,14 +76,14 @@ TEST(TerminationSignalsDeathTest, WithTheLoopHeldTheDeadlineEndsTheProgramWithCo
 TEST(TerminationSignalsDeathTest, ACrashSaysTheLastWordsAndStaysACrash) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const auto crashWith = [](int number) {
-        const TerminationDeadline deadline(std::chrono::milliseconds(200),
-                                           [] { std::fputs("last words\n", stderr); });
+        const TerminationDeadline deadline(std::chrono::milliseconds(200), nullptr,
+                                           [] { std::fputs("crash words\n", stderr); });
         if (number == SIGSEGV) {
             volatile int* nowhere = nullptr;
             *nowhere = 1;
         }
         std::abort();
     };
-    EXPECT_EXIT(crashWith(SIGABRT), ::testing::KilledBySignal(SIGABRT), "last words");
-    EXPECT_EXIT(crashWith(SIGSEGV), ::testing::KilledBySignal(SIGSEGV), "last words");
+    EXPECT_EXIT(crashWith(SIGABRT), ::testing::KilledBySignal(SIGABRT), "crash words");
+    EXPECT_EXIT(crashWith(SIGSEGV), ::testing::KilledBySignal(SIGSEGV), "crash words");
 }

@@ -12,6 +12,7 @@
 
 class DroppedFiles;
 class MediaService;
+class QDBusConnection;
 class WaveOutVolume;
 class QTimer;
 class QAction;
@@ -170,6 +171,9 @@ public:
     void Action8Execute(QObject* Sender);  // Mute
     void Action9Execute(QObject* Sender);  // Volume up
     void Action10Execute(QObject* Sender); // Volume down
+    // Shares what to put back at exit with the other players on the bus, where
+    // this one is known by ownName.
+    void ShareWaveVolume(const QDBusConnection& bus, const QString& ownName);
 
     // ui/AboutCommand.cpp.
     void Action7Execute(QObject* Sender); // About
@@ -325,6 +329,11 @@ extern std::uint32_t SavedWaveVolume; // the device's volume found at start
 extern bool WaveVolumeSaved;          // it could be read
 
 // Puts back the device volume found at start, if the window has not done so,
-// from whatever way the program ends: exit() (a lost display), or the last
-// resort after a termination signal. Any thread.
+// from whatever way the program ends without it: exit() (a lost display), or
+// any end where the session bus may be gone already. Any thread.
 void RestoreWaveVolumeAtExit() noexcept;
+// The same for the last resort after a termination signal, but where the volume
+// is shared with other players (ShareWaveVolume) and one of them still runs,
+// leaves the device to it, as the window's own exit does. Asks the session bus
+// for a short bounded time.
+void HandOverOrRestoreWaveVolumeAtExit() noexcept;
