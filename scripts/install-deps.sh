@@ -17,6 +17,7 @@ build_packages=(
     libqt6opengl6-dev
     libmpv-dev
     libpulse-dev
+    libxkbcommon-x11-dev
 )
 # Playing needs only the sound server's client library, which the build group
 # brings: the desktop's own server (PipeWire or PulseAudio) plays the sound.

@@ -217,20 +217,30 @@ TEST_F(KeyboardPlayer, ALayoutSwitchAndARussianLayoutLeaveTheKeysWorking) {
         setLayout({"-layout", "us", "-option", ""});
     }};
 
-    // The switch and a key without a symbol, idle: to Russian.
+    // The switch and a key without a symbol, idle.
     ASSERT_TRUE(qel->Key(window, QStringLiteral("alt+shift")));
     ASSERT_TRUE(qel->Key(window, QStringLiteral("93")));
+    // Russian alone: no Latin group for the shortcuts to fall back on, and the
+    // drive list has the focus.
+    const QStringList russian = {"-layout", "ru", "-option", ""};
+    ASSERT_TRUE(setLayout(russian));
+    ASSERT_TRUE(qel->Key(window, QStringLiteral("ctrl+alt+25")));
+    EXPECT_TRUE(WaitForSink(Level(90)));
+    ASSERT_TRUE(setLayout({"-layout", "us,ru", "-option", "", "-option", "grp:alt_shift_toggle"}));
     PlayTheFirstTwo();
     ASSERT_TRUE(qel->Key(window, QStringLiteral("93")));
-    // The key printed W/Ц, by its place; the switch again while playing.
+    ASSERT_TRUE(qel->Key(window, QStringLiteral("alt+shift")));
+    ASSERT_TRUE(qel->Key(window, QStringLiteral("alt+shift")));
+    // The key printed W/Ц, by its place.
+    ASSERT_TRUE(setLayout(russian));
     ASSERT_TRUE(qel->Key(window, QStringLiteral("25")));
-    EXPECT_TRUE(WaitForSink(Level(90)));
-    ASSERT_TRUE(qel->Key(window, QStringLiteral("alt+shift")));
-    ASSERT_TRUE(qel->Key(window, QStringLiteral("alt+shift")));
-    // Russian alone: no Latin group for the shortcuts to fall back on.
-    ASSERT_TRUE(setLayout({"-layout", "ru", "-option", ""}));
-    ASSERT_TRUE(qel->Key(window, QStringLiteral("ctrl+alt+25")));
     EXPECT_TRUE(WaitForSink(Level(80)));
+    ASSERT_TRUE(qel->Key(window, QStringLiteral("ctrl+alt+25")));
+    EXPECT_TRUE(WaitForSink(Level(70)));
+    // Hebrew has punctuation, not letters, on the keys printed Q and W.
+    ASSERT_TRUE(setLayout({"-layout", "il", "-option", ""}));
+    ASSERT_TRUE(qel->Key(window, QStringLiteral("25")));
+    EXPECT_TRUE(WaitForSink(Level(60)));
     ASSERT_TRUE(qel->Key(window, QStringLiteral("24"))); // Q
     const auto exitCode = qel->WaitForExit();
     ASSERT_TRUE(exitCode) << qel->StandardError().toStdString();

@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "ui/DirectoryListBox.h"
 
+#include <QKeyEvent>
 #include <QStyle>
 #include <QWheelEvent>
 
@@ -126,6 +127,16 @@ void TDriveComboBox::wheelEvent(QWheelEvent* event) {
         return;
     }
     QComboBox::wheelEvent(event);
+}
+
+void TDriveComboBox::keyPressEvent(QKeyEvent* event) {
+    // Not a search for an entry: a chord the shortcuts did not take goes on to
+    // the window, which matches it by the key's place.
+    if (event->modifiers().testFlags(Qt::ControlModifier | Qt::AltModifier)) {
+        event->ignore();
+        return;
+    }
+    QComboBox::keyPressEvent(event);
 }
 
 void TDriveComboBox::showPopup() {

@@ -32,6 +32,7 @@ public:
 
 protected:
     void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void Fill(const std::vector<Volume>& volumes);
