@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Takes the user guide's pictures from the real program: the idle window on the
 # sample folder, and the window playing its first clip. Usage:
 #   scripts/make-screenshots.sh          writes docs/images/idle.png and playing.png

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The desktop's services over a private session bus: the screen saver held
 // through playback, and the media controls (MPRIS) reading and driving the window.
 
