@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks that the README's two commands work on a minimal Debian 12 or 13:
 # builds a minbase root of the release with debootstrap (cached between runs),
 # copies this checkout in, runs scripts/run.sh there against an Xvfb of this
@@ -10,6 +11,9 @@
 # /var/cache/qel-fresh). QEL_FRESH_MIRROR: the Debian mirror (default: this
 # machine's apt source for the release, or else for its own release).
 # QEL_FRESH_TIMEOUT: seconds for the first command (default 3600).
+# Bash reads a script as it runs it: the braces make it read this one whole
+# first, so that editing the checkout during the long run cannot change it.
+{
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 suite=${1:-}
@@ -169,3 +173,5 @@ fi
 grep -E '^[0-9]+% tests passed|^Total Test time' "$log-test.log" || true
 echo "scripts/test.sh -L '$labels': passed after $((SECONDS - started)) s"
 echo "fresh install: both commands passed on a minimal $release ($suite)"
+exit
+}
