@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Measures the real qel window side by side with mpv, as a user would drive it:
 // under the X server the bench command starts, with its sound server. Each
 // measurement runs Qel and its reference in turn (A B A B ...), and the table

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Listing a folder into the file list, against a plain readdir and sort of the
 // same folder. Folders hold N matching and N other files.
 

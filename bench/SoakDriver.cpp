@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The soak: the real window loops over twenty short clips for a long while;
 // the process's resident memory and open descriptors are sampled from outside.
 //   qel_soak --media FOLDER --seconds N --every N [--rss-limit MB] [--out FILE]

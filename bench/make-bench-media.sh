@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the media the benchmarks play: 1280x720 at 30 fps with a tone, as MPEG-2
 # in an MPEG program stream and as WMV2 in ASF, and 576i MPEG-2 (interlaced).
 # Usage: make-bench-media.sh FOLDER SECONDS

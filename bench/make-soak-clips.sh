@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the soak's twenty one-second clips, each its own colour and tone, in
 # the four containers in turn. Usage: bench/make-soak-clips.sh FOLDER
 set -euo pipefail

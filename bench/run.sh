@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds Qel and the benchmarks (Release), makes the
 # benchmark media with ffmpeg, starts a private X server and sound server, and
 # measures Qel side by side with mpv. The table goes to docs/performance.md

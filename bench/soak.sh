@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The soak: Qel loops over twenty one-second clips in its real window for ten
 # minutes under a private X server and sound server, while resident memory and
 # open descriptors are sampled every 30 s. The table replaces the soak section

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The keyboard and mouse bindings of the main window. Keys act only while a file
 // is open; then the window itself holds the focus and every key reaches it.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Volume steps and mute on the system's output device. The player sets the
 // device itself, in eleven levels, and puts back what it found at exit; of
 // players running at once, the last one to end does.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // Sockets that a cut of a silent sound server's connections leaves alone: the

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // The player on the session bus as an MPRIS 2 media player, for the desktop's

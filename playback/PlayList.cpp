@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The play list: Next, Previous, the end of a file, the loop modes, and the Play
 // button following the selection. The play list is the file list's selection,
 // read afresh at every step.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Seeking: with the mouse on the seek bar and with the seek keys. While the user
 // seeks the timer is off and the point chosen so far is the seek bar's position;
 // the device hears of it only on release.

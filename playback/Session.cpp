@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The media session: Play, Stop, Pause/Resume, opening one file, the idle reset
 // and the close sequence.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Configures and builds Qel. Usage: scripts/build.sh BUILD_DIR BUILD_TYPE [cmake options...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -1,24 +1,36 @@
 #!/usr/bin/env bash
-# Checks that the README's two commands work on a minimal Debian 12: builds a
-# minbase bookworm root with debootstrap (cached between runs), copies this
-# checkout in, runs scripts/run.sh there against an Xvfb of this machine until
-# the window maps, then runs scripts/test.sh -L offscreen there. Runs as root.
-# Slow (a bootstrap, some 480 packages and two builds), so it is not part of the
-# test command. Usage:
-#   scripts/check-fresh-install.sh
-# QEL_FRESH_CACHE: where the bootstrap is kept (default /var/cache/qel-fresh).
-# QEL_FRESH_MIRROR: the Debian mirror (default: this machine's apt source for
-# bookworm). QEL_FRESH_TIMEOUT: seconds for the first command (default 3600).
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Checks that the README's two commands work on a minimal Debian 12 or 13:
+# builds a minbase root of the release with debootstrap (cached between runs),
+# copies this checkout in, runs scripts/run.sh there against an Xvfb of this
+# machine until the window maps, then runs scripts/test.sh there with every
+# label that needs no network. Runs as root. Slow (a bootstrap, some 500
+# packages and two builds), so it is not part of the test command. Usage:
+#   scripts/check-fresh-install.sh bookworm|trixie
+# QEL_FRESH_CACHE: where the bootstraps and logs are kept (default
+# /var/cache/qel-fresh). QEL_FRESH_MIRROR: the Debian mirror (default: this
+# machine's apt source for the release, or else for its own release).
+# QEL_FRESH_TIMEOUT: seconds for the first command (default 3600).
+# Bash reads a script as it runs it: the braces make it read this one whole
+# first, so that editing the checkout during the long run cannot change it.
+{
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-suite=bookworm
+suite=${1:-}
+case "$suite" in
+    bookworm) release="Debian 12" ;;
+    trixie) release="Debian 13" ;;
+    *) echo "usage: scripts/check-fresh-install.sh bookworm|trixie" >&2; exit 2 ;;
+esac
+labels='offscreen|e2e|sound|packaging|wayland'
 cache=${QEL_FRESH_CACHE:-/var/cache/qel-fresh}
 timeout=${QEL_FRESH_TIMEOUT:-3600}
 [ "$(id -u)" -eq 0 ] || { echo "check-fresh-install: run as root (debootstrap, chroot, mount)" >&2; exit 1; }
 "$root/scripts/install-deps.sh" fresh
 
-# The first "deb" source for the suite itself, deb822 or one-line style.
-host_mirror() {
+# The first "deb" source for a suite, deb822 or one-line style.
+host_mirror() { # suite
+    local suite=$1
     local files=(/etc/apt/sources.list.d/*.sources)
     [ -e "${files[0]}" ] && awk -v suite="$suite" 'BEGIN { RS = "" }
         {
@@ -44,17 +56,21 @@ host_mirror() {
         }'
 }
 mirror=${QEL_FRESH_MIRROR:-}
-[ -n "$mirror" ] || mirror=$(host_mirror 2>/dev/null | head -n 1 || true)
+[ -n "$mirror" ] || mirror=$(host_mirror "$suite" 2>/dev/null | head -n 1 || true)
+# The archive that serves this machine's release serves the others too.
+[ -n "$mirror" ] || mirror=$(host_mirror "$(. /etc/os-release && echo "${VERSION_CODENAME:-}")" 2>/dev/null |
+    head -n 1 || true)
 [ -n "$mirror" ] || { echo "check-fresh-install: no apt source for $suite here; set QEL_FRESH_MIRROR" >&2; exit 1; }
 
 mkdir -p "$cache"
+log=$cache/$suite
 tarball=$cache/$suite-minbase.tar
 if [ ! -s "$tarball" ]; then
-    echo "== debootstrap --variant=minbase $suite (kept in $tarball)"
+    echo "== debootstrap --variant=minbase $suite from $mirror (kept in $tarball)"
     staging=$(mktemp -d "$cache/bootstrap.XXXXXX")
     chmod 755 "$staging"
-    debootstrap --variant=minbase "$suite" "$staging" "$mirror" >"$cache/debootstrap.log" 2>&1 ||
-        { tail -n 30 "$cache/debootstrap.log" >&2; rm -rf --one-file-system "$staging"; exit 1; }
+    debootstrap --variant=minbase "$suite" "$staging" "$mirror" >"$log-debootstrap.log" 2>&1 ||
+        { tail -n 30 "$log-debootstrap.log" >&2; rm -rf --one-file-system "$staging"; exit 1; }
     tar -C "$staging" -cf "$tarball.part" .
     mv "$tarball.part" "$tarball"
     rm -rf --one-file-system "$staging"
@@ -93,7 +109,8 @@ mount_in() { # type-or-bind, source, target under the root
 }
 
 tar -C "$chroot_dir" -xf "$tarball"
-# mktemp made it 0700; as the root folder it must let every user through.
+# mktemp made it 0700; as the root folder it must let every user through (the
+# tests that drop privileges reach their scratch folders through it).
 chmod 755 "$chroot_dir"
 mount_in proc proc /proc
 mount_in sysfs sysfs /sys
@@ -122,8 +139,8 @@ done
 [ -s "$work/display" ] || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 display=":$(tr -d '\n' <"$work/display")"
 
-echo "== scripts/run.sh (log: $cache/run.log)"
-in_root DISPLAY="$display" /bin/bash -c 'cd /src/qel && exec scripts/run.sh' >"$cache/run.log" 2>&1 &
+echo "== scripts/run.sh (log: $log-run.log)"
+in_root DISPLAY="$display" /bin/bash -c 'cd /src/qel && exec scripts/run.sh' >"$log-run.log" 2>&1 &
 run_pid=$!
 pids+=($run_pid)
 started=$SECONDS
@@ -135,21 +152,26 @@ while [ $((SECONDS - started)) -lt "$timeout" ]; do
     sleep 2
 done
 if [ -z "$mapped" ]; then
-    tail -n 40 "$cache/run.log" >&2
+    tail -n 40 "$log-run.log" >&2
     echo "FAIL: scripts/run.sh did not map the window (after $((SECONDS - started)) s)" >&2
     exit 1
 fi
-echo "scripts/run.sh: the window mapped after $((SECONDS - started)) s"
+run_seconds=$((SECONDS - started))
+echo "scripts/run.sh: the window mapped after $run_seconds s"
 sleep 2
-kill -0 "$run_pid" 2>/dev/null || { tail -n 40 "$cache/run.log" >&2; echo "FAIL: Qel ended at once" >&2; exit 1; }
+kill -0 "$run_pid" 2>/dev/null || { tail -n 40 "$log-run.log" >&2; echo "FAIL: Qel ended at once" >&2; exit 1; }
 kill "$run_pid"
 wait "$run_pid" 2>/dev/null || true
 
-echo "== scripts/test.sh -L offscreen (log: $cache/test.log)"
-if ! in_root /bin/bash -c 'cd /src/qel && exec scripts/test.sh -L offscreen' >"$cache/test.log" 2>&1; then
-    tail -n 60 "$cache/test.log" >&2
-    echo "FAIL: scripts/test.sh -L offscreen" >&2
+echo "== scripts/test.sh -L '$labels' (log: $log-test.log)"
+started=$SECONDS
+if ! in_root /bin/bash -c 'cd /src/qel && exec scripts/test.sh -L "$1"' test "$labels" >"$log-test.log" 2>&1; then
+    tail -n 60 "$log-test.log" >&2
+    echo "FAIL: scripts/test.sh -L '$labels' on $release (after $((SECONDS - started)) s)" >&2
     exit 1
 fi
-tail -n 3 "$cache/test.log"
-echo "fresh install: both commands passed on a minimal Debian 12"
+grep -E '^[0-9]+% tests passed|^Total Test time' "$log-test.log" || true
+echo "scripts/test.sh -L '$labels': passed after $((SECONDS - started)) s"
+echo "fresh install: both commands passed on a minimal $release ($suite)"
+exit
+}

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages Qel needs that are missing. Usage:
 #   scripts/install-deps.sh [build] [run] [test] [bench] [fresh]   (default: build run test)
 # build and run are what the player needs; test, bench and fresh (the fresh

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes a small folder of sample clips, one of each kind Qel lists. Usage:
 #   scripts/make-samples.sh FOLDER
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the clips the end-to-end tests play: two seconds of SMPTE colour bars
 # with a tone in each container, three one-second clips of one colour each for
 # the play list, a single frame, a file without a picture, a moving bar interlaced

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds Qel (Release) and starts it. On the first run it
 # makes a folder of sample clips and opens the browser there. Usage:
 #   scripts/run.sh            the sample folder

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the player's library and its offscreen tests with AddressSanitizer,
 # UndefinedBehaviorSanitizer and LeakSanitizer into build-asan/, and runs them.
 # Any report fails the run. Extra arguments go to ctest.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Private servers for commands that drive the real window: an X server (Xvfb),
 # optionally one with a window manager, and a PulseAudio server with a null
 # sink. Sourced, not run. The caller sets `work` to a scratch folder first;

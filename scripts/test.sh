@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds Qel with its tests and runs the whole suite. It
 # starts the X server the end-to-end tests need and stops it again, whatever
 # the tests do. Extra arguments go to ctest (for example: -L offscreen).

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main window's life: create, show and destroy, and the Quit command. Its close
 // step is the media session's (playback/Session.cpp).
 

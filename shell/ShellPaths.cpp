@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Paths from outside the program: the first command-line argument at start and
 // items dropped from the desktop. Both only point the browser at a folder.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "platform/MpvMediaService.h"
 #include "shell/Application.h"
 #include "shell/CommandLine.h"

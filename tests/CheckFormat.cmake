@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails when a source file differs from what clang-format makes of it.
 find_program(CLANG_FORMAT NAMES clang-format clang-format-14)
 if(NOT CLANG_FORMAT)

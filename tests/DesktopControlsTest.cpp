@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The desktop's services over a private session bus: the screen saver held
 // through playback, the media controls (MPRIS) reading and driving the window,
 // and the device's volume shared with the other players running.

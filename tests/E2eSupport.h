@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // Drives the real qel binary under an X server, as a user would: xdotool for the

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // How the real program ends when it is not asked through its window: a
 // termination signal at a moment when no window is up yet, the display going
 // away, another player still running. Whatever the way, the user's volume

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The real window with the libmpv service under the X server: real clips, real
 // pictures on the screen.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The world changing under a playing window: files and folders going away, a
 // huge folder, the sound server missing or dying.
 

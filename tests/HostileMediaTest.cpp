@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Whatever a download or a broken disk leaves behind, named as a video: the
 // window plays it or says why, and goes on answering.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "media/MediaPlayer.h"
 #include "common/Exceptions.h"
 #include "platform/SimulatedMediaService.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The real program driven from the keyboard through the X server, with the
 // test command's sound server: what the user does, what the sink does.
 

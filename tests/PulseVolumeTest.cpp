@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The wave-out volume on a real sound server: a private PulseAudio per test, so
 // that nothing here touches the machine's own sound setting.
 

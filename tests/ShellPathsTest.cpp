@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "media/MediaPlayer.h"
 #include "platform/DroppedFiles.h"
 #include "platform/FileSystem.h"

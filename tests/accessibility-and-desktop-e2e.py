@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The real program on a private session bus, read as assistive technologies
 read it (AT-SPI through Qt's bridge) and driven as the desktop drives it: the
 media controls (MPRIS) play, pause, stop and quit, a stand-in screen saver

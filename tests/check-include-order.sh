@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails on an include that points up the folder order:
 #   platform <- common <- media <- ui <- playback / video / controls <- shell
 # A folder may include its own headers, its siblings' and those of the folders below it.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a temporary prefix and checks the tree, then makes
 # the Debian package and checks that it carries the same tree, dependencies
 # read off the libraries, that lintian finds nothing at the error and warning

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """What the tests of the real program on a desktop share: a report of checks, a
 bounded wait, a private session bus, the player's media controls on it and the
 player as assistive technologies see it."""

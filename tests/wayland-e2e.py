@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The real program under Wayland: a private headless weston (pixman renderer),
 QT_QPA_PLATFORM=wayland, a private session bus. It checks the app id the
 window gives the compositor, plays a clip picked through the accessibility

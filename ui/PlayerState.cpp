@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The player's process-wide state, defined together with the reset to the values
 // every run starts from, so that a new variable cannot miss the reset.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The picture's geometry in the video area: the window's resize handler, and the
 // aspect-ratio and own-size commands.
 
