@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A network share whose server stops answering: every call on it waits until
 // the server is back. The window must go on answering through it all, and the
 // share's folders show once it answers again.

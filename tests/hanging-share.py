@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A stand-in for a network share whose server stops answering.
 
 Usage: hanging-share.py SOURCE MOUNTPOINT
