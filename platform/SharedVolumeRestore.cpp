@@ -20,37 +20,6 @@
 #include <thread>
 #include <utility>
 
-namespace shared_volume {
-
-// One device's finding as it travels on the bus: (ay au x).
-struct Finding {
-    QByteArray Device;
-    QList<uint> Channels;
-    qint64 FoundAtNs = 0;
-};
-
-} // namespace shared_volume
-
-Q_DECLARE_METATYPE(shared_volume::Finding)
-
-namespace shared_volume {
-
-QDBusArgument& operator<<(QDBusArgument& argument, const Finding& finding) {
-    argument.beginStructure();
-    argument << finding.Device << finding.Channels << finding.FoundAtNs;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& argument, Finding& finding) {
-    argument.beginStructure();
-    argument >> finding.Device >> finding.Channels >> finding.FoundAtNs;
-    argument.endStructure();
-    return argument;
-}
-
-} // namespace shared_volume
-
 namespace {
 
 using shared_volume::Finding;

@@ -11,13 +11,48 @@
 
 #include "platform/WaveOutVolume.h"
 
+#include <QByteArray>
+#include <QDBusArgument>
 #include <QDBusConnection>
+#include <QList>
+#include <QMetaType>
 #include <QObject>
 #include <QString>
 
 #include <chrono>
 #include <functional>
 #include <vector>
+
+namespace shared_volume {
+
+// One device's finding as it travels on the bus: (ay au x).
+struct Finding {
+    QByteArray Device;
+    QList<uint> Channels;
+    qint64 FoundAtNs = 0;
+};
+
+} // namespace shared_volume
+
+Q_DECLARE_METATYPE(shared_volume::Finding)
+
+namespace shared_volume {
+
+inline QDBusArgument& operator<<(QDBusArgument& argument, const Finding& finding) {
+    argument.beginStructure();
+    argument << finding.Device << finding.Channels << finding.FoundAtNs;
+    argument.endStructure();
+    return argument;
+}
+
+inline const QDBusArgument& operator>>(const QDBusArgument& argument, Finding& finding) {
+    argument.beginStructure();
+    argument >> finding.Device >> finding.Channels >> finding.FoundAtNs;
+    argument.endStructure();
+    return argument;
+}
+
+} // namespace shared_volume
 
 class SharedVolumeAdaptor;
 

@@ -5,6 +5,7 @@
 // away, another player still running. Whatever the way, the user's volume
 // comes back.
 
+#include "platform/SharedVolumeRestore.h"
 #include "tests/E2eSupport.h"
 #include "tests/SessionBus.h"
 #include "tests/SoundServer.h"
@@ -23,26 +24,7 @@
 #include <utility>
 
 // What a player would put back on one device, as players tell one another.
-struct Finding {
-    QByteArray Device;
-    QList<uint> Channels;
-    qint64 FoundAtNs = 0;
-};
-Q_DECLARE_METATYPE(Finding)
-
-QDBusArgument& operator<<(QDBusArgument& argument, const Finding& finding) {
-    argument.beginStructure();
-    argument << finding.Device << finding.Channels << finding.FoundAtNs;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& argument, Finding& finding) {
-    argument.beginStructure();
-    argument >> finding.Device >> finding.Channels >> finding.FoundAtNs;
-    argument.endStructure();
-    return argument;
-}
+using shared_volume::Finding;
 
 namespace {
 
