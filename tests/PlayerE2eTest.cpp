@@ -154,13 +154,16 @@ TEST_F(KeyboardPlayer, KeysPlayPauseSeekStepTheVolumeAndTheUsersSettingComesBack
 
     // B: the second selected file, the bars.
     ASSERT_TRUE(qel->Key(window, QStringLiteral("b")));
-    EXPECT_TRUE(WaitForWindow([](const QImage& shot) {
-        // The bars' leftmost, light grey one.
-        return ShareOfPixels(shot, QRect(0, 0, 50, 190), [](QColor c) {
-                   return c.value() > 150 && c.saturation() < 40;
-               }) > 0.95;
-    })) << "the second file did not appear; qel said: "
-        << qel->StandardError().toStdString();
+    // A loaded machine can take seconds to screenshot and compare.
+    EXPECT_TRUE(WaitForWindow(
+        [](const QImage& shot) {
+            // The bars' leftmost, light grey one.
+            return ShareOfPixels(shot, QRect(0, 0, 50, 190), [](QColor c) {
+                       return c.value() > 150 && c.saturation() < 40;
+                   }) > 0.95;
+        },
+        10000))
+        << "the second file did not appear; qel said: " << qel->StandardError().toStdString();
     Window().save(QStringLiteral("keyboard-next.png"));
 
     ASSERT_TRUE(qel->Key(window, QStringLiteral("q")));
