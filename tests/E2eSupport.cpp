@@ -190,3 +190,11 @@ double ShareOfPixels(const QImage& image, const QRect& region,
                 ++matching;
     return double(matching) / double(inside.width() * inside.height());
 }
+
+bool WaitForListedFiles(const QRect& window, int timeoutMs) {
+    const QRect firstRow(window.topLeft() + QPoint(405, 104), QSize(90, 10));
+    const auto shown = [](const QImage& row) {
+        return ShareOfPixels(row, row.rect(), [](QColor c) { return c.value() < 110; }) > 0.02;
+    };
+    return shown(ScreenUntil(firstRow, shown, timeoutMs));
+}

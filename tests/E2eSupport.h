@@ -73,6 +73,10 @@ QImage Screenshot();
 QImage ScreenUntil(const QRect& region, const std::function<bool(const QImage&)>& wanted,
                    int timeoutMs = 5000);
 
+// Waits until the file list of the window whose client area is at `window` shows
+// its first entry: the list is filled in after the window maps.
+bool WaitForListedFiles(const QRect& window, int timeoutMs = 10000);
+
 // Share of the pixels of a region that satisfy a test (1.0 = all of them).
 double ShareOfPixels(const QImage& image, const QRect& region,
                      const std::function<bool(QColor)>& test);

@@ -433,6 +433,7 @@ TEST(RealProgram, ClosingTheWindowWhilePlayingEndsWithExitCodeZero) {
     const auto geometry = qel.Geometry(*window);
     ASSERT_TRUE(geometry);
     // The first entry of the file list, then Play.
+    ASSERT_TRUE(WaitForListedFiles(*geometry));
     const QPoint row = geometry->topLeft() + QPoint(400 + 5 + 30, 102 + 8);
     ASSERT_TRUE(RunTool(QStringLiteral("xdotool"),
                         {QStringLiteral("mousemove"), QString::number(row.x()),
@@ -479,6 +480,7 @@ TEST(RealProgram, QuitOrTerminationDuringASlowOpenEndsAtOnce) {
         ASSERT_TRUE(window);
         const auto geometry = qel.Geometry(*window);
         ASSERT_TRUE(geometry);
+        ASSERT_TRUE(WaitForListedFiles(*geometry));
         ASSERT_TRUE(qel.Click(*window, QPoint(400 + 5 + 30, 102 + 8)));
         ASSERT_TRUE(qel.Key(*window, QStringLiteral("ctrl+alt+x")));
         QThread::msleep(1000); // well inside the open

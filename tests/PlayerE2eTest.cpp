@@ -82,6 +82,7 @@ protected:
 
     // The first two files of the list, played.
     void PlayTheFirstTwo() {
+        ASSERT_TRUE(WaitForListedFiles(geometry));
         ASSERT_TRUE(qel->Click(window, QPoint(400 + 5 + 30, 102 + 8)));
         ASSERT_TRUE(qel->Key(window, QStringLiteral("shift+Down")));
         ASSERT_TRUE(qel->Key(window, QStringLiteral("ctrl+alt+x")));
