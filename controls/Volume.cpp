@@ -27,6 +27,8 @@ namespace {
 // the window's thread and the termination deadline's off the device together.
 std::timed_mutex deviceLock;
 WaveOutVolume* pendingRestore = nullptr;
+// Held until the player is known on the bus, or known to be without it.
+bool deviceHeld = false;
 // Where the players running beside this one are found at exit: the bus
 // connection's name and this player's own name on it; empty while not shared.
 QString sharedOn;
@@ -70,7 +72,8 @@ std::uint32_t ChannelValue(int level) {
 
 void TForm1::SetWaveVolume(std::uint32_t volume) {
     const std::lock_guard lock(deviceLock);
-    waveOut_->SetVolume(volume);
+    if (!deviceHeld)
+        waveOut_->SetVolume(volume);
 }
 
 void TForm1::ApplyVolume() {
@@ -126,6 +129,8 @@ void TForm1::Action10Execute(QObject*) {
 
 void TForm1::SaveWaveVolume() {
     const std::lock_guard lock(deviceLock);
+    if (deviceHeld)
+        return;
     WaveVolumeSaved = waveOut_->GetVolume(SavedWaveVolume);
     // Also unread: the device reads a server that appears later before its first change.
     pendingRestore = waveOut_.get();
@@ -135,7 +140,30 @@ void TForm1::SaveWaveVolume() {
     (void)registered;
 }
 
+void HoldWaveVolumeUntilShared() {
+    const std::lock_guard lock(deviceLock);
+    deviceHeld = true;
+}
+
+void TForm1::SoundAsShown() {
+    if (Muted)
+        SetWaveVolume(0);
+    else
+        ApplyVolume();
+}
+
 void TForm1::ShareWaveVolume(const QDBusConnection& bus, const QString& ownName) {
+    bool wasHeld = false;
+    {
+        const std::lock_guard lock(deviceLock);
+        wasHeld = std::exchange(deviceHeld, false);
+    }
+    // Read only now, so that a player ending meanwhile has found this one on
+    // the bus and left the device to it, or has put the user's level back.
+    if (wasHeld) {
+        SaveWaveVolume();
+        SoundAsShown();
+    }
     SharedVolumeRestore::Backend backend;
     backend.Found = [this] {
         std::vector<FoundVolume> found;
@@ -153,12 +181,7 @@ void TForm1::ShareWaveVolume(const QDBusConnection& bus, const QString& ownName)
     };
     // The device now sounds as this window says: its level, or its mute.
     backend.TakeOver = [this] {
-        RunGuarded([this] {
-            if (Muted)
-                SetWaveVolume(0);
-            else
-                ApplyVolume();
-        });
+        RunGuarded([this] { SoundAsShown(); });
     };
     const auto* shared = new SharedVolumeRestore(bus, ownName, std::move(backend), this);
     if (shared->Sharing()) {

@@ -9,7 +9,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusReply>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QStringList>
 
 #include <algorithm>
@@ -203,17 +204,18 @@ MprisService::MprisService(QDBusConnection bus, PlayerControls& controls, QStrin
       desktopEntry_(std::move(desktopEntry)) {
     announced_ = controls_.State();
     sinceAnnounced_.start();
-    if (!bus_.isConnected())
+    if (!bus_.isConnected()) {
+        SettleWithoutName();
         return;
+    }
     object_ = new QObject(this);
     new MprisRootAdaptor(object_, *this);
     new MprisPlayerAdaptor(object_, *this);
-    if (!bus_.registerObject(kObjectPath, object_, QDBusConnection::ExportAdaptors))
+    if (!bus_.registerObject(kObjectPath, object_, QDBusConnection::ExportAdaptors)) {
+        SettleWithoutName();
         return;
-    RegisterName(kBusName);
-    if (busName_.isEmpty())
-        RegisterName(kBusName + QStringLiteral(".instance") +
-                     QString::number(QCoreApplication::applicationPid()));
+    }
+    ClaimName(kBusName);
 }
 
 MprisService::~MprisService() {
@@ -225,15 +227,39 @@ MprisService::~MprisService() {
         bus_.unregisterObject(kObjectPath);
 }
 
-void MprisService::RegisterName(const QString& name) {
-    QDBusConnectionInterface* daemon = bus_.interface();
-    if (!daemon)
-        return;
-    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
-        daemon->registerService(name, QDBusConnectionInterface::DontQueueService,
-                                QDBusConnectionInterface::DontAllowReplacement);
-    if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered)
-        busName_ = name;
+void MprisService::SettleWithoutName() {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            nameSettled_ = true;
+            Q_EMIT NameClaimed(QString());
+        },
+        Qt::QueuedConnection);
+}
+
+void MprisService::ClaimName(const QString& name) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("RequestName"));
+    constexpr uint kDoNotQueue = 4;
+    call << name << kDoNotQueue;
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kClaimTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, name](QDBusPendingCallWatcher* answer) {
+                answer->deleteLater();
+                const QDBusPendingReply<uint> reply = *answer;
+                constexpr uint kPrimaryOwner = 1;
+                if (reply.isValid() && reply.value() == kPrimaryOwner) {
+                    busName_ = name;
+                } else if (reply.isValid() && name == kBusName) {
+                    // Another player holds the first name: this one takes its own.
+                    ClaimName(kBusName + QStringLiteral(".instance") +
+                              QString::number(QCoreApplication::applicationPid()));
+                    return;
+                }
+                nameSettled_ = true;
+                Q_EMIT NameClaimed(busName_);
+            });
 }
 
 QString MprisService::StatusName(PlaybackStatus status) {

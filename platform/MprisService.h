@@ -27,8 +27,11 @@ public:
                  QObject* parent = nullptr);
     ~MprisService() override;
 
-    // The bus name owned; empty without a bus, or when no name could be had.
+    // The bus name owned; empty without a bus, until the bus has answered, or
+    // when no name could be had.
     QString BusName() const { return busName_; }
+    // Whether the bus has answered the claim of a name (or there is no bus).
+    bool NameSettled() const { return nameSettled_; }
     void Update();
 
     PlayerControls& Controls() { return controls_; }
@@ -40,8 +43,16 @@ public:
     static QVariantMap Metadata(const PlayerState& state);
     static QString TrackId(const PlayerState& state);
 
+Q_SIGNALS:
+    // The claim of a name has ended: the name owned, or empty.
+    void NameClaimed(const QString& busName);
+
 private:
-    void RegisterName(const QString& name);
+    // Not waited for: a bus that does not answer gives no name after the bound.
+    static constexpr int kClaimTimeoutMs = 1000;
+
+    void ClaimName(const QString& name);
+    void SettleWithoutName();
     void AnnounceChanges(const PlayerState& now);
 
     QDBusConnection bus_;
@@ -49,6 +60,7 @@ private:
     QString desktopEntry_;
     QObject* object_ = nullptr; // carries the two interfaces
     QString busName_;
+    bool nameSettled_ = false;
     PlayerState announced_;
     QElapsedTimer sinceAnnounced_;
 };

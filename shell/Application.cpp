@@ -93,7 +93,10 @@ public:
         const QDBusConnection bus = QDBusConnection::sessionBus();
         desktop_ = std::make_unique<DesktopControls>(*main_, bus);
         // Known there by its media-control name, the player finds the others that run.
-        main_->ShareWaveVolume(bus, desktop_->Mpris().BusName());
+        QObject::connect(&desktop_->Mpris(), &MprisService::NameClaimed, main_.get(),
+                         [this, bus](const QString& name) {
+                             RunGuarded([&] { main_->ShareWaveVolume(bus, name); });
+                         });
     }
 
 private:
@@ -149,6 +152,8 @@ int RunApplication(QApplication& application) {
             ShowErrorReport(EInOutError::FromErrno(error).Message);
         if (TerminationRequested())
             return;
+        // The device waits for the player's name on the bus (ConnectDesktop).
+        HoldWaveVolumeUntilShared();
         Windows windows;
         started = true;
         if (TerminationRequested())

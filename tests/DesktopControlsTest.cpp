@@ -49,6 +49,7 @@ protected:
 
     void StartDesktop() {
         desktop = std::make_unique<DesktopControls>(form, bus.Connect(QStringLiteral("player")));
+        ASSERT_TRUE(WaitUntil([&] { return desktop->Mpris().NameSettled(); }));
     }
     void SelectAll() {
         Select({"a.mpg", "b.mpg", "c.mpg"});
@@ -159,6 +160,7 @@ TEST_F(ScreenSaver, WithoutTheServiceOrWithoutABusPlaybackGoesOnSilently) {
     desktop = std::make_unique<DesktopControls>(
         form, QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"),
                                             QStringLiteral("no bus")));
+    EXPECT_TRUE(WaitUntil([&] { return desktop->Mpris().NameSettled(); }));
     form.Action3->trigger();
     Settle();
     EXPECT_EQ(form.MediaPlayer1->Mode(), mpPlaying);
@@ -206,6 +208,7 @@ TEST_F(Mpris, RootInterfaceAndASecondPlayerUnderAnInstanceName) {
                     .contains(QStringLiteral("video/x-ms-wmv")));
 
     DesktopControls second(form, bus.Connect(QStringLiteral("second player")));
+    ASSERT_TRUE(WaitUntil([&] { return second.Mpris().NameSettled(); }));
     EXPECT_EQ(second.Mpris().BusName(), QStringLiteral("org.mpris.MediaPlayer2.qel.instance%1")
                                             .arg(QCoreApplication::applicationPid()));
     MprisClient secondClient(bus, second.Mpris().BusName());

@@ -132,9 +132,9 @@ TEST_P(TwoPlayers, TheUsersVolumeComesBackInEitherOrderOfEndingAndOnSignalsToBot
     QEL_REQUIRE_DISPLAY();
     ASSERT_TRUE(sound.Running());
     ASSERT_TRUE(client.isConnected());
-    enum class Ending { FirstEndsFirst, SecondEndsFirst, BothSignalled };
-    for (const Ending ending :
-         {Ending::FirstEndsFirst, Ending::SecondEndsFirst, Ending::BothSignalled}) {
+    enum class Ending { FirstEndsFirst, SecondEndsFirst, BothSignalled, FirstEndsAsSecondStarts };
+    for (const Ending ending : {Ending::FirstEndsFirst, Ending::SecondEndsFirst,
+                                Ending::BothSignalled, Ending::FirstEndsAsSecondStarts}) {
         const int round = static_cast<int>(ending);
         ASSERT_TRUE(sound.SetChannels({QStringLiteral("30000"), QStringLiteral("30001")}));
         QelProcess first(QStringLiteral("/"));
@@ -146,6 +146,19 @@ TEST_P(TwoPlayers, TheUsersVolumeComesBackInEitherOrderOfEndingAndOnSignalsToBot
         ASSERT_TRUE(WaitForLevel(Level(80))) << round;
 
         QelProcess second(QStringLiteral("/"));
+        if (ending == Ending::FirstEndsAsSecondStarts) {
+            // Before the second is known on the bus: it must still end with
+            // the user's level, not with the first one's.
+            const auto secondWindow = second.WaitForWindow();
+            ASSERT_TRUE(first.Signal(SIGTERM));
+            EXPECT_EQ(first.WaitForExit(), 0);
+            ASSERT_TRUE(secondWindow) << second.StandardError().toStdString();
+            EXPECT_TRUE(WaitForLevel(Level(100))) << "the second player's level";
+            ASSERT_TRUE(second.Key(*secondWindow, QStringLiteral("ctrl+alt+q")));
+            EXPECT_EQ(second.WaitForExit(), 0);
+            EXPECT_EQ(sound.Channels(), kUsers) << round;
+            continue;
+        }
         const auto secondWindow = second.WaitForWindow();
         ASSERT_TRUE(secondWindow) << second.StandardError().toStdString();
         ASSERT_TRUE(WaitForLevel(Level(100))) << round;
@@ -176,6 +189,8 @@ TEST_P(TwoPlayers, TheUsersVolumeComesBackInEitherOrderOfEndingAndOnSignalsToBot
             ASSERT_TRUE(first.Signal(SIGTERM) && second.Signal(SIGTERM));
             EXPECT_EQ(first.WaitForExit(), 0);
             EXPECT_EQ(second.WaitForExit(), 0);
+            break;
+        case Ending::FirstEndsAsSecondStarts: // ended above
             break;
         }
         EXPECT_EQ(sound.Channels(), kUsers) << round;

@@ -175,6 +175,7 @@ public:
     void Action10Execute(QObject* Sender); // Volume down
     // Shares what to put back at exit with the other players on the bus, where
     // this one is known by ownName.
+    // Also ends HoldWaveVolumeUntilShared.
     void ShareWaveVolume(const QDBusConnection& bus, const QString& ownName);
 
     // ui/AboutCommand.cpp.
@@ -267,6 +268,8 @@ private:
     void VolumeDown();
     void SaveWaveVolume();
     void RestoreWaveVolume();
+    // The device sounds as the window shows: its level, or its mute.
+    void SoundAsShown();
 
     // ui/Accessibility.cpp: names, and what each control does, for assistive
     // technologies.
@@ -330,6 +333,9 @@ extern bool Muted;
 extern std::uint32_t SavedWaveVolume; // the device's volume found at start
 extern bool WaveVolumeSaved;          // it could be read
 
+// Until ShareWaveVolume, the device is neither read nor changed: a player that
+// ends meanwhile cannot find this one on the bus to leave the device to it.
+void HoldWaveVolumeUntilShared();
 // Puts back the device volume found at start, if the window has not done so,
 // from whatever way the program ends without it: exit() (a lost display), or
 // any end where the session bus may be gone already. Any thread.
