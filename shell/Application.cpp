@@ -8,7 +8,7 @@
 #include "platform/FileSystem.h"
 #include "platform/MprisService.h"
 #include "platform/MpvMediaService.h"
-#include "platform/PulseWaveOutVolume.h"
+#include "platform/SoundServer.h"
 #include "shell/TerminationSignals.h"
 #include "ui/Accessibility.h"
 #include "ui/ImageList.h"
@@ -73,9 +73,11 @@ namespace {
 // Both windows, from start-up to exit; the globals never outlive them.
 class Windows {
 public:
-    Windows()
-        : main_(std::make_unique<TForm1>(std::make_unique<MpvMediaService>(),
-                                         std::make_unique<PulseWaveOutVolume>())) {
+    Windows() {
+        // One client of the sound server: the volume's, and the engine's check.
+        auto sound = std::make_unique<SoundServer>();
+        auto media = std::make_unique<MpvMediaService>(sound.get());
+        main_ = std::make_unique<TForm1>(std::move(media), std::move(sound));
         Form1 = main_.get();
         about_ = std::make_unique<TAboutBox>(main_.get());
         AboutBox = about_.get();
