@@ -276,6 +276,8 @@ void SoundServer::OnIdentified() {
     Sent();
     Unref(pa_context_get_sink_info_by_name(context_, kDefaultSink, SinkCallback, this));
     CheckPlaying();
+    if (levelDue_)
+        SendLevel();
 }
 
 void SoundServer::EventCallback(pa_context* context, int type, std::uint32_t, void* self) {
@@ -366,7 +368,8 @@ void SoundServer::SendLevel() {
     if (!level_ || context_ == nullptr)
         return;
     if (!ready_ || !answering_) {
-        levelDue_ = ready_;
+        // Kept for a server being reached or standing still, not for one that is gone.
+        levelDue_ = ready_ || PA_CONTEXT_IS_GOOD(pa_context_get_state(context_));
         return;
     }
     levelDue_ = false;

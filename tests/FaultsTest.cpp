@@ -415,6 +415,24 @@ TEST_F(StoppedSoundServerAtStart, FilesPlaySilentlyAtOnceAndTheServerIsLeftAsItW
     EXPECT_EQ(server.Channels(), users);
 }
 
+// The engine plays on the server the volume reached, whatever its own
+// environment would have found.
+TEST_F(SoundServerFaults, TheEnginePlaysOnTheServerThePlayerReached) {
+    if (PrivateSoundServer::PipeWire())
+        GTEST_SKIP() << "the test's PipeWire plays no stream without its session manager";
+    ASSERT_TRUE(Reached());
+    qputenv("PULSE_SERVER", "unix:/nonexistent/qel/native");
+    PlayLong();
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const auto inputs = server.Pactl(
+                {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")});
+            return inputs && !inputs->trimmed().isEmpty();
+        },
+        3000))
+        << "no stream of the engine's on the server";
+}
+
 TEST_F(SoundServerFaults, TheServerKilledWhilePlayingAndSteppingNeverHangsTheWindow) {
     PlayLong();
     QTest::keyClick(form.get(), Qt::Key_W);
