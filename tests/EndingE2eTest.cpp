@@ -283,6 +283,20 @@ TEST_P(EndingOnItsSoundServer, AServerStoppedOrKilledBeforeQuitDoesNotHoldTheExi
     }
 }
 
+// A crash puts the user's volume back from the exit deadline's thread, and
+// stays a crash.
+TEST_P(EndingOnItsSoundServer, ACrashPutsTheUsersVolumeBack) {
+    QEL_REQUIRE_DISPLAY();
+    ASSERT_TRUE(sound.Running());
+    qputenv("PULSE_SERVER", QByteArray::fromStdString(sound.Address()));
+    ASSERT_TRUE(sound.SetChannels({QStringLiteral("30000"), QStringLiteral("30001")}));
+    QelProcess qel(QStringLiteral("/"));
+    ASSERT_TRUE(StartAndStep(qel)) << qel.StandardError().toStdString();
+    ASSERT_TRUE(qel.Signal(SIGSEGV));
+    EXPECT_FALSE(qel.WaitForExit(3000).has_value()) << "ended as if it had not crashed";
+    EXPECT_EQ(sound.Channels(), kUsers);
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, EndingOnItsSoundServer,
                          ::testing::Values(PrivateSoundServer::Kind::AsTheSuiteRuns,
                                            PrivateSoundServer::Kind::PipeWire),
