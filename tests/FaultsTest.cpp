@@ -336,9 +336,9 @@ TEST_F(NoSoundServerAtStart, PlaysSilentlyChangesNothingAndLeavesALaterServerAsI
 // file plays, while the next one opens, and at exit: the window answers within
 // 0.2 s all along, the volume keys give their result at once, an open gives
 // its result within its bound, and exit does not wait. The engine's own
-// connection waits on the stopped server (its library gives up only after half
-// a minute), so its picture stands meanwhile. (The restore sent at exit to a
-// server that stays stopped is dropped by it with the closed connection.)
+// connection waits on the stopped server, so its picture stands meanwhile.
+// (The restore sent at exit to a server that stays stopped is dropped by it
+// with the closed connection.)
 TEST_F(SoundServerFaults, AStoppedServerNeverHoldsTheWindowWhilePlayingOpeningOrAtExit) {
     CopyClip("a-long.mpg", "one.mpg");
     CopyClip("a-long.mpg", "two.mpg");
