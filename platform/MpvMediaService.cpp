@@ -3,14 +3,13 @@
 #include "platform/MpvMediaService.h"
 
 #include "platform/EngineDiagnostics.h"
-#include "platform/KeptConnections.h"
 #include "platform/OpenWait.h"
+#include "platform/SoundServer.h"
 
 #include "platform/MpvVideoWidget.h"
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QPointer>
@@ -19,7 +18,6 @@
 #include <QWindow>
 
 #include <mpv/client.h>
-#include <pulse/pulseaudio.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -27,9 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -251,163 +247,6 @@ private:
     bool shown_ = false;
 };
 
-enum class SoundServer { Answers, Missing, Silent };
-
-} // namespace
-
-// A sound server asked for its hand and, where playing is in doubt, for a corked
-// playback stream. A server that answers but never makes the stream ready (a
-// PipeWire without its session manager links no stream to a device) cannot
-// play: the engine's sound output would wait half a minute on it before the
-// picture. The stream is asked for only then: a stream at every open would
-// flash in the mixer and cost the open a few milliseconds.
-class SoundProbe {
-public:
-    enum class State { Pending, Ready, Failed };
-
-    explicit SoundProbe(bool askForStream) : loop_(pa_mainloop_new()), askForStream_(askForStream) {
-        if (!loop_)
-            return;
-        // Kept from the cuts of the engine's connections: a pending stream tells
-        // at the next open, without a wait, whether the server can play by then.
-        KeepConnections(pa_mainloop_get_api(loop_));
-        context_ = pa_context_new(pa_mainloop_get_api(loop_), "Qel");
-        failed_ =
-            !context_ || pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0;
-    }
-    ~SoundProbe() {
-        if (stream_) {
-            pa_stream_disconnect(stream_);
-            pa_stream_unref(stream_);
-        }
-        if (context_) {
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-        }
-        if (loop_) {
-            ForgetConnections(pa_mainloop_get_api(loop_));
-            pa_mainloop_free(loop_);
-        }
-    }
-    SoundProbe(const SoundProbe&) = delete;
-    SoundProbe& operator=(const SoundProbe&) = delete;
-
-    // The server has given its hand.
-    bool Answered() const { return answered_; }
-    QByteArray Server() const {
-        const char* server = context_ ? pa_context_get_server(context_) : nullptr;
-        return server ? QByteArray(server) : QByteArray();
-    }
-    // Takes in what the server said, waiting for it up to waitUs.
-    State Step(int waitUs) {
-        if (failed_)
-            return State::Failed;
-        failed_ = pa_mainloop_prepare(loop_, waitUs) < 0 || pa_mainloop_poll(loop_) < 0 ||
-                  pa_mainloop_dispatch(loop_) < 0;
-        const pa_context_state_t state = pa_context_get_state(context_);
-        failed_ = failed_ || !PA_CONTEXT_IS_GOOD(state);
-        if (state != PA_CONTEXT_READY)
-            return failed_ ? State::Failed : State::Pending;
-        answered_ = true;
-        if (!askForStream_)
-            return State::Ready;
-        // The library gives up on a stream after half a minute; a new one keeps
-        // the question open without a wait.
-        if (stream_ && pa_stream_get_state(stream_) == PA_STREAM_FAILED &&
-            pa_context_errno(context_) == PA_ERR_TIMEOUT) {
-            pa_stream_unref(stream_);
-            stream_ = nullptr;
-        }
-        if (!stream_) {
-            const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
-            stream_ = pa_stream_new(context_, "Qel", &spec, nullptr);
-            failed_ = !stream_ ||
-                      pa_stream_connect_playback(stream_, nullptr, nullptr, PA_STREAM_START_CORKED,
-                                                 nullptr, nullptr) < 0;
-            return failed_ ? State::Failed : State::Pending;
-        }
-        const pa_stream_state_t stream = pa_stream_get_state(stream_);
-        failed_ = !PA_STREAM_IS_GOOD(stream);
-        return stream == PA_STREAM_READY ? State::Ready : failed_ ? State::Failed : State::Pending;
-    }
-
-private:
-    pa_mainloop* loop_ = nullptr;
-    pa_context* context_ = nullptr;
-    pa_stream* stream_ = nullptr;
-    bool askForStream_;
-    bool failed_ = true;
-    bool answered_ = false;
-};
-
-namespace {
-
-// Asks the sound server for its hand, and a stream if asked for, within the
-// time, keeping the wait's steps going meanwhile. serverPath: the socket of a
-// server that did not answer or cannot play; unplayable: the probe of a server
-// that answered but could not play, kept to be asked again.
-SoundServer ProbeSoundServer(int timeoutMs, const std::function<bool()>& step,
-                             QByteArray* serverPath, bool askForStream,
-                             std::unique_ptr<SoundProbe>* unplayable = nullptr) {
-    auto probe = std::make_unique<SoundProbe>(askForStream);
-    QElapsedTimer clock;
-    clock.start();
-    qint64 lastStep = 0;
-    SoundProbe::State state = SoundProbe::State::Pending;
-    // Short blocking polls: an answering server is ready in a few of them,
-    // about 2 ms, where a step of the wait between each took 15.
-    while ((state = probe->Step(1000)) == SoundProbe::State::Pending) {
-        if (clock.elapsed() > timeoutMs)
-            break;
-        if (clock.elapsed() - lastStep >= 10) {
-            lastStep = clock.elapsed();
-            if (!step())
-                break;
-        }
-    }
-    // A stream the server refuses at once costs the engine no wait either.
-    if (state != SoundProbe::State::Pending)
-        return probe->Answered() ? SoundServer::Answers : SoundServer::Missing;
-    *serverPath = probe->Server();
-    if (probe->Answered() && unplayable)
-        *unplayable = std::move(probe);
-    probe.reset();
-    if (serverPath->startsWith("unix:"))
-        serverPath->remove(0, 5);
-    if (serverPath->isEmpty()) {
-        const QByteArray named = qgetenv("PULSE_SERVER");
-        *serverPath = named.startsWith("unix:") ? named.mid(5)
-                      : named.startsWith('/')   ? named
-                                                : qgetenv("XDG_RUNTIME_DIR") + "/pulse/native";
-    }
-    return SoundServer::Silent;
-}
-
-// Ends this process's connections to a sound server that does not answer: the
-// engine's own waits on it, half a minute each, then end at once.
-void CutConnectionsTo(const QByteArray& socketPath) {
-    if (socketPath.isEmpty())
-        return;
-    const QStringList entries =
-        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System);
-    for (const QString& entry : entries) {
-        bool number = false;
-        const int fd = entry.toInt(&number);
-        if (!number)
-            continue;
-        sockaddr_un address{};
-        socklen_t length = sizeof address;
-        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-            address.sun_family != AF_UNIX || length <= offsetof(sockaddr_un, sun_path))
-            continue;
-        const QByteArray peer(address.sun_path,
-                              static_cast<qsizetype>(::strnlen(
-                                  address.sun_path, length - offsetof(sockaddr_un, sun_path))));
-        if (peer == socketPath && !IsKeptConnection(fd))
-            ::shutdown(fd, SHUT_RDWR);
-    }
-}
-
 } // namespace
 
 QString MpvMediaService::NotMediaText() {
@@ -445,7 +284,15 @@ void MpvMediaService::NameSoundStream() {
     }
 }
 
-MpvMediaService::MpvMediaService() = default;
+MpvMediaService::MpvMediaService(SoundServer* sound) : sound_(sound) {
+    // A server that stops answering holds the engine's sound output: it plays on
+    // without one.
+    if (sound != nullptr)
+        QObject::connect(sound, &SoundServer::AnsweringChanged, &pump_, [this](bool answering) {
+            if (!answering && core_)
+                UseSoundOutput(true);
+        });
+}
 
 MpvMediaService::~MpvMediaService() {
     EngineDiagnostics::Instance().Exit(voDropped_, decoderDropped_);
@@ -453,7 +300,6 @@ MpvMediaService::~MpvMediaService() {
         return;
     // Callbacks first, then the render context, then the core.
     mpv_set_wakeup_callback(core_.get(), nullptr, nullptr);
-    CutSilentServer();
     // A core held by a file on a share that does not answer, or by a sound
     // server that does not, never shuts down: it is left to the end of the process.
     if (!EngineShutDown(kEngineAnswerAtExitMs)) {
@@ -762,46 +608,23 @@ void MpvMediaService::SendStop() {
 }
 
 void MpvMediaService::ChooseSoundOutput() {
-    QByteArray server;
-    SoundServer answer = SoundServer::Silent;
-    // A server that could not play at the last open is asked again without a
-    // wait: its stream is still pending, or ready now.
-    const SoundProbe::State last = unplayable_ ? unplayable_->Step(0) : SoundProbe::State::Failed;
-    if (last == SoundProbe::State::Pending) {
-        server = silentServer_;
-    } else if (last == SoundProbe::State::Ready) {
-        answer = SoundServer::Answers;
-    } else {
-        unplayable_.reset();
-        // Whether the server can play is asked at the first open; later, only
-        // when an open stands still.
-        answer = ProbeSoundServer(
-            kSoundServerAnswerMs, [this] { return WaitStep(0.002); }, &server, !playingChecked_,
-            &unplayable_);
-        if (waitAborted_)
-            return;
-        playingChecked_ = playingChecked_ || answer == SoundServer::Answers;
+    // The engine plays on exactly the server the volume reached, or without sound
+    // when that one does not answer or cannot play.
+    const std::string server = sound_ ? sound_->Reached() : std::string();
+    if (!server.empty() && server != soundHost_) {
+        soundHost_ = server;
+        const char* host = soundHost_.c_str();
+        mpv_set_property_async(core_.get(), 0, "pulse-host", MPV_FORMAT_STRING, &host);
     }
-    if (answer != SoundServer::Silent)
-        unplayable_.reset();
-    UseSoundOutput(answer == SoundServer::Silent, server);
+    UseSoundOutput(sound_ && !sound_->CanPlayNow());
 }
 
-void MpvMediaService::UseSoundOutput(bool silent, const QByteArray& server) {
+void MpvMediaService::UseSoundOutput(bool silent) {
     if (silent != soundSilenced_) {
         mpv_set_property_async(core_.get(), 0, "ao", MPV_FORMAT_STRING,
                                const_cast<char**>(silent ? &kNoSoundOutput : &kSoundOutputs));
         soundSilenced_ = silent;
     }
-    silentServer_ = silent ? server : QByteArray();
-    CutSilentServer();
-}
-
-void MpvMediaService::CutSilentServer() {
-    // The engine may be stuck on the server, or connect to it again before it
-    // takes the silent output: each cut ends its wait at once.
-    if (!silentServer_.isEmpty())
-        CutConnectionsTo(silentServer_);
 }
 
 QString MpvMediaService::Classify(const OpenState& state, const QByteArray& head) {
@@ -883,41 +706,17 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
     };
     qint64 readyAt = -1;
     qint64 loadedAt = -1;
-    bool soundAsked = false;
-    bool soundCut = false;
-    qint64 lastCut = 0;
     while (!opening_->failed && clock.elapsed() < kOpenTimeoutMs && !closed()) {
         if (opened(*opening_))
             break;
         if (opening_->loaded && loadedAt < 0)
             loadedAt = clock.elapsed();
-        // Loaded, and neither a picture nor readiness to play: the engine may be
-        // held by a sound server that took the stream and cannot play it.
-        if (loadedAt >= 0 && !opening_->playbackReady && !soundSilenced_ && !soundAsked &&
-            clock.elapsed() - loadedAt > kPictureAfterReadyMs) {
-            soundAsked = true;
-            QByteArray server;
-            if (ProbeSoundServer(
-                    kSoundServerAnswerMs, [this] { return WaitStep(0.002); }, &server, true,
-                    &unplayable_) == SoundServer::Silent) {
-                // Cut off, the engine falls back to no sound output by itself; the
-                // output is changed at the next open (a change now stalls this file).
-                silentServer_ = server;
-                CutSilentServer();
-                soundCut = true;
-            }
-            continue;
-        }
         // Playback ready without a picture: the video could not be decoded (a
         // damaged header), and no picture will come.
         if (opening_->playbackReady && readyAt < 0)
             readyAt = clock.elapsed();
         if (readyAt >= 0 && clock.elapsed() - readyAt > kPictureAfterReadyMs)
             break;
-        if (!opening_->loaded && clock.elapsed() - lastCut > 100) {
-            CutSilentServer();
-            lastCut = clock.elapsed();
-        }
         // Short waits: the video output waits for the render side in between.
         WaitStep(surface_ ? 0.005 : 0.05);
     }
@@ -938,10 +737,9 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
         if (state.failed)
             return failed(Classify(state, head));
         // Loaded, but no picture came: the video cannot be decoded, unless the
-        // engine never got ready to play while its sound output was cut off.
+        // engine never got ready to play while the sound server stood still.
         if (state.loaded)
-            return failed(state.playbackReady || !(soundSilenced_ || soundCut) ? DamagedText()
-                                                                               : NoSoundText());
+            return failed(state.playbackReady || !soundSilenced_ ? DamagedText() : NoSoundText());
         // No answer to the load at all: the engine is held by the sound device.
         return failed(state.entryId < 0 && soundSilenced_ ? NoSoundText() : TooLongText());
     }

@@ -12,12 +12,13 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 struct mpv_handle;
 struct mpv_event;
 struct mpv_node;
 class MpvVideoWidget;
-class SoundProbe;
+class SoundServer;
 
 // The media control service on libmpv, for local files the user picked: no user
 // configuration, no scripts, no network, no window of the engine's own.
@@ -27,7 +28,9 @@ public:
     // call it before any thread starts.
     static void NameSoundStream();
 
-    MpvMediaService();
+    // sound: the client of the sound server that the engine is to play on; none
+    // leaves the engine to find one.
+    explicit MpvMediaService(SoundServer* sound = nullptr);
     ~MpvMediaService() override;
 
     void PrepareDisplayWindow(QWidget* window) override;
@@ -52,8 +55,6 @@ public:
 
     // How long an open may take before it is given up.
     static constexpr int kOpenTimeoutMs = 5000;
-    // How long the sound server may take to answer before it counts as absent.
-    static constexpr int kSoundServerAnswerMs = 1000;
     // How long the engine may take to shut down at exit before it is left behind.
     static constexpr int kEngineAnswerAtExitMs = 500;
 
@@ -81,11 +82,10 @@ private:
     // Chooses the engine's sound output for the next file: none when the sound
     // server is there but does not answer or cannot play.
     void ChooseSoundOutput();
-    void UseSoundOutput(bool silent, const QByteArray& server);
+    void UseSoundOutput(bool silent);
     // Asks the engine to quit; whether it has shut down within the time.
     bool EngineShutDown(int timeoutMs);
     void SendStop();
-    void CutSilentServer();
     // The engine, and the surface's render context on it.
     bool PrepareSurface();
     bool Valid(MediaDeviceId device) const { return device != 0 && device == device_; }
@@ -133,10 +133,9 @@ private:
     // A closed file stays loaded, paused, until the next open replaces it or the
     // event loop comes round: the sound output then stays open between files.
     bool stopDue_ = false;
-    bool soundSilenced_ = false;             // the engine plays without sound output
-    bool playingChecked_ = false;            // a stream was asked for and the server could play
-    QByteArray silentServer_;                // the socket of a sound server that does not answer
-    std::unique_ptr<SoundProbe> unplayable_; // asks a server that could not play again
+    QPointer<SoundServer> sound_;
+    std::string soundHost_;      // the server the engine is pointed at
+    bool soundSilenced_ = false; // the engine plays without sound output
     bool waitAborted_ = false;
 
     // The open under way.

@@ -8,7 +8,7 @@
 #include "platform/FileSystem.h"
 #include "platform/MprisService.h"
 #include "platform/MpvMediaService.h"
-#include "platform/PulseWaveOutVolume.h"
+#include "platform/SoundServer.h"
 #include "shell/TerminationSignals.h"
 #include "ui/Accessibility.h"
 #include "ui/ImageList.h"
@@ -70,12 +70,19 @@ void InitialiseApplication(QApplication& application) {
 
 namespace {
 
+// The exit's bound once the main loop has ended, and the restore's share of it:
+// the engine is given 0.5 s at most, the other players on the bus 0.25 s.
+constexpr std::chrono::milliseconds kExitBound(750);
+constexpr std::chrono::milliseconds kRestoreBound(300);
+
 // Both windows, from start-up to exit; the globals never outlive them.
 class Windows {
 public:
-    Windows()
-        : main_(std::make_unique<TForm1>(std::make_unique<MpvMediaService>(),
-                                         std::make_unique<PulseWaveOutVolume>())) {
+    Windows() {
+        // One client of the sound server: the volume's, and the engine's check.
+        auto sound = std::make_unique<SoundServer>(std::string(), kRestoreBound);
+        auto media = std::make_unique<MpvMediaService>(sound.get());
+        main_ = std::make_unique<TForm1>(std::move(media), std::move(sound));
         Form1 = main_.get();
         about_ = std::make_unique<TAboutBox>(main_.get());
         AboutBox = about_.get();
@@ -142,7 +149,7 @@ int RunApplication(QApplication& application) {
     // Should a termination signal find no loop to answer it (the window's thread
     // held), the program still ends, with the user's volume back.
     // A crash says its words without the session bus, which may be what failed.
-    TerminationDeadline deadline(std::chrono::milliseconds(750), HandOverOrRestoreWaveVolumeAtExit,
+    TerminationDeadline deadline(kExitBound, HandOverOrRestoreWaveVolumeAtExit,
                                  RestoreWaveVolumeAtExit);
     // A signal during a start-up box closes the box; the loop is then not entered.
     const TerminationSignals signals(CloseMainWindowForSignal);

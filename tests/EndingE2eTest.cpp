@@ -16,11 +16,15 @@
 #include <QDBusReply>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <initializer_list>
+#include <optional>
+#include <string>
 #include <utility>
 
 // What a player would put back on one device, as players tell one another.
@@ -198,6 +202,117 @@ TEST_P(TwoPlayers, TheUsersVolumeComesBackInEitherOrderOfEndingAndOnSignalsToBot
 }
 
 INSTANTIATE_TEST_SUITE_P(Ending, TwoPlayers,
+                         ::testing::Values(PrivateSoundServer::Kind::AsTheSuiteRuns,
+                                           PrivateSoundServer::Kind::PipeWire),
+                         [](const auto& info) {
+                             return info.param == PrivateSoundServer::Kind::PipeWire ? "PipeWire"
+                                                                                     : "PulseAudio";
+                         });
+
+namespace {
+
+// The real program on a sound server of the test's own, named as a user names it.
+class EndingOnItsSoundServer : public ::testing::TestWithParam<PrivateSoundServer::Kind> {
+protected:
+    EndingOnItsSoundServer() {
+        qunsetenv("PULSE_SERVER");
+        qunsetenv("PULSE_CLIENTCONFIG");
+    }
+    bool WaitForLevel(const std::vector<unsigned>& wanted) {
+        QElapsedTimer clock;
+        clock.start();
+        while (sound.Channels() != wanted && clock.elapsed() < 5000)
+            QThread::msleep(50);
+        return sound.Channels() == wanted;
+    }
+    // Started, at its level, and one step down; the window's id.
+    std::optional<QString> StartAndStep(QelProcess& qel) {
+        const auto window = qel.WaitForWindow();
+        if (!window || !WaitForLevel(Level(100)) ||
+            !qel.Key(*window, QStringLiteral("ctrl+alt+w")) || !WaitForLevel(Level(90)))
+            return std::nullopt;
+        return window;
+    }
+    // Quit ends the program within a second, with code 0.
+    static void ExpectQuitWithinASecond(QelProcess& qel, const QString& window) {
+        ASSERT_TRUE(qel.Key(window, QStringLiteral("ctrl+alt+q")));
+        const auto exitCode = qel.WaitForExit(1000);
+        ASSERT_TRUE(exitCode) << "still running a second after Quit";
+        EXPECT_EQ(*exitCode, 0);
+    }
+
+    PrivateSoundServer sound{{}, GetParam()};
+    ScopedEnvironment environment{{"PULSE_SERVER", QByteArray()},
+                                  {"PULSE_CLIENTCONFIG", QByteArray()}};
+};
+
+} // namespace
+
+// However the server is named, the player reaches it, its keys act there, and
+// Quit puts the user's volume back there.
+TEST_P(EndingOnItsSoundServer, NamedByUnixSocketTcpOrClientConfQuitPutsTheUsersVolumeBack) {
+    QEL_REQUIRE_DISPLAY();
+    ASSERT_TRUE(sound.Running());
+    const std::optional<std::string> tcp = sound.ListenOnLoopback();
+    ASSERT_TRUE(tcp.has_value());
+    QTemporaryDir config;
+    const QString clientConf = config.filePath(QStringLiteral("client.conf"));
+    {
+        QFile file(clientConf);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("autospawn = no\ndefault-server = " + QByteArray::fromStdString(*tcp) + '\n');
+    }
+    const std::pair<const char*, QByteArray> namings[] = {
+        {"PULSE_SERVER", QByteArray::fromStdString(sound.Address())},
+        {"PULSE_SERVER", QByteArray::fromStdString(*tcp)},
+        {"PULSE_CLIENTCONFIG", clientConf.toLocal8Bit()}};
+    for (const auto& [variable, value] : namings) {
+        SCOPED_TRACE(value.toStdString());
+        ASSERT_TRUE(sound.SetChannels({QStringLiteral("30000"), QStringLiteral("30001")}));
+        qunsetenv("PULSE_SERVER");
+        qputenv(variable, value);
+        QelProcess qel(QStringLiteral("/"));
+        const auto window = StartAndStep(qel);
+        ASSERT_TRUE(window) << qel.StandardError().toStdString();
+        ExpectQuitWithinASecond(qel, *window);
+        EXPECT_EQ(sound.Channels(), kUsers);
+    }
+}
+
+// A server that stops answering (SIGSTOP) or dies just before Quit does not
+// hold the exit.
+TEST_P(EndingOnItsSoundServer, AServerStoppedOrKilledBeforeQuitDoesNotHoldTheExit) {
+    QEL_REQUIRE_DISPLAY();
+    ASSERT_TRUE(sound.Running());
+    qputenv("PULSE_SERVER", QByteArray::fromStdString(sound.Address()));
+    for (const bool killed : {false, true}) {
+        SCOPED_TRACE(killed ? "killed" : "stopped");
+        QelProcess qel(QStringLiteral("/"));
+        const auto window = StartAndStep(qel);
+        ASSERT_TRUE(window) << qel.StandardError().toStdString();
+        killed ? sound.Kill() : sound.Freeze();
+        QThread::msleep(500);
+        ASSERT_TRUE(qel.Key(*window, QStringLiteral("ctrl+alt+e")));
+        ExpectQuitWithinASecond(qel, *window);
+        sound.Thaw();
+    }
+}
+
+// A crash puts the user's volume back from the exit deadline's thread, and
+// stays a crash.
+TEST_P(EndingOnItsSoundServer, ACrashPutsTheUsersVolumeBack) {
+    QEL_REQUIRE_DISPLAY();
+    ASSERT_TRUE(sound.Running());
+    qputenv("PULSE_SERVER", QByteArray::fromStdString(sound.Address()));
+    ASSERT_TRUE(sound.SetChannels({QStringLiteral("30000"), QStringLiteral("30001")}));
+    QelProcess qel(QStringLiteral("/"));
+    ASSERT_TRUE(StartAndStep(qel)) << qel.StandardError().toStdString();
+    ASSERT_TRUE(qel.Signal(SIGSEGV));
+    EXPECT_FALSE(qel.WaitForExit(3000).has_value()) << "ended as if it had not crashed";
+    EXPECT_EQ(sound.Channels(), kUsers);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, EndingOnItsSoundServer,
                          ::testing::Values(PrivateSoundServer::Kind::AsTheSuiteRuns,
                                            PrivateSoundServer::Kind::PipeWire),
                          [](const auto& info) {

@@ -8,6 +8,7 @@
 #include "platform/FileSystem.h"
 #include "platform/MemoryWaveOutVolume.h"
 #include "platform/MpvMediaService.h"
+#include "platform/SoundServer.h"
 #include "tests/E2eSupport.h"
 #include "tests/TestSupport.h"
 #include "ui/Controls.h"
@@ -36,7 +37,10 @@ protected:
         QEL_REQUIRE_DISPLAY();
         ChangeDirectory(StartFolder());
         ResetPlayerState();
-        form = std::make_unique<TForm1>(std::make_unique<MpvMediaService>(), MakeVolume());
+        std::unique_ptr<WaveOutVolume> volume = MakeVolume();
+        // A real sound server's client is the engine's too.
+        auto media = std::make_unique<MpvMediaService>(dynamic_cast<SoundServer*>(volume.get()));
+        form = std::make_unique<TForm1>(std::move(media), std::move(volume));
         Form1 = form.get();
         about = std::make_unique<TAboutBox>(form.get());
         AboutBox = about.get();

@@ -10,13 +10,18 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // A sound server of the test's own, with one null sink "qeltest" as its default:
 // PulseAudio, or PipeWire with its pulse server when QEL_TEST_SOUND_SERVER is
@@ -50,6 +55,14 @@ public:
             ::kill(static_cast<pid_t>(process_.processId()), number);
     }
     void Freeze() { Signal(SIGSTOP); }
+    // From another thread, after a while: at a moment the test does not choose.
+    std::thread FreezeAfter(std::chrono::milliseconds delay) {
+        const auto pid = static_cast<pid_t>(process_.processId());
+        return std::thread([pid, delay] {
+            std::this_thread::sleep_for(delay);
+            ::kill(pid, SIGSTOP);
+        });
+    }
     void Thaw() { Signal(SIGCONT); }
     void Start(const QString& sinkOptions = {}) {
         process_.setProcessEnvironment(Environment());
@@ -80,6 +93,17 @@ public:
         process_.waitForFinished(100);
         std::fprintf(stderr, "the test's sound server did not start:\n%s\n",
                      process_.readAll().constData());
+    }
+
+    // Also on TCP, on the loopback interface only: the address clients name it by.
+    std::optional<std::string> ListenOnLoopback() {
+        const int port = FreeLoopbackPort();
+        if (port <= 0 ||
+            !Pactl({QStringLiteral("load-module"), QStringLiteral("module-native-protocol-tcp"),
+                    QStringLiteral("port=%1").arg(port), QStringLiteral("listen=127.0.0.1"),
+                    QStringLiteral("auth-anonymous=1")}))
+            return std::nullopt;
+        return "tcp:127.0.0.1:" + std::to_string(port);
     }
 
     // As the user's desktop does it; on PipeWire the session manager's part too.
@@ -114,6 +138,19 @@ public:
     }
 
 private:
+    static int FreeLoopbackPort() {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        const bool bound = fd >= 0 &&
+                           ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                           ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return bound ? ntohs(address.sin_port) : -1;
+    }
     QProcessEnvironment Environment() const {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
