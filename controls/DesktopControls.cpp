@@ -129,8 +129,12 @@ void DesktopControls::Command(const std::function<void()>& command) {
     // A modal box holds the window's own input; the desktop's waits as well, so
     // that nothing starts playing behind a box.
     if (QApplication::activeModalWidget() == nullptr)
-        RunGuarded(command);
+        form_.Command(command);
     UpdateSoon();
+}
+
+void DesktopControls::InTurn(std::function<void()> command) {
+    Command(command);
 }
 
 void DesktopControls::Play() {

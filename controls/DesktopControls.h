@@ -33,6 +33,7 @@ public:
     ScreenSaverInhibitor& ScreenSaver() { return *screenSaver_; }
 
     PlayerState State() const override;
+    void InTurn(std::function<void()> command) override;
     void Play() override;
     void Pause() override;
     void PlayPause() override;

@@ -153,7 +153,7 @@ void TForm1::ShareWaveVolume(const QDBusConnection& bus, const QString& ownName)
     };
     // The device now sounds as this window says: its level, or its mute.
     backend.TakeOver = [this] {
-        RunGuarded([this] {
+        Command([this] {
             if (Muted)
                 SetWaveVolume(0);
             else

@@ -3,33 +3,29 @@
 #include "platform/MpvMediaService.h"
 
 #include "platform/EngineDiagnostics.h"
-#include "platform/KeptConnections.h"
-#include "platform/OpenWait.h"
+#include "platform/OpenFailure.h"
 
 #include "platform/MpvVideoWidget.h"
 
-#include <QAction>
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QEvent>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
-#include <QWindow>
 
 #include <mpv/client.h>
-#include <pulse/pulseaudio.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/socket.h>
+#include <mutex>
+#include <pthread.h>
 #include <sys/stat.h>
-#include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -58,12 +54,6 @@ enum ObservedProperty : std::uint64_t {
 
 // The picture's size is asked for at each open, not observed.
 enum SizeReply : int { SizeReplyWidth = 1, SizeReplyHeight, LoadReply, TracksReply, LengthReply };
-
-// The engine's sound output: the sound server that the volume is set on too
-// (ALSA's own fallback would print on standard error); a server that is there
-// but does not answer gets none.
-const char* const kSoundOutputs = "pulse";
-const char* const kNoSoundOutput = "null";
 
 // Options for a player of local files the user chose.
 const char* const kOptions[][2] = {
@@ -97,7 +87,7 @@ const char* const kOptions[][2] = {
     {"gpu-hwdec-interop", "vaapi"},
     {"title", "${media-title}"}, // the stream's name in the mixer
     {"audio-fallback-to-null", "yes"},
-    {"ao", kSoundOutputs},
+    {"ao", MpvMediaService::kSoundOutputs},
     // The name the system's mixer shows; the icon and role come with the stream.
     {"audio-client-name", "org.qelplayer.Qel"},
     // A file opens paused, so a new sound stream starts corked, and a sink that
@@ -170,265 +160,13 @@ std::optional<QString> UnreadableReason(const QByteArray& path, bool* folder, QB
     return std::nullopt;
 }
 
-// A list of other files or addresses: a playlist, a manifest, a reference or
-// session description, or a concat list.
-bool RefersToOthers(const QByteArray& head) {
-    const QByteArray text = head.trimmed().toLower();
-    for (const char* start : {"#extm3u", "[playlist]", "ffconcat", "<asx", "[reference]", "<?xml",
-                              "<smil", "v=0", "file "})
-        if (text.startsWith(start))
-            return true;
-    return text.contains("://") && !text.contains('\0');
-}
-
-// Begins as a container the engine knows, so it is one, damaged.
-bool KnownContainer(const QByteArray& head) {
-    const auto at = [&](qsizetype offset, const char* bytes, qsizetype size) {
-        return head.size() >= offset + size &&
-               std::memcmp(head.constData() + offset, bytes, size) == 0;
-    };
-    return at(0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11", 8) || // ASF
-           at(0, "\x00\x00\x01\xBA", 4) ||                 // MPEG program stream
-           at(0, "\x00\x00\x01\xB3", 4) ||                 // MPEG video
-           (at(0, "\x47", 1) && at(188, "\x47", 1)) ||     // MPEG transport stream
-           at(0, "RIFF", 4) || at(4, "ftyp", 4) || at(0, "\x1A\x45\xDF\xA3", 4) ||
-           at(0, "OggS", 4) || at(0, "FLV", 3);
-}
-
-// Lets the window repaint while an open waits, and lets it close, but keeps the
-// user's commands and the timers out: any of them would act on a half-open
-// device. Keys and the desktop's commands run after the open, clicks not at all.
-class WaitGuard : public QObject {
-public:
-    explicit WaitGuard(QWidget* display) : window_(display ? display->window() : nullptr) {
-        shown_ = window_ && window_->isVisible();
-        if (QCoreApplication::instance())
-            QCoreApplication::instance()->installEventFilter(this);
-    }
-    ~WaitGuard() override {
-        if (QCoreApplication::instance())
-            QCoreApplication::instance()->removeEventFilter(this);
-    }
-    // The window closed during the wait: the program is ending.
-    bool WindowClosed() const { return shown_ && (!window_ || !window_->isVisible()); }
-
-protected:
-    bool eventFilter(QObject* target, QEvent* event) override {
-        switch (event->type()) {
-        case QEvent::Timer:
-            // The window's own repaint runs on a timer; every other timer (the
-            // tick among them) waits until the open is over.
-            return !qobject_cast<QWindow*>(target);
-        case QEvent::Shortcut:
-            // The Quit command only closes the window, which is safe here.
-            return !(qobject_cast<QAction*>(target) &&
-                     target->objectName() == QLatin1String("Action6"));
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::MouseMove:
-        case QEvent::Wheel:
-        case QEvent::ContextMenu:
-        case QEvent::DragEnter:
-        case QEvent::DragMove:
-        case QEvent::Drop:
-        case QEvent::TouchBegin:
-        case QEvent::TouchUpdate:
-        case QEvent::TouchEnd:
-        case QEvent::TabletPress:
-        case QEvent::TabletRelease:
-            return true;
-        default:
-            return false;
-        }
-    }
-
-private:
-    // Keys and the desktop's commands wait through this scope; the pointer's
-    // input is dropped.
-    OpenWait::Scope commandsWait_;
-    QPointer<QWidget> window_;
-    bool shown_ = false;
-};
-
-enum class SoundServer { Answers, Missing, Silent };
-
 } // namespace
 
-// A sound server asked for its hand and, where playing is in doubt, for a corked
-// playback stream. A server that answers but never makes the stream ready (a
-// PipeWire without its session manager links no stream to a device) cannot
-// play: the engine's sound output would wait half a minute on it before the
-// picture. The stream is asked for only then: a stream at every open would
-// flash in the mixer and cost the open a few milliseconds.
-class SoundProbe {
-public:
-    enum class State { Pending, Ready, Failed };
-
-    explicit SoundProbe(bool askForStream) : loop_(pa_mainloop_new()), askForStream_(askForStream) {
-        if (!loop_)
-            return;
-        // Kept from the cuts of the engine's connections: a pending stream tells
-        // at the next open, without a wait, whether the server can play by then.
-        KeepConnections(pa_mainloop_get_api(loop_));
-        context_ = pa_context_new(pa_mainloop_get_api(loop_), "Qel");
-        failed_ =
-            !context_ || pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0;
-    }
-    ~SoundProbe() {
-        if (stream_) {
-            pa_stream_disconnect(stream_);
-            pa_stream_unref(stream_);
-        }
-        if (context_) {
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-        }
-        if (loop_) {
-            ForgetConnections(pa_mainloop_get_api(loop_));
-            pa_mainloop_free(loop_);
-        }
-    }
-    SoundProbe(const SoundProbe&) = delete;
-    SoundProbe& operator=(const SoundProbe&) = delete;
-
-    // The server has given its hand.
-    bool Answered() const { return answered_; }
-    QByteArray Server() const {
-        const char* server = context_ ? pa_context_get_server(context_) : nullptr;
-        return server ? QByteArray(server) : QByteArray();
-    }
-    // Takes in what the server said, waiting for it up to waitUs.
-    State Step(int waitUs) {
-        if (failed_)
-            return State::Failed;
-        failed_ = pa_mainloop_prepare(loop_, waitUs) < 0 || pa_mainloop_poll(loop_) < 0 ||
-                  pa_mainloop_dispatch(loop_) < 0;
-        const pa_context_state_t state = pa_context_get_state(context_);
-        failed_ = failed_ || !PA_CONTEXT_IS_GOOD(state);
-        if (state != PA_CONTEXT_READY)
-            return failed_ ? State::Failed : State::Pending;
-        answered_ = true;
-        if (!askForStream_)
-            return State::Ready;
-        // The library gives up on a stream after half a minute; a new one keeps
-        // the question open without a wait.
-        if (stream_ && pa_stream_get_state(stream_) == PA_STREAM_FAILED &&
-            pa_context_errno(context_) == PA_ERR_TIMEOUT) {
-            pa_stream_unref(stream_);
-            stream_ = nullptr;
-        }
-        if (!stream_) {
-            const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
-            stream_ = pa_stream_new(context_, "Qel", &spec, nullptr);
-            failed_ = !stream_ ||
-                      pa_stream_connect_playback(stream_, nullptr, nullptr, PA_STREAM_START_CORKED,
-                                                 nullptr, nullptr) < 0;
-            return failed_ ? State::Failed : State::Pending;
-        }
-        const pa_stream_state_t stream = pa_stream_get_state(stream_);
-        failed_ = !PA_STREAM_IS_GOOD(stream);
-        return stream == PA_STREAM_READY ? State::Ready : failed_ ? State::Failed : State::Pending;
-    }
-
-private:
-    pa_mainloop* loop_ = nullptr;
-    pa_context* context_ = nullptr;
-    pa_stream* stream_ = nullptr;
-    bool askForStream_;
-    bool failed_ = true;
-    bool answered_ = false;
+// Where an open's checks hand back their findings: emptied when the service goes.
+struct MpvMediaService::Mailbox {
+    std::mutex Lock;
+    QObject* Pump = nullptr;
 };
-
-namespace {
-
-// Asks the sound server for its hand, and a stream if asked for, within the
-// time, keeping the wait's steps going meanwhile. serverPath: the socket of a
-// server that did not answer or cannot play; unplayable: the probe of a server
-// that answered but could not play, kept to be asked again.
-SoundServer ProbeSoundServer(int timeoutMs, const std::function<bool()>& step,
-                             QByteArray* serverPath, bool askForStream,
-                             std::unique_ptr<SoundProbe>* unplayable = nullptr) {
-    auto probe = std::make_unique<SoundProbe>(askForStream);
-    QElapsedTimer clock;
-    clock.start();
-    qint64 lastStep = 0;
-    SoundProbe::State state = SoundProbe::State::Pending;
-    // Short blocking polls: an answering server is ready in a few of them,
-    // about 2 ms, where a step of the wait between each took 15.
-    while ((state = probe->Step(1000)) == SoundProbe::State::Pending) {
-        if (clock.elapsed() > timeoutMs)
-            break;
-        if (clock.elapsed() - lastStep >= 10) {
-            lastStep = clock.elapsed();
-            if (!step())
-                break;
-        }
-    }
-    // A stream the server refuses at once costs the engine no wait either.
-    if (state != SoundProbe::State::Pending)
-        return probe->Answered() ? SoundServer::Answers : SoundServer::Missing;
-    *serverPath = probe->Server();
-    if (probe->Answered() && unplayable)
-        *unplayable = std::move(probe);
-    probe.reset();
-    if (serverPath->startsWith("unix:"))
-        serverPath->remove(0, 5);
-    if (serverPath->isEmpty()) {
-        const QByteArray named = qgetenv("PULSE_SERVER");
-        *serverPath = named.startsWith("unix:") ? named.mid(5)
-                      : named.startsWith('/')   ? named
-                                                : qgetenv("XDG_RUNTIME_DIR") + "/pulse/native";
-    }
-    return SoundServer::Silent;
-}
-
-// Ends this process's connections to a sound server that does not answer: the
-// engine's own waits on it, half a minute each, then end at once.
-void CutConnectionsTo(const QByteArray& socketPath) {
-    if (socketPath.isEmpty())
-        return;
-    const QStringList entries =
-        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System);
-    for (const QString& entry : entries) {
-        bool number = false;
-        const int fd = entry.toInt(&number);
-        if (!number)
-            continue;
-        sockaddr_un address{};
-        socklen_t length = sizeof address;
-        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-            address.sun_family != AF_UNIX || length <= offsetof(sockaddr_un, sun_path))
-            continue;
-        const QByteArray peer(address.sun_path,
-                              static_cast<qsizetype>(::strnlen(
-                                  address.sun_path, length - offsetof(sockaddr_un, sun_path))));
-        if (peer == socketPath && !IsKeptConnection(fd))
-            ::shutdown(fd, SHUT_RDWR);
-    }
-}
-
-} // namespace
-
-QString MpvMediaService::NotMediaText() {
-    return QStringLiteral("The file is not a media file that this player knows.");
-}
-QString MpvMediaService::DamagedText() {
-    return QStringLiteral("The file is damaged and cannot be played.");
-}
-QString MpvMediaService::UnreadableText(const QString& reason) {
-    return QStringLiteral("The file could not be read: %1.").arg(reason);
-}
-QString MpvMediaService::TooLongText() {
-    return QStringLiteral("The file took too long to open.");
-}
-QString MpvMediaService::NoSoundText() {
-    return QStringLiteral("The sound device did not answer.");
-}
-QString MpvMediaService::ReferencesText() {
-    return QStringLiteral(
-        "The file refers to other files or addresses, and this player plays only media files.");
-}
 
 void MpvMediaService::CoreDeleter::operator()(mpv_handle* core) const {
     mpv_terminate_destroy(core);
@@ -445,9 +183,24 @@ void MpvMediaService::NameSoundStream() {
     }
 }
 
-MpvMediaService::MpvMediaService() = default;
+MpvMediaService::MpvMediaService() : mailbox_(std::make_shared<Mailbox>()) {
+    mailbox_->Pump = &pump_;
+    // While an open is under way: its deadlines, and the frames the engine hands
+    // to a surface that is not shown yet.
+    openSteps_.setInterval(10);
+    QObject::connect(&openSteps_, &QTimer::timeout, &pump_, [this] {
+        if (surface_)
+            surface_->ServiceEngine();
+        Drain();
+        AdvanceOpen();
+    });
+}
 
 MpvMediaService::~MpvMediaService() {
+    {
+        const std::lock_guard<std::mutex> lock(mailbox_->Lock);
+        mailbox_->Pump = nullptr;
+    }
     EngineDiagnostics::Instance().Exit(voDropped_, decoderDropped_);
     if (!core_)
         return;
@@ -524,30 +277,15 @@ bool MpvMediaService::CreateCore() {
         [](void* self) {
             auto* service = static_cast<MpvMediaService*>(self);
             QMetaObject::invokeMethod(
-                &service->pump_, [service] { service->Drain(); }, Qt::QueuedConnection);
+                &service->pump_,
+                [service] {
+                    service->Drain();
+                    service->AdvanceOpen();
+                },
+                Qt::QueuedConnection);
         },
         this);
     return true;
-}
-
-void MpvMediaService::PrepareDisplayWindow(QWidget* window) {
-    if (!window || (display_ == window && surface_))
-        return;
-    display_ = window;
-    // Hidden while nothing plays: it stacks above the window's other children.
-    surface_ = new MpvVideoWidget(window);
-    surface_->setGeometry(window->rect());
-    surface_->hide();
-    // The engine and the GL set-up once the window is up: neither the start nor
-    // the first Play waits for them.
-    QTimer::singleShot(0, surface_, [this] { PrepareSurface(); });
-}
-
-bool MpvMediaService::PrepareSurface() {
-    if (!surface_ || !CreateCore())
-        return false;
-    surface_->SetCore(core_.get());
-    return surface_->Ready();
 }
 
 MediaError MpvMediaService::Fail(const QString& text) {
@@ -569,11 +307,11 @@ void MpvMediaService::Drain() {
 void MpvMediaService::Handle(const mpv_event& event) {
     switch (event.event_id) {
     case MPV_EVENT_LOG_MESSAGE:
-        if (opening_) {
+        if (loading_) {
             const auto* message = static_cast<const mpv_event_log_message*>(event.data);
             const QString text = QString::fromUtf8(message->text).trimmed();
-            if (!text.isEmpty() && !opening_->log.contains(text))
-                opening_->log << text;
+            if (!text.isEmpty() && !loading_->log.contains(text))
+                loading_->log << text;
         }
         break;
     case MPV_EVENT_PROPERTY_CHANGE: {
@@ -628,8 +366,8 @@ void MpvMediaService::Handle(const mpv_event& event) {
     }
     case MPV_EVENT_FILE_LOADED:
         EngineDiagnostics::Instance().OpenStep("loaded");
-        if (opening_) {
-            opening_->loaded = true;
+        if (loading_) {
+            loading_->loaded = true;
             // Asked for without waiting: the core goes on to open the sound
             // output, which may wait on the sound server for half a minute.
             mpv_get_property_async(core_.get(), SizeReplyTag(TracksReply), kTrackList,
@@ -644,7 +382,7 @@ void MpvMediaService::Handle(const mpv_event& event) {
         // for the render side while it sets the picture up. Not observed either:
         // a file of the same size as the last one would bring no change to observe.
         // The open's number in the tag keeps a late answer for the last file out.
-        if (opening_) {
+        if (loading_) {
             mpv_get_property_async(core_.get(), SizeReplyTag(SizeReplyWidth), kDisplayWidth,
                                    MPV_FORMAT_INT64);
             mpv_get_property_async(core_.get(), SizeReplyTag(SizeReplyHeight), kDisplayHeight,
@@ -653,14 +391,14 @@ void MpvMediaService::Handle(const mpv_event& event) {
         break;
     case MPV_EVENT_GET_PROPERTY_REPLY: {
         const auto* property = static_cast<const mpv_event_property*>(event.data);
-        if (opening_ && event.reply_userdata == SizeReplyTag(TracksReply)) {
-            opening_->tracksKnown = true;
-            opening_->hasVideo = event.error >= 0 && property->format == MPV_FORMAT_NODE &&
+        if (loading_ && event.reply_userdata == SizeReplyTag(TracksReply)) {
+            loading_->tracksKnown = true;
+            loading_->hasVideo = event.error >= 0 && property->format == MPV_FORMAT_NODE &&
                                  HasVideoTrack(*static_cast<const mpv_node*>(property->data));
             break;
         }
-        if (opening_ && event.reply_userdata == SizeReplyTag(LengthReply)) {
-            opening_->lengthKnown = true;
+        if (loading_ && event.reply_userdata == SizeReplyTag(LengthReply)) {
+            loading_->lengthKnown = true;
             if (event.error >= 0 && property->format == MPV_FORMAT_DOUBLE && duration_ <= 0)
                 duration_ = *static_cast<double*>(property->data);
             break;
@@ -668,25 +406,25 @@ void MpvMediaService::Handle(const mpv_event& event) {
         const bool present =
             event.error >= 0 && property->format == MPV_FORMAT_INT64 && property->data;
         const bool width = event.reply_userdata == SizeReplyTag(SizeReplyWidth);
-        if (!opening_ || !present ||
+        if (!loading_ || !present ||
             (!width && event.reply_userdata != SizeReplyTag(SizeReplyHeight)))
             break;
         (width ? displayWidth_ : displayHeight_) = *static_cast<std::int64_t*>(property->data);
         if (displayWidth_ > 0 && displayHeight_ > 0) {
             source_ = {0, 0, static_cast<int>(displayWidth_), static_cast<int>(displayHeight_)};
-            opening_->videoConfigured = true;
+            loading_->videoConfigured = true;
         }
         break;
     }
     case MPV_EVENT_COMMAND_REPLY:
-        if (opening_ && event.reply_userdata == SizeReplyTag(LoadReply)) {
+        if (loading_ && event.reply_userdata == SizeReplyTag(LoadReply)) {
             const auto* result = static_cast<const mpv_event_command*>(event.data);
             if (event.error < 0) {
-                opening_->failed = true;
-                opening_->error = event.error;
+                loading_->failed = true;
+                loading_->error = event.error;
             } else if (const mpv_node* id = MapValue(result->result, "playlist_entry_id");
                        id && id->format == MPV_FORMAT_INT64) {
-                opening_->entryId = id->u.int64;
+                loading_->entryId = id->u.int64;
             }
             break;
         }
@@ -696,8 +434,8 @@ void MpvMediaService::Handle(const mpv_event& event) {
         break;
     case MPV_EVENT_PLAYBACK_RESTART:
         EngineDiagnostics::Instance().OpenStep("playback-ready");
-        if (opening_)
-            opening_->playbackReady = true;
+        if (loading_)
+            loading_->playbackReady = true;
         if (pendingPosition_) {
             // The observed position follows; it already holds when it is the chosen one.
             seekLanded_ = true;
@@ -708,18 +446,18 @@ void MpvMediaService::Handle(const mpv_event& event) {
     case MPV_EVENT_END_FILE: {
         const auto* end = static_cast<const mpv_event_end_file*>(event.data);
         // The reply with the entry's id comes before any event of the entry.
-        if (opening_ && opening_->entryId >= 0 && end->playlist_entry_id == opening_->entryId &&
+        if (loading_ && loading_->entryId >= 0 && end->playlist_entry_id == loading_->entryId &&
             (end->reason == MPV_END_FILE_REASON_ERROR ||
              end->reason == MPV_END_FILE_REASON_REDIRECT)) {
-            opening_->failed = true;
-            opening_->redirected = end->reason == MPV_END_FILE_REASON_REDIRECT;
-            opening_->error = end->error;
+            loading_->failed = true;
+            loading_->redirected = end->reason == MPV_END_FILE_REASON_REDIRECT;
+            loading_->error = end->error;
         }
         break;
     }
     case MPV_EVENT_IDLE:
-        if (opening_ && opening_->failed)
-            opening_->idle = true;
+        if (loading_ && loading_->failed)
+            loading_->idle = true;
         break;
     case MPV_EVENT_SHUTDOWN:
         coreError_ = QStringLiteral("The media engine has stopped.");
@@ -747,113 +485,82 @@ bool MpvMediaService::HasVideoTrack(const mpv_node& tracks) {
     return false;
 }
 
-bool MpvMediaService::WaitStep(double seconds) {
-    if (surface_)
-        surface_->ServiceEngine();
-    Handle(*mpv_wait_event(core_.get(), seconds));
-    QCoreApplication::processEvents();
-    return !waitAborted_;
-}
-
 void MpvMediaService::SendStop() {
     stopDue_ = false;
     const char* stop[] = {"stop", nullptr};
     mpv_command_async(core_.get(), 0, stop);
 }
 
-void MpvMediaService::ChooseSoundOutput() {
-    QByteArray server;
-    SoundServer answer = SoundServer::Silent;
-    // A server that could not play at the last open is asked again without a
-    // wait: its stream is still pending, or ready now.
-    const SoundProbe::State last = unplayable_ ? unplayable_->Step(0) : SoundProbe::State::Failed;
-    if (last == SoundProbe::State::Pending) {
-        server = silentServer_;
-    } else if (last == SoundProbe::State::Ready) {
-        answer = SoundServer::Answers;
-    } else {
-        unplayable_.reset();
-        // Whether the server can play is asked at the first open; later, only
-        // when an open stands still.
-        answer = ProbeSoundServer(
-            kSoundServerAnswerMs, [this] { return WaitStep(0.002); }, &server, !playingChecked_,
-            &unplayable_);
-        if (waitAborted_)
+template <typename Result>
+void MpvMediaService::OffThread(std::function<Result()> work, std::function<void(Result&)> back) {
+    const std::uint64_t number = requests_;
+    // The thread leaves signals to the window's thread: one stuck in the file
+    // system would take them and never run their handlers.
+    sigset_t all;
+    sigset_t saved;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &saved);
+    std::thread([mailbox = mailbox_, work = std::move(work), back = std::move(back), number,
+                 this]() mutable {
+        auto result = std::make_shared<Result>(work());
+        const std::lock_guard<std::mutex> lock(mailbox->Lock);
+        if (!mailbox->Pump)
             return;
-        playingChecked_ = playingChecked_ || answer == SoundServer::Answers;
-    }
-    if (answer != SoundServer::Silent)
-        unplayable_.reset();
-    UseSoundOutput(answer == SoundServer::Silent, server);
+        QMetaObject::invokeMethod(
+            mailbox->Pump,
+            [this, result, back = std::move(back), number] {
+                if (request_ && request_->number == number)
+                    back(*result);
+            },
+            Qt::QueuedConnection);
+    }).detach();
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
 }
 
-void MpvMediaService::UseSoundOutput(bool silent, const QByteArray& server) {
-    if (silent != soundSilenced_) {
-        mpv_set_property_async(core_.get(), 0, "ao", MPV_FORMAT_STRING,
-                               const_cast<char**>(silent ? &kNoSoundOutput : &kSoundOutputs));
-        soundSilenced_ = silent;
-    }
-    silentServer_ = silent ? server : QByteArray();
-    CutSilentServer();
-}
-
-void MpvMediaService::CutSilentServer() {
-    // The engine may be stuck on the server, or connect to it again before it
-    // takes the silent output: each cut ends its wait at once.
-    if (!silentServer_.isEmpty())
-        CutConnectionsTo(silentServer_);
-}
-
-QString MpvMediaService::Classify(const OpenState& state, const QByteArray& head) {
-    if (state.redirected || RefersToOthers(head))
-        return ReferencesText();
-    for (const QString& line : state.log) {
-        if (line.contains(QLatin1String("whitelist")) ||
-            line.contains(QLatin1String("access-references")) ||
-            line.contains(QLatin1String("Not opening")))
-            return ReferencesText();
-    }
-    if (state.error == MPV_ERROR_UNKNOWN_FORMAT && !KnownContainer(head))
-        return NotMediaText();
-    return DamagedText();
-}
-
-MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) {
+void MpvMediaService::Open(const QByteArray& path, OpenDone done) {
     EngineDiagnostics::Instance().OpenStarted();
-    if (!CreateCore())
-        return Fail(coreError_);
+    AbandonOpen();
     if (device_ != 0)
         Close(device_);
+    if (!CreateCore())
+        return done(Fail(coreError_), 0);
     // The file closed last is replaced by this one, or stopped on any failure.
     stopDue_ = false;
-    const auto failed = [this](const QString& text) {
-        SendStop();
-        return Fail(text);
-    };
-    bool folder = false;
-    QByteArray head;
-    if (const auto reason = UnreadableReason(path, &folder, &head)) {
-        return failed(folder ? QStringLiteral("This is a folder, not a media file.")
-                             : UnreadableText(*reason));
+    request_.emplace();
+    request_->number = ++requests_;
+    request_->done = std::move(done);
+    request_->path = path;
+    request_->clock.start();
+    openSteps_.start();
+    // The file and the sound server may not answer: both are asked off the
+    // window's thread, within the open's time.
+    OffThread<FileCheck>(
+        [path, last = std::move(unplayable_), lastServer = silentServer_,
+         askForStream = !playingChecked_] {
+            FileCheck check;
+            check.Unreadable = UnreadableReason(path, &check.Folder, &check.Head);
+            if (!check.Unreadable)
+                check.Sound = CheckSoundServer(std::move(last), lastServer, askForStream);
+            return check;
+        },
+        [this](FileCheck& check) { ChecksDone(check); });
+}
+
+void MpvMediaService::ChecksDone(FileCheck& check) {
+    EngineDiagnostics::Instance().OpenStep("sound-checked");
+    if (check.Unreadable) {
+        EndOpen(Fail(check.Folder ? OpenFailure::FolderText()
+                                  : OpenFailure::UnreadableText(*check.Unreadable)));
+        return;
     }
-    if (surface_ && !PrepareSurface())
-        return failed(QStringLiteral("No OpenGL video output is available for the picture."));
-
-    WaitGuard guard(display_);
-    waitAborted_ = false;
-    // Closing the window during the wait ends the wait: the program is ending.
-    const auto closed = [&] {
-        if (guard.WindowClosed()) {
-            waitAborted_ = true;
-            if (QCoreApplication::instance())
-                QCoreApplication::instance()->setProperty("qelEnding", true);
-        }
-        return waitAborted_;
-    };
-
+    if (surface_ && !PrepareSurface()) {
+        EndOpen(Fail(QStringLiteral("No OpenGL video output is available for the picture.")));
+        return;
+    }
+    request_->head = check.Head;
     Drain();
     ++opens_;
-    opening_.emplace();
+    loading_.emplace();
     timePos_ = 0;
     duration_ = 0;
     displayWidth_ = 0;
@@ -864,95 +571,105 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
     source_ = {};
     SetPaused(true);
     stopped_ = true;
-
-    ChooseSoundOutput();
-    EngineDiagnostics::Instance().OpenStep("sound-checked");
+    UseSoundCheck(std::move(check.Sound));
     // The path goes as one argument, byte for byte: never through a command string.
     // Sent without waiting: the engine may be busy with the last file's sound.
-    const char* command[] = {"loadfile", path.constData(), "replace", nullptr};
-    if (const int error = mpv_command_async(core_.get(), SizeReplyTag(LoadReply), command);
-        error < 0) {
-        opening_.reset();
-        return failed(DamagedText());
-    }
+    const char* command[] = {"loadfile", request_->path.constData(), "replace", nullptr};
+    if (mpv_command_async(core_.get(), SizeReplyTag(LoadReply), command) < 0)
+        EndOpen(Fail(OpenFailure::DamagedText()));
+}
 
-    QElapsedTimer clock;
-    clock.start();
-    const auto opened = [](const OpenState& state) {
-        return state.tracksKnown && state.lengthKnown && (!state.hasVideo || state.videoConfigured);
-    };
-    qint64 readyAt = -1;
-    qint64 loadedAt = -1;
-    bool soundAsked = false;
-    bool soundCut = false;
-    qint64 lastCut = 0;
-    while (!opening_->failed && clock.elapsed() < kOpenTimeoutMs && !closed()) {
-        if (opened(*opening_))
-            break;
-        if (opening_->loaded && loadedAt < 0)
-            loadedAt = clock.elapsed();
-        // Loaded, and neither a picture nor readiness to play: the engine may be
-        // held by a sound server that took the stream and cannot play it.
-        if (loadedAt >= 0 && !opening_->playbackReady && !soundSilenced_ && !soundAsked &&
-            clock.elapsed() - loadedAt > kPictureAfterReadyMs) {
-            soundAsked = true;
-            QByteArray server;
-            if (ProbeSoundServer(
-                    kSoundServerAnswerMs, [this] { return WaitStep(0.002); }, &server, true,
-                    &unplayable_) == SoundServer::Silent) {
-                // Cut off, the engine falls back to no sound output by itself; the
-                // output is changed at the next open (a change now stalls this file).
-                silentServer_ = server;
-                CutSilentServer();
-                soundCut = true;
-            }
-            continue;
-        }
-        // Playback ready without a picture: the video could not be decoded (a
-        // damaged header), and no picture will come.
-        if (opening_->playbackReady && readyAt < 0)
-            readyAt = clock.elapsed();
-        if (readyAt >= 0 && clock.elapsed() - readyAt > kPictureAfterReadyMs)
-            break;
-        if (!opening_->loaded && clock.elapsed() - lastCut > 100) {
-            CutSilentServer();
-            lastCut = clock.elapsed();
-        }
-        // Short waits: the video output waits for the render side in between.
-        WaitStep(surface_ ? 0.005 : 0.05);
+void MpvMediaService::AdvanceOpen() {
+    if (!request_)
+        return;
+    OpenRequest& request = *request_;
+    const qint64 now = request.clock.elapsed();
+    if (!loading_) {
+        if (now >= kOpenTimeoutMs)
+            EndOpen(Fail(OpenFailure::TooLongText()));
+        return;
     }
-    if (opening_->failed) {
+    const LoadState& state = *loading_;
+    if (state.failed) {
         // The engine's words for the failure may come after it: all are in once
         // it is idle.
-        while (!opening_->idle && clock.elapsed() < kOpenTimeoutMs && !closed())
-            WaitStep(0.01);
-        for (const mpv_event* event = mpv_wait_event(core_.get(), 0);
-             event->event_id != MPV_EVENT_NONE; event = mpv_wait_event(core_.get(), 0))
-            Handle(*event);
+        if (state.idle || now >= kOpenTimeoutMs)
+            EndOpen(Fail(
+                OpenFailure::Classify({state.redirected, state.error, state.log}, request.head)));
+        return;
     }
-    const OpenState state = *opening_;
-    opening_.reset();
-    if (!opened(state)) {
-        if (waitAborted_)
-            return failed(QStringLiteral("The program is ending."));
-        if (state.failed)
-            return failed(Classify(state, head));
+    if (state.tracksKnown && state.lengthKnown && (!state.hasVideo || state.videoConfigured)) {
+        hasVideo_ = state.hasVideo;
+        destination_ = source_;
+        lastDevice_ = static_cast<MediaDeviceId>(lastDevice_ % 0xFFFF + 1);
+        device_ = lastDevice_;
+        EngineDiagnostics::Instance().OpenStep("opened");
+        EndOpen(MediaErrors::None);
+        return;
+    }
+    if (state.loaded && request.loadedAt < 0)
+        request.loadedAt = now;
+    // Loaded, and neither a picture nor readiness to play: the engine may be
+    // held by a sound server that took the stream and cannot play it.
+    if (request.loadedAt >= 0 && !state.playbackReady && !soundSilenced_ && !request.soundAsked &&
+        now - request.loadedAt > kPictureAfterReadyMs) {
+        request.soundAsked = true;
+        OffThread<SoundCheck>([] { return CheckSoundServer(nullptr, {}, true); },
+                              [this](SoundCheck& check) {
+                                  if (check.Answer != SoundServer::Silent)
+                                      return;
+                                  // Cut off, the engine falls back to no sound output by
+                                  // itself; the output is changed at the next open (a
+                                  // change now stalls this file).
+                                  unplayable_ = std::move(check.Unplayable);
+                                  silentServer_ = check.Server;
+                                  CutSilentServer();
+                                  request_->soundCut = true;
+                              });
+    }
+    // Playback ready without a picture: the video could not be decoded (a
+    // damaged header), and no picture will come.
+    if (state.playbackReady && request.readyAt < 0)
+        request.readyAt = now;
+    if (now >= kOpenTimeoutMs ||
+        (request.readyAt >= 0 && now - request.readyAt > kPictureAfterReadyMs)) {
         // Loaded, but no picture came: the video cannot be decoded, unless the
         // engine never got ready to play while its sound output was cut off.
         if (state.loaded)
-            return failed(state.playbackReady || !(soundSilenced_ || soundCut) ? DamagedText()
-                                                                               : NoSoundText());
-        // No answer to the load at all: the engine is held by the sound device.
-        return failed(state.entryId < 0 && soundSilenced_ ? NoSoundText() : TooLongText());
+            EndOpen(Fail(state.playbackReady || !(soundSilenced_ || request.soundCut)
+                             ? OpenFailure::DamagedText()
+                             : OpenFailure::NoSoundText()));
+        else // no answer to the load at all: the engine is held by the sound device
+            EndOpen(Fail(state.entryId < 0 && soundSilenced_ ? OpenFailure::NoSoundText()
+                                                             : OpenFailure::TooLongText()));
+        return;
     }
+    if (!state.loaded && now - request.lastCut > 100) {
+        CutSilentServer();
+        request.lastCut = now;
+    }
+}
 
-    hasVideo_ = state.hasVideo;
-    destination_ = source_;
-    lastDevice_ = static_cast<MediaDeviceId>(lastDevice_ % 0xFFFF + 1);
-    device_ = lastDevice_;
-    *device = device_;
-    EngineDiagnostics::Instance().OpenStep("opened");
-    return MediaErrors::None;
+void MpvMediaService::EndOpen(MediaError result) {
+    openSteps_.stop();
+    OpenDone done = std::move(request_->done);
+    request_.reset();
+    loading_.reset();
+    if (result != MediaErrors::None)
+        SendStop();
+    // Last: what it runs may begin another open.
+    done(result, result == MediaErrors::None ? device_ : 0);
+}
+
+void MpvMediaService::AbandonOpen() {
+    if (!request_)
+        return;
+    openSteps_.stop();
+    const bool asked = loading_.has_value();
+    request_.reset();
+    loading_.reset();
+    if (asked)
+        SendStop();
 }
 
 MediaError MpvMediaService::Close(MediaDeviceId device) {
@@ -1101,53 +818,6 @@ MediaError MpvMediaService::SetTimeFormat(MediaDeviceId device, int format) {
     if (!Valid(device))
         return MediaErrors::InvalidDevice;
     return format == kTimeFormatMilliseconds ? MediaErrors::None : MediaErrors::Unsupported;
-}
-
-MediaError MpvMediaService::SetDisplayWindow(MediaDeviceId device, QWidget* window) {
-    if (!Valid(device))
-        return MediaErrors::InvalidDevice;
-    if (!surface_)
-        return MediaErrors::Unsupported;
-    if (!window) {
-        surface_->hide();
-        return MediaErrors::None;
-    }
-    if (window != display_)
-        return MediaErrors::Unsupported; // the surface lives in the window it was made in
-    surface_->show();
-    return MediaErrors::None;
-}
-
-MediaError MpvMediaService::PutDestination(MediaDeviceId device, const MediaRect& rect) {
-    if (!Valid(device))
-        return MediaErrors::InvalidDevice;
-    if (!hasVideo_)
-        return MediaErrors::NoPicture;
-    destination_ = rect;
-    if (rect.Right == 0 && rect.Bottom == 0)
-        destination_ = {rect.Left, rect.Top, rect.Left + source_.Width(),
-                        rect.Top + source_.Height()};
-    if (surface_)
-        surface_->setGeometry(destination_.Left, destination_.Top,
-                              std::max(0, destination_.Width()),
-                              std::max(0, destination_.Height()));
-    return MediaErrors::None;
-}
-
-MediaError MpvMediaService::WhereDestination(MediaDeviceId device, MediaRect* rect) {
-    if (!Valid(device))
-        return MediaErrors::InvalidDevice;
-    if (!hasVideo_)
-        return MediaErrors::NoPicture;
-    *rect = destination_;
-    return MediaErrors::None;
-}
-
-MediaError MpvMediaService::WhereSource(MediaDeviceId device, MediaRect* rect) {
-    if (!Valid(device))
-        return MediaErrors::InvalidDevice;
-    *rect = source_;
-    return MediaErrors::None;
 }
 
 QString MpvMediaService::ErrorText(MediaError error) {

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
 
 #include <cstdint>
 #include <memory>
@@ -31,7 +32,8 @@ public:
     ~MpvMediaService() override;
 
     void PrepareDisplayWindow(QWidget* window) override;
-    MediaError Open(const QByteArray& path, MediaDeviceId* device) override;
+    void Open(const QByteArray& path, OpenDone done) override;
+    void AbandonOpen() override;
     MediaError Close(MediaDeviceId device) override;
     MediaError Play(MediaDeviceId device, std::optional<int> from) override;
     MediaError SeekToStart(MediaDeviceId device) override;
@@ -50,38 +52,55 @@ public:
         notify_ = std::move(handler);
     }
 
-    // How long an open may take before it is given up.
+    // How long an open may take before it is given up, its checks included.
     static constexpr int kOpenTimeoutMs = 5000;
     // How long the sound server may take to answer before it counts as absent.
     static constexpr int kSoundServerAnswerMs = 1000;
     // How long the engine may take to shut down at exit before it is left behind.
     static constexpr int kEngineAnswerAtExitMs = 500;
 
-    // The sentences a failed open gives, one per kind of failure that a user
-    // acts on differently.
-    static QString NotMediaText();
-    static QString DamagedText();
-    static QString UnreadableText(const QString& reason);
-    static QString TooLongText();
-    static QString NoSoundText();
-    static QString ReferencesText();
     // How long a picture may follow the engine's readiness to play.
     static constexpr int kPictureAfterReadyMs = 1000;
+
+    // The engine's sound output where the sound server plays.
+    static constexpr const char* kSoundOutputs = "pulse";
+    enum class SoundServer { Answers, Missing, Silent };
 
 private:
     struct CoreDeleter {
         void operator()(mpv_handle* core) const;
     };
 
+    // What the sound server said before an open, learnt off the window's thread.
+    struct SoundCheck {
+        SoundServer Answer = SoundServer::Silent;
+        QByteArray Server; // the socket of a server that did not answer or cannot play
+        std::shared_ptr<SoundProbe> Unplayable; // its probe, to be asked again
+    };
+    // What the checks before an open found, off the window's thread.
+    struct FileCheck {
+        std::optional<QString> Unreadable; // why the engine cannot read the file
+        bool Folder = false;
+        QByteArray Head; // its first bytes
+        SoundCheck Sound;
+    };
+
     bool CreateCore();
-    // One short step of a wait on the engine: its events, the window's repaint
-    // and termination, never the user's input or the timers. False once the
-    // window the wait serves has been closed.
-    bool WaitStep(double seconds);
+    // Any thread. last: the probe of a server that could not play at the last open.
+    static SoundCheck CheckSoundServer(std::shared_ptr<SoundProbe> last,
+                                       const QByteArray& lastServer, bool askForStream);
     // Chooses the engine's sound output for the next file: none when the sound
     // server is there but does not answer or cannot play.
-    void ChooseSoundOutput();
+    void UseSoundCheck(SoundCheck check);
     void UseSoundOutput(bool silent, const QByteArray& server);
+    // Runs work on a thread of its own; its result is handed to back on the
+    // window's thread while the service lives and the open it serves is under way.
+    template <typename Result>
+    void OffThread(std::function<Result()> work, std::function<void(Result&)> back);
+    void ChecksDone(FileCheck& check);
+    // Looks where the open under way stands, and ends it when it has ended.
+    void AdvanceOpen();
+    void EndOpen(MediaError result);
     // Asks the engine to quit; whether it has shut down within the time.
     bool EngineShutDown(int timeoutMs);
     void SendStop();
@@ -136,11 +155,30 @@ private:
     bool soundSilenced_ = false;             // the engine plays without sound output
     bool playingChecked_ = false;            // a stream was asked for and the server could play
     QByteArray silentServer_;                // the socket of a sound server that does not answer
-    std::unique_ptr<SoundProbe> unplayable_; // asks a server that could not play again
-    bool waitAborted_ = false;
+    std::shared_ptr<SoundProbe> unplayable_; // asks a server that could not play again
 
-    // The open under way.
-    struct OpenState {
+    struct Mailbox;
+    std::shared_ptr<Mailbox> mailbox_;
+
+    // The open asked for, from its start to its end.
+    struct OpenRequest {
+        std::uint64_t number = 0;
+        OpenDone done;
+        QByteArray path;
+        QByteArray head;
+        QElapsedTimer clock;
+        qint64 loadedAt = -1;
+        qint64 readyAt = -1;
+        qint64 lastCut = 0;
+        bool soundAsked = false;
+        bool soundCut = false;
+    };
+    std::optional<OpenRequest> request_;
+    std::uint64_t requests_ = 0;
+    QTimer openSteps_; // the open's deadlines, and the surface served meanwhile
+
+    // What the engine said of the file it was asked to load.
+    struct LoadState {
         qint64 entryId = -1;
         bool loaded = false;
         bool tracksKnown = false; // the engine's answers to the questions at the load
@@ -154,7 +192,5 @@ private:
         bool idle = false; // the engine is idle after the failure: its words are all in
         QStringList log;
     };
-    std::optional<OpenState> opening_;
-    // The sentence for a failed open, from the engine's code and words.
-    static QString Classify(const OpenState& state, const QByteArray& head);
+    std::optional<LoadState> loading_;
 };

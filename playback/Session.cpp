@@ -19,11 +19,31 @@
 #include "ui/StatusTexts.h"
 #include "ui/ToolBar.h"
 
-void TForm1::PlayCurrentFile() {
+#include <QApplication>
+#include <QScopedValueRollback>
+
+void TForm1::PlayCurrentFile(std::function<void()> then, bool idleOnError) {
     // The browser keeps the process's current folder on the listed one.
     MediaPlayer1->FileName = CurrentDirectory() + '/' + FileListBox1->ItemName(FileIndex);
     Panel4->show();
-    MediaPlayer1->Open();
+    MediaPlayer1->Open([this, then = std::move(then), idleOnError] {
+        try {
+            MediaPlayer1->RaiseOpenError();
+        } catch (const EMCIDeviceError& error) {
+            if (!idleOnError)
+                throw;
+            // The engine's reason, then the browser back at once: the file that
+            // was playing is closed by now.
+            ShowErrorReport(error.Message);
+            ReturnToIdle();
+            return;
+        }
+        ShowOpenedFile();
+        then();
+    });
+}
+
+void TForm1::ShowOpenedFile() {
     VideoHeight = 0;
     VideoWidth = 0;
     MediaRect picture;
@@ -97,15 +117,7 @@ void TForm1::Action1Execute(QObject*) {
             }
             CloseFile();
         }
-        try {
-            if (OpenPlayListFile())
-                SetPlayingLook();
-        } catch (const EMCIDeviceError& error) {
-            // The engine's reason, then the browser back at once: the file that
-            // was playing is closed by now.
-            ShowErrorReport(error.Message);
-            ReturnToIdle();
-        }
+        OpenPlayListFile([this] { SetPlayingLook(); }, true);
         return;
     }
 }
@@ -126,16 +138,15 @@ void TForm1::CloseFile() {
     OpenFailed = false;
 }
 
-bool TForm1::OpenPlayListFile() {
-    // An engine error goes on to the caller: Play reports it and goes idle at
-    // once; after Next, Previous and the end of a file the next tick finds no
-    // device and does.
-    PlayCurrentFile();
-    if (OpenFailed) {
-        AbandonPlayList();
-        return false;
-    }
-    return true;
+void TForm1::OpenPlayListFile(std::function<void()> playing, bool idleOnError) {
+    PlayCurrentFile(
+        [this, playing = std::move(playing)] {
+            if (OpenFailed)
+                AbandonPlayList();
+            else
+                playing();
+        },
+        idleOnError);
 }
 
 void TForm1::ReturnToIdle() {
@@ -183,10 +194,38 @@ void TForm1::Action3Execute(QObject*) {
 }
 
 void TForm1::FormClose(QObject*) {
-    if (MediaPlayer1->DeviceID() == 0)
+    // An open under way, and what waited for it, are given up: the program is ending.
+    commands_.clear();
+    if (MediaPlayer1->State() == TMediaState::Idle)
         return;
     Timer1->SetEnabled(false);
-    if (MediaPlayer1->Mode() != mpStopped)
+    if (MediaPlayer1->DeviceID() != 0 && MediaPlayer1->Mode() != mpStopped)
         MediaPlayer1->Stop();
     MediaPlayer1->Close();
+}
+
+void TForm1::Command(std::function<void()> command) {
+    // While a file opens, and until what came meanwhile has run, a command waits
+    // its turn; one that a running command gives runs within it.
+    if (MediaPlayer1->State() == TMediaState::Opening || (!commands_.empty() && !inCommand_)) {
+        commands_.push_back(std::move(command));
+        return;
+    }
+    const QScopedValueRollback<bool> running(inCommand_, true);
+    RunGuarded(command);
+}
+
+void TForm1::RunWaitingCommands() {
+    // An open that ended within a command: the loop that ran it goes on.
+    if (inCommand_)
+        return;
+    // Input does not act on a window behind a box.
+    if (QApplication::activeModalWidget() != nullptr)
+        commands_.clear();
+    while (!commands_.empty() && MediaPlayer1->State() != TMediaState::Opening) {
+        const std::function<void()> command = std::move(commands_.front());
+        commands_.pop_front();
+        const QScopedValueRollback<bool> running(inCommand_, true);
+        RunGuarded(command);
+    }
 }

@@ -151,8 +151,8 @@ TEST_F(PlayList, TheEndOfAFileIsTakenAtOnceButAtMostOnceATick) {
 }
 
 TEST_F(PlayList, AnEndReportedWhileTheNextFileOpensIsLeftToTheTick) {
-    media.SetDuringOpen([] { QCoreApplication::processEvents(); });
     PlayOneFourSix();
+    media.SetOpenTime(50);
     // A tick that finds no file open takes the window back to idle.
     int idleTicks = 0;
     QObject::connect(form.Timer1, &TTimer::OnTimer, [&] {
@@ -160,6 +160,7 @@ TEST_F(PlayList, AnEndReportedWhileTheNextFileOpensIsLeftToTheTick) {
             ++idleTicks;
     });
     EndOfFile(); // the report of the end is still queued when f4 opens
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !media.Opening(); }, 2000));
     QCoreApplication::processEvents();
     EXPECT_EQ(idleTicks, 0);
     ExpectPlaying("f4.mpg", 2);

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -125,6 +126,9 @@ public:
     void WMDropFiles(const DroppedFiles& Drop);
 
     // playback/Session.cpp: the media session.
+    // Every command of the user enters here and runs inside the error guard: now,
+    // or, while a file opens, once the open has ended, in the order they came.
+    void Command(std::function<void()> command);
     void FormClose(QObject* Sender);
     void Action1Execute(QObject* Sender);  // Play
     void Action2Execute(QObject* Sender);  // Stop
@@ -207,7 +211,12 @@ private:
     void ShowCommandLineFolder();
 
     // playback/Session.cpp.
-    void PlayCurrentFile();
+    // Begins opening the play list's file at FileIndex; once it is open and
+    // started, or found without a picture, then runs. An engine error is raised
+    // there, or reported with the window made idle at once.
+    void PlayCurrentFile(std::function<void()> then, bool idleOnError);
+    void ShowOpenedFile();
+    void RunWaitingCommands();
     // The one sequence that returns the window to its look with no file open.
     void IdleReset();
     void SetPlayingLook();
@@ -217,9 +226,9 @@ private:
     // Closes the open file, already stopped or at its end, and gives the display
     // back to the video area.
     void CloseFile();
-    // Opens and starts the play list's file at FileIndex; false when the file has
-    // no picture and the play list has ended. An engine error is raised.
-    bool OpenPlayListFile();
+    // Opens and starts the play list's file at FileIndex, then runs playing; a
+    // file without a picture ends the play list instead.
+    void OpenPlayListFile(std::function<void()> playing, bool idleOnError = false);
     // After a failed open: the tick off and the idle look.
     void ReturnToIdle();
 
@@ -228,9 +237,8 @@ private:
     // it again, advance, or start the selection again.
     void EndOfFile();
     // Next and Previous: stops and closes the open file, opens the selected file at
-    // index with the rank moved by ordinalStep. False when it could not be played
-    // and the play list has ended.
-    bool SwitchToFile(int index, int ordinalStep);
+    // index with the rank moved by ordinalStep; playing runs once it plays.
+    void SwitchToFile(int index, int ordinalStep, std::function<void()> playing);
     // Previous and Next after a step forward through the selection.
     void ShowStepForward();
     void ToggleLoopMode(TMenuItem* mode, TMenuItem* other, const QString& label);
@@ -290,6 +298,9 @@ private:
     std::unique_ptr<TMediaPlayer> mediaPlayer_;
     std::unique_ptr<WaveOutVolume> waveOut_;
     bool shown_ = false;
+    // The commands that wait for an open to end (playback/Session.cpp).
+    std::deque<std::function<void()>> commands_;
+    bool inCommand_ = false;
     int wheelDelta_ = 0;
     // The seek key held down, and the one whose release waits (controls/Bindings.cpp).
     int heldSeekKey_ = 0;
