@@ -493,7 +493,7 @@ void MpvMediaService::SendStop() {
 
 template <typename Result>
 void MpvMediaService::OffThread(std::function<Result()> work, std::function<void(Result&)> back) {
-    const std::uint64_t number = requests_;
+    const std::uint64_t number = opens_;
     // The thread leaves signals to the window's thread: one stuck in the file
     // system would take them and never run their handlers.
     sigset_t all;
@@ -527,7 +527,7 @@ void MpvMediaService::Open(const QByteArray& path, OpenDone done) {
     // The file closed last is replaced by this one, or stopped on any failure.
     stopDue_ = false;
     request_.emplace();
-    request_->number = ++requests_;
+    request_->number = ++opens_;
     request_->done = std::move(done);
     request_->path = path;
     request_->clock.start();
@@ -559,7 +559,6 @@ void MpvMediaService::ChecksDone(FileCheck& check) {
     }
     request_->head = check.Head;
     Drain();
-    ++opens_;
     loading_.emplace();
     timePos_ = 0;
     duration_ = 0;

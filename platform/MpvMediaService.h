@@ -143,7 +143,7 @@ private:
     bool stopped_ = true;
     std::optional<int> pendingPosition_; // a seek sent and not yet done
     std::uint64_t lastSeek_ = 0;         // the reply tag of the last seek sent
-    std::uint64_t opens_ = 0;            // opens begun, for the tags of their replies
+    std::uint64_t opens_ = 0;            // opens begun, for their replies and checks
     bool seekLanded_ = false;            // the engine has said the seek is done
     MediaRect source_;
     MediaRect destination_;
@@ -174,7 +174,6 @@ private:
         bool soundCut = false;
     };
     std::optional<OpenRequest> request_;
-    std::uint64_t requests_ = 0;
     QTimer openSteps_; // the open's deadlines, and the surface served meanwhile
 
     // What the engine said of the file it was asked to load.

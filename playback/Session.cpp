@@ -211,8 +211,11 @@ void TForm1::Command(std::function<void()> command) {
         commands_.push_back(std::move(command));
         return;
     }
-    const QScopedValueRollback<bool> running(inCommand_, true);
-    RunGuarded(command);
+    {
+        const QScopedValueRollback<bool> running(inCommand_, true);
+        RunGuarded(command);
+    }
+    Q_EMIT CommandsRan();
 }
 
 void TForm1::RunWaitingCommands() {
@@ -228,4 +231,5 @@ void TForm1::RunWaitingCommands() {
         const QScopedValueRollback<bool> running(inCommand_, true);
         RunGuarded(command);
     }
+    Q_EMIT CommandsRan();
 }

@@ -203,6 +203,7 @@ TEST_F(RealEngine, NextAndPreviousMoveTheNewFileWithinASecond) {
         QElapsedTimer clock;
         clock.start();
         command->trigger();
+        ASSERT_TRUE(OpenEnded());
         ASSERT_NE(form->MediaPlayer1->DeviceID(), 0);
         EXPECT_TRUE(WaitFor([&] { return form->MediaPlayer1->Position() > 100; }, 1000))
             << Playing().toStdString() << " stood still";

@@ -70,6 +70,13 @@ protected:
             list.SetSelected(i, texts.contains(list.ItemText(i)));
         ASSERT_EQ(list.SelCount(), static_cast<int>(texts.size())) << texts.join(' ').toStdString();
         form->Action1->trigger();
+        ASSERT_TRUE(OpenEnded());
+    }
+
+    // Waits, with the event loop running, for the open under way to end.
+    bool OpenEnded() const {
+        return WaitFor([&] { return form->MediaPlayer1->State() != TMediaState::Opening; },
+                       MpvMediaService::kOpenTimeoutMs + 1000);
     }
 
     QString Playing() const {

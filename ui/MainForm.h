@@ -184,6 +184,11 @@ public:
     // ui/AboutCommand.cpp.
     void Action7Execute(QObject* Sender); // About
 
+Q_SIGNALS:
+    // Commands have run: what the window shows may have changed.
+    void CommandsRan();
+
+public:
     // Client area size, as the window's own geometry code sees it.
     int ClientWidth() const { return width(); }
     int ClientHeight() const { return height(); }
