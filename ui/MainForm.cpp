@@ -351,6 +351,7 @@ void TForm1::showEvent(QShowEvent* event) {
 
 void TForm1::closeEvent(QCloseEvent* event) {
     RunGuarded([this] { FormClose(this); });
+    Q_EMIT CommandsRan();
     event->accept();
 }
 
