@@ -8,29 +8,6 @@
 
 namespace OpenFailure {
 
-QString NotMediaText() {
-    return QStringLiteral("The file is not a media file that this player knows.");
-}
-QString DamagedText() {
-    return QStringLiteral("The file is damaged and cannot be played.");
-}
-QString UnreadableText(const QString& reason) {
-    return QStringLiteral("The file could not be read: %1.").arg(reason);
-}
-QString FolderText() {
-    return QStringLiteral("This is a folder, not a media file.");
-}
-QString TooLongText() {
-    return QStringLiteral("The file took too long to open.");
-}
-QString NoSoundText() {
-    return QStringLiteral("The sound device did not answer.");
-}
-QString ReferencesText() {
-    return QStringLiteral(
-        "The file refers to other files or addresses, and this player plays only media files.");
-}
-
 bool RefersToOthers(const QByteArray& head) {
     const QByteArray text = head.trimmed().toLower();
     for (const char* start : {"#extm3u", "[playlist]", "ffconcat", "<asx", "[reference]", "<?xml",

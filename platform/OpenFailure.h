@@ -12,13 +12,28 @@
 
 namespace OpenFailure {
 
-QString NotMediaText();
-QString DamagedText();
-QString UnreadableText(const QString& reason);
-QString FolderText();
-QString TooLongText();
-QString NoSoundText();
-QString ReferencesText();
+inline QString NotMediaText() {
+    return QStringLiteral("The file is not a media file that this player knows.");
+}
+inline QString DamagedText() {
+    return QStringLiteral("The file is damaged and cannot be played.");
+}
+inline QString UnreadableText(const QString& reason) {
+    return QStringLiteral("The file could not be read: %1.").arg(reason);
+}
+inline QString FolderText() {
+    return QStringLiteral("This is a folder, not a media file.");
+}
+inline QString TooLongText() {
+    return QStringLiteral("The file took too long to open.");
+}
+inline QString NoSoundText() {
+    return QStringLiteral("The sound device did not answer.");
+}
+inline QString ReferencesText() {
+    return QStringLiteral(
+        "The file refers to other files or addresses, and this player plays only media files.");
+}
 
 // What the engine said of an open it refused.
 struct Refusal {

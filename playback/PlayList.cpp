@@ -34,7 +34,7 @@ void TForm1::SwitchToFile(int index, int ordinalStep, std::function<void()> play
     CloseFile();
     Timer1->SetEnabled(true);
     PlayOrdinal += ordinalStep;
-    OpenPlayListFile(std::move(playing));
+    PlayCurrentFile(std::move(playing));
 }
 
 void TForm1::Action4Execute(QObject*) {
@@ -81,7 +81,7 @@ void TForm1::EndOfFile() {
         // The device has stopped by itself; the timer keeps running.
         CloseFile();
         ++PlayOrdinal;
-        OpenPlayListFile([this] { ShowStepForward(); });
+        PlayCurrentFile([this] { ShowStepForward(); });
         return;
     }
     if (All1->Checked())

@@ -19,14 +19,13 @@
 #include "ui/StatusTexts.h"
 #include "ui/ToolBar.h"
 
-#include <QApplication>
 #include <QScopedValueRollback>
 
-void TForm1::PlayCurrentFile(std::function<void()> then, bool idleOnError) {
+void TForm1::PlayCurrentFile(std::function<void()> playing, bool idleOnError) {
     // The browser keeps the process's current folder on the listed one.
     MediaPlayer1->FileName = CurrentDirectory() + '/' + FileListBox1->ItemName(FileIndex);
     Panel4->show();
-    MediaPlayer1->Open([this, then = std::move(then), idleOnError] {
+    MediaPlayer1->Open([this, playing = std::move(playing), idleOnError] {
         try {
             MediaPlayer1->RaiseOpenError();
         } catch (const EMCIDeviceError& error) {
@@ -39,7 +38,10 @@ void TForm1::PlayCurrentFile(std::function<void()> then, bool idleOnError) {
             return;
         }
         ShowOpenedFile();
-        then();
+        if (OpenFailed)
+            AbandonPlayList();
+        else
+            playing();
     });
 }
 
@@ -117,7 +119,7 @@ void TForm1::Action1Execute(QObject*) {
             }
             CloseFile();
         }
-        OpenPlayListFile([this] { SetPlayingLook(); }, true);
+        PlayCurrentFile([this] { SetPlayingLook(); }, true);
         return;
     }
 }
@@ -136,17 +138,6 @@ void TForm1::CloseFile() {
     MediaPlayer1->Close();
     MediaPlayer1->SetDisplay(Panel3);
     OpenFailed = false;
-}
-
-void TForm1::OpenPlayListFile(std::function<void()> playing, bool idleOnError) {
-    PlayCurrentFile(
-        [this, playing = std::move(playing)] {
-            if (OpenFailed)
-                AbandonPlayList();
-            else
-                playing();
-        },
-        idleOnError);
 }
 
 void TForm1::ReturnToIdle() {
@@ -205,26 +196,18 @@ void TForm1::FormClose(QObject*) {
 }
 
 void TForm1::Command(std::function<void()> command) {
-    // While a file opens, and until what came meanwhile has run, a command waits
-    // its turn; one that a running command gives runs within it.
-    if (MediaPlayer1->State() == TMediaState::Opening || (!commands_.empty() && !inCommand_)) {
-        commands_.push_back(std::move(command));
-        return;
-    }
-    {
-        const QScopedValueRollback<bool> running(inCommand_, true);
-        RunGuarded(command);
-    }
-    Q_EMIT CommandsRan();
+    // While a file opens a command waits its turn; one that a running command
+    // gives runs within it.
+    if (inCommand_ && MediaPlayer1->State() != TMediaState::Opening)
+        return RunGuarded(command);
+    commands_.push_back(std::move(command));
+    RunWaitingCommands();
 }
 
 void TForm1::RunWaitingCommands() {
-    // An open that ended within a command: the loop that ran it goes on.
+    // Within a command, the loop that runs it goes on.
     if (inCommand_)
         return;
-    // Input does not act on a window behind a box.
-    if (QApplication::activeModalWidget() != nullptr)
-        commands_.clear();
     while (!commands_.empty() && MediaPlayer1->State() != TMediaState::Opening) {
         const std::function<void()> command = std::move(commands_.front());
         commands_.pop_front();

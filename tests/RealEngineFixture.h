@@ -79,9 +79,11 @@ protected:
                        MpvMediaService::kOpenTimeoutMs + 1000);
     }
 
+    // The file open, or opening.
     QString Playing() const {
-        return form->MediaPlayer1->DeviceID() == 0 ? QString()
-                                                   : form->FileListBox1->ItemText(FileIndex);
+        return form->MediaPlayer1->State() == TMediaState::Idle
+                   ? QString()
+                   : form->FileListBox1->ItemText(FileIndex);
     }
 
     // Waits, with the event loop running, until the condition holds.

@@ -217,9 +217,10 @@ private:
 
     // playback/Session.cpp.
     // Begins opening the play list's file at FileIndex; once it is open and
-    // started, or found without a picture, then runs. An engine error is raised
-    // there, or reported with the window made idle at once.
-    void PlayCurrentFile(std::function<void()> then, bool idleOnError);
+    // started, playing runs, and a file without a picture ends the play list
+    // instead. An engine error is raised then, or reported with the window made
+    // idle at once.
+    void PlayCurrentFile(std::function<void()> playing, bool idleOnError = false);
     void ShowOpenedFile();
     void RunWaitingCommands();
     // The one sequence that returns the window to its look with no file open.
@@ -231,9 +232,6 @@ private:
     // Closes the open file, already stopped or at its end, and gives the display
     // back to the video area.
     void CloseFile();
-    // Opens and starts the play list's file at FileIndex, then runs playing; a
-    // file without a picture ends the play list instead.
-    void OpenPlayListFile(std::function<void()> playing, bool idleOnError = false);
     // After a failed open: the tick off and the idle look.
     void ReturnToIdle();
 
