@@ -280,6 +280,7 @@ TEST_F(RealEngine, LoopAllComesBackToTheFirstFile) {
             return played.size() == 3;
         },
         8000));
+    ASSERT_TRUE(OpenEnded());
     EXPECT_EQ(played, (QStringList{"seq-1.mpg", "seq-2.mpg", "seq-1.mpg"}));
     EXPECT_EQ(PlayOrdinal, 1);
     EXPECT_FALSE(form->ToolButton2->isEnabled());
