@@ -137,25 +137,25 @@ struct FileDescriptor {
     }
 };
 
-// Why the file cannot be read by the engine, or nothing when it can. Only a
-// regular file is handed over: a pipe or a device could block the engine for good.
-std::optional<QString> UnreadableReason(const QByteArray& path, bool* folder, QByteArray* head) {
+// Why the engine cannot read the file, in the user's words, or nothing when it
+// can. Only a regular file is handed over: a pipe or a device could block the
+// engine for good.
+std::optional<QString> Unreadable(const QByteArray& path, QByteArray* head) {
+    const auto failed = [] {
+        return OpenFailure::UnreadableText(QString::fromLocal8Bit(std::strerror(errno)));
+    };
     FileDescriptor file{::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-    if (file.fd < 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
     struct stat info {};
-    if (::fstat(file.fd, &info) != 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
-    if (S_ISDIR(info.st_mode)) {
-        *folder = true;
-        return QString();
-    }
+    if (file.fd < 0 || ::fstat(file.fd, &info) != 0)
+        return failed();
+    if (S_ISDIR(info.st_mode))
+        return OpenFailure::FolderText();
     if (!S_ISREG(info.st_mode))
-        return QStringLiteral("it is a pipe or a device, not a file");
+        return OpenFailure::UnreadableText(QStringLiteral("it is a pipe or a device, not a file"));
     head->resize(4096);
     const ssize_t got = ::pread(file.fd, head->data(), static_cast<std::size_t>(head->size()), 0);
     if (got < 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
+        return failed();
     head->resize(got);
     return std::nullopt;
 }
@@ -538,7 +538,7 @@ void MpvMediaService::Open(const QByteArray& path, OpenDone done) {
         [path, last = std::move(unplayable_), lastServer = silentServer_,
          askForStream = !playingChecked_] {
             FileCheck check;
-            check.Unreadable = UnreadableReason(path, &check.Folder, &check.Head);
+            check.Unreadable = Unreadable(path, &check.Head);
             if (!check.Unreadable)
                 check.Sound = CheckSoundServer(std::move(last), lastServer, askForStream);
             return check;
@@ -548,15 +548,10 @@ void MpvMediaService::Open(const QByteArray& path, OpenDone done) {
 
 void MpvMediaService::ChecksDone(FileCheck& check) {
     EngineDiagnostics::Instance().OpenStep("sound-checked");
-    if (check.Unreadable) {
-        EndOpen(Fail(check.Folder ? OpenFailure::FolderText()
-                                  : OpenFailure::UnreadableText(*check.Unreadable)));
-        return;
-    }
-    if (surface_ && !PrepareSurface()) {
-        EndOpen(Fail(QStringLiteral("No OpenGL video output is available for the picture.")));
-        return;
-    }
+    if (!check.Unreadable && surface_ && !PrepareSurface())
+        check.Unreadable = QStringLiteral("No OpenGL video output is available for the picture.");
+    if (check.Unreadable)
+        return EndOpen(Fail(*check.Unreadable));
     request_->head = check.Head;
     Drain();
     loading_.emplace();
@@ -603,8 +598,7 @@ void MpvMediaService::AdvanceOpen() {
         lastDevice_ = static_cast<MediaDeviceId>(lastDevice_ % 0xFFFF + 1);
         device_ = lastDevice_;
         EngineDiagnostics::Instance().OpenStep("opened");
-        EndOpen(MediaErrors::None);
-        return;
+        return EndOpen(MediaErrors::None);
     }
     if (state.loaded && request.loadedAt < 0)
         request.loadedAt = now;
@@ -635,13 +629,12 @@ void MpvMediaService::AdvanceOpen() {
         // Loaded, but no picture came: the video cannot be decoded, unless the
         // engine never got ready to play while its sound output was cut off.
         if (state.loaded)
-            EndOpen(Fail(state.playbackReady || !(soundSilenced_ || request.soundCut)
-                             ? OpenFailure::DamagedText()
-                             : OpenFailure::NoSoundText()));
-        else // no answer to the load at all: the engine is held by the sound device
-            EndOpen(Fail(state.entryId < 0 && soundSilenced_ ? OpenFailure::NoSoundText()
-                                                             : OpenFailure::TooLongText()));
-        return;
+            return EndOpen(Fail(state.playbackReady || !(soundSilenced_ || request.soundCut)
+                                    ? OpenFailure::DamagedText()
+                                    : OpenFailure::NoSoundText()));
+        // No answer to the load at all: the engine is held by the sound device.
+        return EndOpen(Fail(state.entryId < 0 && soundSilenced_ ? OpenFailure::NoSoundText()
+                                                                : OpenFailure::TooLongText()));
     }
     if (!state.loaded && now - request.lastCut > 100) {
         CutSilentServer();
@@ -651,24 +644,21 @@ void MpvMediaService::AdvanceOpen() {
 
 void MpvMediaService::EndOpen(MediaError result) {
     openSteps_.stop();
-    OpenDone done = std::move(request_->done);
+    const OpenDone done = std::move(request_->done);
     request_.reset();
     loading_.reset();
     if (result != MediaErrors::None)
         SendStop();
     // Last: what it runs may begin another open.
-    done(result, result == MediaErrors::None ? device_ : 0);
+    if (done)
+        done(result, result == MediaErrors::None ? device_ : 0);
 }
 
 void MpvMediaService::AbandonOpen() {
     if (!request_)
         return;
-    openSteps_.stop();
-    const bool asked = loading_.has_value();
-    request_.reset();
-    loading_.reset();
-    if (asked)
-        SendStop();
+    request_->done = nullptr;
+    EndOpen(MediaErrors::CannotOpen);
 }
 
 MediaError MpvMediaService::Close(MediaDeviceId device) {

@@ -80,8 +80,7 @@ private:
     // What the checks before an open found, off the window's thread.
     struct FileCheck {
         std::optional<QString> Unreadable; // why the engine cannot read the file
-        bool Folder = false;
-        QByteArray Head; // its first bytes
+        QByteArray Head;                   // its first bytes
         SoundCheck Sound;
     };
 

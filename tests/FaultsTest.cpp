@@ -80,8 +80,7 @@ TEST_F(Faults, ThePlayingFileDeletedTruncatedOrReplacedLeavesTheWindowAnswering)
 
 // Reads that would never end: a file swapped for a pipe while listed is
 // refused at once; a clip followed by gigabytes of zeros
-// is given up within a bound while the window goes on painting, and the tick
-// does not run behind the open.
+// is given up within a bound while the window goes on painting.
 TEST_F(Faults, OpensThatWouldStallAreRefusedOrGivenUpWhileTheWindowPaints) {
     const QString pipe =
         QStringLiteral("The file could not be read: it is a pipe or a device, not a file.");
