@@ -54,13 +54,10 @@ void TMediaPlayer::RequireDevice() const {
 void TMediaPlayer::Open(std::function<void()> ended) {
     Close();
     state_ = TMediaState::Opening;
-    openError_.clear();
     service_->Open(FileName,
                    [this, ended = std::move(ended)](MediaError result, MediaDeviceId device) {
                        state_ = TMediaState::Idle;
-                       if (Send(result) != MediaErrors::None)
-                           openError_ = ErrorMessage();
-                       else
+                       if (Send(result) == MediaErrors::None)
                            Opened(device);
                        if (ended)
                            RunGuarded(ended);
@@ -68,9 +65,9 @@ void TMediaPlayer::Open(std::function<void()> ended) {
                    });
 }
 
-void TMediaPlayer::RaiseOpenError() const {
-    if (!openError_.isEmpty())
-        throw EMCIDeviceError(openError_);
+void TMediaPlayer::RaiseOpenError() {
+    if (deviceId_ == 0)
+        throw EMCIDeviceError(ErrorMessage());
 }
 
 void TMediaPlayer::Opened(MediaDeviceId device) {

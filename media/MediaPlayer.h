@@ -42,7 +42,7 @@ public:
     // When the open ends, ended runs inside the error guard; there
     // RaiseOpenError raises EMCIDeviceError with the service's reason if it failed.
     void Open(std::function<void()> ended);
-    void RaiseOpenError() const;
+    void RaiseOpenError();
     // Closes the open file, or gives up the open under way.
     void Close();
     TMediaState State() const { return state_; }
@@ -78,7 +78,6 @@ private:
     QMetaObject::Connection displayWatch_;
     MediaDeviceId deviceId_ = 0;
     TMediaState state_ = TMediaState::Idle;
-    QString openError_;
     bool hasPicture_ = false;
     int pictureWidth_ = 0;
     int pictureHeight_ = 0;

@@ -37,41 +37,35 @@ void TForm1::PlayCurrentFile(std::function<void()> playing, bool idleOnError) {
             ReturnToIdle();
             return;
         }
-        ShowOpenedFile();
-        if (OpenFailed)
+        VideoHeight = 0;
+        VideoWidth = 0;
+        MediaRect picture;
+        MediaPlayer1->GetDisplayRect(picture);
+        VideoHeight = picture.Bottom - picture.Top;
+        VideoWidth = picture.Right - picture.Left;
+        if (VideoHeight < 1 || VideoWidth < 1) {
+            Panel4->hide();
+            OpenFailed = true;
             AbandonPlayList();
-        else
-            playing();
-    });
-}
-
-void TForm1::ShowOpenedFile() {
-    VideoHeight = 0;
-    VideoWidth = 0;
-    MediaRect picture;
-    MediaPlayer1->GetDisplayRect(picture);
-    VideoHeight = picture.Bottom - picture.Top;
-    VideoWidth = picture.Right - picture.Left;
-    if (VideoHeight < 1 || VideoWidth < 1) {
+            return;
+        }
+        MediaPlayer1->SetDisplayRect({0, 0, Panel3->width(), Panel3->height()});
+        MediaPlayer1->SetTimeFormat(kTimeFormatMilliseconds);
+        ProgressBar1->SetMax(MediaPlayer1->Length());
+        ProgressBar1->SetPosition(0);
         Panel4->hide();
-        OpenFailed = true;
-        return;
-    }
-    MediaPlayer1->SetDisplayRect({0, 0, Panel3->width(), Panel3->height()});
-    MediaPlayer1->SetTimeFormat(kTimeFormatMilliseconds);
-    ProgressBar1->SetMax(MediaPlayer1->Length());
-    ProgressBar1->SetPosition(0);
-    Panel4->hide();
-    MediaPlayer1->Play();
-    StatusBar1->SetPanelText(StatusPanel::FileName,
-                             QStringLiteral("  ") + FileListBox1->ItemText(FileIndex));
-    SizeReport();
-    StatusBar1->SetPanelText(StatusPanel::Time,
-                             TimeText(MediaPlayer1->Position(), MediaPlayer1->Length()));
-    StatusBar1->SetPanelText(StatusPanel::PlayList,
-                             PlayListText(PlayOrdinal, FileListBox1->SelCount()));
-    OpenFailed = false;
-    Timer1->SetEnabled(true);
+        MediaPlayer1->Play();
+        StatusBar1->SetPanelText(StatusPanel::FileName,
+                                 QStringLiteral("  ") + FileListBox1->ItemText(FileIndex));
+        SizeReport();
+        StatusBar1->SetPanelText(StatusPanel::Time,
+                                 TimeText(MediaPlayer1->Position(), MediaPlayer1->Length()));
+        StatusBar1->SetPanelText(StatusPanel::PlayList,
+                                 PlayListText(PlayOrdinal, FileListBox1->SelCount()));
+        OpenFailed = false;
+        Timer1->SetEnabled(true);
+        playing();
+    });
 }
 
 void TForm1::ShowCannotPlay() {

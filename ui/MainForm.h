@@ -221,7 +221,6 @@ private:
     // instead. An engine error is raised then, or reported with the window made
     // idle at once.
     void PlayCurrentFile(std::function<void()> playing, bool idleOnError = false);
-    void ShowOpenedFile();
     void RunWaitingCommands();
     // The one sequence that returns the window to its look with no file open.
     void IdleReset();
