@@ -44,10 +44,6 @@ void SetMessageBoxHook(MessageBoxHook hook) {
 }
 
 int ShowMessageBox(const MessageRequest& request) {
-    // A box that comes while the program is ending would keep it from ending.
-    if (QCoreApplication::instance() &&
-        QCoreApplication::instance()->property("qelEnding").toBool())
-        return 1;
     // Every box fits the screen with its button on it: a few distinct lines, each
     // cut short.
     constexpr int kLines = 6;

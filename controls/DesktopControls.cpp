@@ -13,7 +13,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QEvent>
 #include <QTimer>
 
 #include <algorithm>
@@ -29,14 +28,11 @@ DesktopControls::DesktopControls(TForm1& form, QDBusConnection bus, QObject* par
                                                           QStringLiteral("Playing a video"))) {
     // After the window's own handlers, which were connected first.
     connect(form_.Timer1, &TTimer::OnTimer, this, &DesktopControls::Update);
-    for (QAction* action : form_.findChildren<QAction*>())
-        connect(action, &QAction::triggered, this, &DesktopControls::UpdateSoon);
-    QApplication::instance()->installEventFilter(this);
+    connect(&form_, &TForm1::CommandsRan, this, &DesktopControls::UpdateSoon);
 }
 
 // The services go first: the inhibition is released while the window still exists.
 DesktopControls::~DesktopControls() {
-    QApplication::instance()->removeEventFilter(this);
     screenSaver_.reset();
     mpris_.reset();
 }
@@ -58,23 +54,6 @@ void DesktopControls::UpdateSoon() {
         updatePending_ = false;
         Update();
     });
-}
-
-bool DesktopControls::eventFilter(QObject* watched, QEvent* event) {
-    switch (event->type()) {
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::Wheel:
-    case QEvent::Drop:
-        UpdateSoon();
-        break;
-    default:
-        break;
-    }
-    return QObject::eventFilter(watched, event);
 }
 
 bool DesktopControls::FileOpen() const {
@@ -125,16 +104,16 @@ PlayerState DesktopControls::ReadState() const {
     return state;
 }
 
-void DesktopControls::Command(const std::function<void()>& command) {
+void DesktopControls::InTurn(std::function<void()> command) {
     // A modal box holds the window's own input; the desktop's waits as well, so
     // that nothing starts playing behind a box.
     if (QApplication::activeModalWidget() == nullptr)
-        RunGuarded(command);
+        form_.Command(command);
     UpdateSoon();
 }
 
 void DesktopControls::Play() {
-    Command([this] {
+    InTurn([this] {
         const PlayerState state = ReadState();
         if (state.Playback == PlaybackStatus::Paused)
             form_.Action3->trigger();
@@ -144,14 +123,14 @@ void DesktopControls::Play() {
 }
 
 void DesktopControls::Pause() {
-    Command([this] {
+    InTurn([this] {
         if (ReadState().Playback == PlaybackStatus::Playing)
             form_.Action3->trigger();
     });
 }
 
 void DesktopControls::PlayPause() {
-    Command([this] {
+    InTurn([this] {
         const PlayerState state = ReadState();
         if (state.Playback != PlaybackStatus::Stopped)
             form_.Action3->trigger();
@@ -161,35 +140,35 @@ void DesktopControls::PlayPause() {
 }
 
 void DesktopControls::Stop() {
-    Command([this] {
+    InTurn([this] {
         if (form_.ToolButton5->isEnabled())
             form_.Action2->trigger();
     });
 }
 
 void DesktopControls::Next() {
-    Command([this] {
+    InTurn([this] {
         if (form_.ToolButton6->isEnabled())
             form_.Action4->trigger();
     });
 }
 
 void DesktopControls::Previous() {
-    Command([this] {
+    InTurn([this] {
         if (form_.ToolButton2->isEnabled())
             form_.Action5->trigger();
     });
 }
 
 void DesktopControls::SeekTo(qint64 positionUs) {
-    Command([this, positionUs] {
+    InTurn([this, positionUs] {
         if (FileOpen())
             form_.SeekTo(static_cast<int>(std::clamp<qint64>(positionUs / 1000, 0, INT_MAX)));
     });
 }
 
 void DesktopControls::SetLoop(LoopStatus loop) {
-    Command([this, loop] {
+    InTurn([this, loop] {
         // The loop commands toggle; each runs only where its mark must change.
         const bool single = loop == LoopStatus::Track;
         const bool all = loop == LoopStatus::Playlist;
@@ -205,7 +184,7 @@ void DesktopControls::SetVolume(double volume) {
     // while muted they change nothing, as the keys do not.
     if (Muted || !std::isfinite(volume))
         return;
-    Command([this, volume] {
+    InTurn([this, volume] {
         // Clamped before rounding: a huge value must not wrap round to silence.
         const int level = static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 10)) * 10;
         while (VolumeLeft < level) {

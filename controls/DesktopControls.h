@@ -33,6 +33,8 @@ public:
     ScreenSaverInhibitor& ScreenSaver() { return *screenSaver_; }
 
     PlayerState State() const override;
+    // Every command from the desktop takes the road of the window's own.
+    void InTurn(std::function<void()> command) override;
     void Play() override;
     void Pause() override;
     void PlayPause() override;
@@ -45,14 +47,9 @@ public:
     void Quit() override;
     void Raise() override;
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     bool FileOpen() const;
     PlayerState ReadState() const;
-    // Every command from the desktop takes the guarded path of the window's own.
-    void Command(const std::function<void()>& command);
     // Once the event at hand has been handled.
     void UpdateSoon();
 

@@ -181,7 +181,7 @@ void TForm1::ShareWaveVolume(const QDBusConnection& bus, const QString& ownName)
     };
     // The device now sounds as this window says: its level, or its mute.
     backend.TakeOver = [this] {
-        RunGuarded([this] { SoundAsShown(); });
+        Command([this] { SoundAsShown(); });
     };
     const auto* shared = new SharedVolumeRestore(bus, ownName, std::move(backend), this);
     if (shared->Sharing()) {

@@ -2,10 +2,12 @@
 
 #include "media/MediaPlayer.h"
 
+#include "common/ErrorReport.h"
 #include "common/Exceptions.h"
 
-#include <QScopedValueRollback>
 #include <QWidget>
+
+#include <bit>
 
 namespace {
 const char* const kNoDevice = "MCI デバイスがありません";
@@ -20,25 +22,11 @@ TMediaPlayer::TMediaPlayer(const QString& name, QObject* owner,
         QMetaObject::invokeMethod(
             this,
             [this, notice] {
-                int value = 0;
-                switch (notice) {
-                case MediaNotify::Successful:
-                    value = 0;
-                    break;
-                case MediaNotify::Superseded:
-                    value = 1;
-                    break;
-                case MediaNotify::Aborted:
-                    value = 2;
-                    break;
-                case MediaNotify::Failure:
-                    value = 3;
-                    break;
-                }
+                // 1, 2, 4, 8 as 0 to 3.
+                const int value = std::countr_zero(static_cast<unsigned>(notice));
                 if (OnNotify)
                     OnNotify(value);
-                // An end reported while the next file opens is left to the tick.
-                if (notice == MediaNotify::Successful && !opening_)
+                if (notice == MediaNotify::Successful)
                     Q_EMIT Ended();
             },
             Qt::QueuedConnection);
@@ -46,6 +34,8 @@ TMediaPlayer::TMediaPlayer(const QString& name, QObject* owner,
 }
 
 TMediaPlayer::~TMediaPlayer() {
+    if (state_ == TMediaState::Opening)
+        service_->AbandonOpen();
     if (deviceId_ != 0)
         service_->Close(deviceId_);
     service_->SetNotifyHandler(nullptr);
@@ -61,17 +51,27 @@ void TMediaPlayer::RequireDevice() const {
         throw EMCIDeviceError(QString::fromUtf8(kNoDevice));
 }
 
-void TMediaPlayer::Open() {
-    if (deviceId_ != 0)
-        Close();
-    MediaDeviceId device = 0;
-    {
-        // The open waits with the event loop running.
-        const QScopedValueRollback<bool> opening(opening_, true);
-        Send(service_->Open(FileName, &device));
-    }
-    if (error_ != MediaErrors::None)
+void TMediaPlayer::Open(std::function<void()> ended) {
+    Close();
+    state_ = TMediaState::Opening;
+    service_->Open(FileName,
+                   [this, ended = std::move(ended)](MediaError result, MediaDeviceId device) {
+                       state_ = TMediaState::Idle;
+                       if (Send(result) == MediaErrors::None)
+                           Opened(device);
+                       if (ended)
+                           RunGuarded(ended);
+                       Q_EMIT OpenEnded();
+                   });
+}
+
+void TMediaPlayer::RaiseOpenError() {
+    if (deviceId_ == 0)
         throw EMCIDeviceError(ErrorMessage());
+}
+
+void TMediaPlayer::Opened(MediaDeviceId device) {
+    state_ = TMediaState::Open;
     deviceId_ = device;
     startPending_ = false;
     bool hasVideo = false;
@@ -93,10 +93,15 @@ void TMediaPlayer::Open() {
 }
 
 void TMediaPlayer::Close() {
+    if (state_ == TMediaState::Opening) {
+        service_->AbandonOpen();
+        state_ = TMediaState::Idle;
+    }
     if (deviceId_ == 0)
         return;
     if (Send(service_->Close(deviceId_)) == MediaErrors::None) {
         deviceId_ = 0;
+        state_ = TMediaState::Idle;
         hasPicture_ = false;
     }
 }

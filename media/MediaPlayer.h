@@ -17,6 +17,9 @@ class QWidget;
 
 enum TMPModes { mpNotReady, mpStopped, mpPlaying, mpRecording, mpSeeking, mpPaused, mpOpen };
 
+// Whether a file is open: Opening from the start of an open until it ends.
+enum class TMediaState { Idle, Opening, Open };
+
 class TMediaPlayer : public QObject {
     Q_OBJECT
 public:
@@ -31,12 +34,18 @@ public:
 Q_SIGNALS:
     // Playback reached the end of the file: whoever polls the mode can look now.
     void Ended();
+    // An open has ended and its continuation has run.
+    void OpenEnded();
 
 public:
-    // Opens FileName, closing any open file first; raises EMCIDeviceError with the
-    // service's reason when it cannot.
-    void Open();
+    // Begins opening FileName, closing any open file first, and returns at once.
+    // When the open ends, ended runs inside the error guard; there
+    // RaiseOpenError raises EMCIDeviceError with the service's reason if it failed.
+    void Open(std::function<void()> ended);
+    void RaiseOpenError();
+    // Closes the open file, or gives up the open under way.
     void Close();
+    TMediaState State() const { return state_; }
     void Play();
     void Stop();
     // Pauses a playing file; resumes a paused one; otherwise does nothing.
@@ -62,12 +71,13 @@ private:
     void RequireDevice() const;
     MediaError Send(MediaError result);
     void DisplayDestroyed();
+    void Opened(MediaDeviceId device);
 
     std::unique_ptr<MediaService> service_;
     QPointer<QWidget> display_;
     QMetaObject::Connection displayWatch_;
     MediaDeviceId deviceId_ = 0;
-    bool opening_ = false;
+    TMediaState state_ = TMediaState::Idle;
     bool hasPicture_ = false;
     int pictureWidth_ = 0;
     int pictureHeight_ = 0;

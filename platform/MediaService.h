@@ -55,9 +55,14 @@ public:
     // surface there now: some surfaces must exist before the window is shown.
     virtual void PrepareDisplayWindow(QWidget* window) = 0;
 
-    // Opens a media file by its absolute path, blocking until it is loaded and its
-    // picture size is known, or it has failed. The device starts stopped at 0.
-    virtual MediaError Open(const QByteArray& path, MediaDeviceId* device) = 0;
+    // Begins opening a media file by its absolute path and returns at once. The
+    // open ends, on the window's thread, with one call of done: None and the
+    // device, stopped at 0 with its picture size known; or an error code. A
+    // backend that knows at once may end it before Open returns.
+    using OpenDone = std::function<void(MediaError result, MediaDeviceId device)>;
+    virtual void Open(const QByteArray& path, OpenDone done) = 0;
+    // Gives up the open under way, if any: its done is never called.
+    virtual void AbandonOpen() = 0;
     virtual MediaError Close(MediaDeviceId device) = 0;
     // Plays from the current point or from a start point, returning at once; the
     // notice follows when playback reaches the end, or is superseded or aborted.

@@ -2,8 +2,6 @@
 
 #include "platform/MprisService.h"
 
-#include "platform/OpenWait.h"
-
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnectionInterface>
@@ -183,8 +181,7 @@ private:
         QMetaObject::invokeMethod(
             this,
             [this, command] {
-                // A command that comes while a file opens runs once it is open.
-                OpenWait::RunWhenFree(this, [this, command] {
+                service_.Controls().InTurn([this, command] {
                     command(service_.Controls());
                     service_.Update();
                 });

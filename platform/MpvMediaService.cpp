@@ -3,29 +3,30 @@
 #include "platform/MpvMediaService.h"
 
 #include "platform/EngineDiagnostics.h"
-#include "platform/OpenWait.h"
+#include "platform/OpenFailure.h"
 #include "platform/SoundServer.h"
 
 #include "platform/MpvVideoWidget.h"
 
-#include <QAction>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEvent>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
-#include <QWindow>
 
 #include <mpv/client.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <pthread.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -54,12 +55,6 @@ enum ObservedProperty : std::uint64_t {
 
 // The picture's size is asked for at each open, not observed.
 enum SizeReply : int { SizeReplyWidth = 1, SizeReplyHeight, LoadReply, TracksReply, LengthReply };
-
-// The engine's sound output: the sound server that the volume is set on too
-// (ALSA's own fallback would print on standard error); a server that is there
-// but does not answer gets none.
-const char* const kSoundOutputs = "pulse";
-const char* const kNoSoundOutput = "null";
 
 // Options for a player of local files the user chose.
 const char* const kOptions[][2] = {
@@ -93,7 +88,7 @@ const char* const kOptions[][2] = {
     {"gpu-hwdec-interop", "vaapi"},
     {"title", "${media-title}"}, // the stream's name in the mixer
     {"audio-fallback-to-null", "yes"},
-    {"ao", kSoundOutputs},
+    {"ao", MpvMediaService::kSoundOutputs},
     // The name the system's mixer shows; the icon and role come with the stream.
     {"audio-client-name", "org.qelplayer.Qel"},
     // A file opens paused, so a new sound stream starts corked, and a sink that
@@ -143,131 +138,36 @@ struct FileDescriptor {
     }
 };
 
-// Why the file cannot be read by the engine, or nothing when it can. Only a
-// regular file is handed over: a pipe or a device could block the engine for good.
-std::optional<QString> UnreadableReason(const QByteArray& path, bool* folder, QByteArray* head) {
+// Why the engine cannot read the file, in the user's words, or nothing when it
+// can. Only a regular file is handed over: a pipe or a device could block the
+// engine for good.
+std::optional<QString> Unreadable(const QByteArray& path, QByteArray* head) {
+    const auto failed = [] {
+        return OpenFailure::UnreadableText(QString::fromLocal8Bit(std::strerror(errno)));
+    };
     FileDescriptor file{::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-    if (file.fd < 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
     struct stat info {};
-    if (::fstat(file.fd, &info) != 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
-    if (S_ISDIR(info.st_mode)) {
-        *folder = true;
-        return QString();
-    }
+    if (file.fd < 0 || ::fstat(file.fd, &info) != 0)
+        return failed();
+    if (S_ISDIR(info.st_mode))
+        return OpenFailure::FolderText();
     if (!S_ISREG(info.st_mode))
-        return QStringLiteral("it is a pipe or a device, not a file");
+        return OpenFailure::UnreadableText(QStringLiteral("it is a pipe or a device, not a file"));
     head->resize(4096);
     const ssize_t got = ::pread(file.fd, head->data(), static_cast<std::size_t>(head->size()), 0);
     if (got < 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
+        return failed();
     head->resize(got);
     return std::nullopt;
 }
 
-// A list of other files or addresses: a playlist, a manifest, a reference or
-// session description, or a concat list.
-bool RefersToOthers(const QByteArray& head) {
-    const QByteArray text = head.trimmed().toLower();
-    for (const char* start : {"#extm3u", "[playlist]", "ffconcat", "<asx", "[reference]", "<?xml",
-                              "<smil", "v=0", "file "})
-        if (text.startsWith(start))
-            return true;
-    return text.contains("://") && !text.contains('\0');
-}
-
-// Begins as a container the engine knows, so it is one, damaged.
-bool KnownContainer(const QByteArray& head) {
-    const auto at = [&](qsizetype offset, const char* bytes, qsizetype size) {
-        return head.size() >= offset + size &&
-               std::memcmp(head.constData() + offset, bytes, size) == 0;
-    };
-    return at(0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11", 8) || // ASF
-           at(0, "\x00\x00\x01\xBA", 4) ||                 // MPEG program stream
-           at(0, "\x00\x00\x01\xB3", 4) ||                 // MPEG video
-           (at(0, "\x47", 1) && at(188, "\x47", 1)) ||     // MPEG transport stream
-           at(0, "RIFF", 4) || at(4, "ftyp", 4) || at(0, "\x1A\x45\xDF\xA3", 4) ||
-           at(0, "OggS", 4) || at(0, "FLV", 3);
-}
-
-// Lets the window repaint while an open waits, and lets it close, but keeps the
-// user's commands and the timers out: any of them would act on a half-open
-// device. Keys and the desktop's commands run after the open, clicks not at all.
-class WaitGuard : public QObject {
-public:
-    explicit WaitGuard(QWidget* display) : window_(display ? display->window() : nullptr) {
-        shown_ = window_ && window_->isVisible();
-        if (QCoreApplication::instance())
-            QCoreApplication::instance()->installEventFilter(this);
-    }
-    ~WaitGuard() override {
-        if (QCoreApplication::instance())
-            QCoreApplication::instance()->removeEventFilter(this);
-    }
-    // The window closed during the wait: the program is ending.
-    bool WindowClosed() const { return shown_ && (!window_ || !window_->isVisible()); }
-
-protected:
-    bool eventFilter(QObject* target, QEvent* event) override {
-        switch (event->type()) {
-        case QEvent::Timer:
-            // The window's own repaint runs on a timer; every other timer (the
-            // tick among them) waits until the open is over.
-            return !qobject_cast<QWindow*>(target);
-        case QEvent::Shortcut:
-            // The Quit command only closes the window, which is safe here.
-            return !(qobject_cast<QAction*>(target) &&
-                     target->objectName() == QLatin1String("Action6"));
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::MouseMove:
-        case QEvent::Wheel:
-        case QEvent::ContextMenu:
-        case QEvent::DragEnter:
-        case QEvent::DragMove:
-        case QEvent::Drop:
-        case QEvent::TouchBegin:
-        case QEvent::TouchUpdate:
-        case QEvent::TouchEnd:
-        case QEvent::TabletPress:
-        case QEvent::TabletRelease:
-            return true;
-        default:
-            return false;
-        }
-    }
-
-private:
-    // Keys and the desktop's commands wait through this scope; the pointer's
-    // input is dropped.
-    OpenWait::Scope commandsWait_;
-    QPointer<QWidget> window_;
-    bool shown_ = false;
-};
-
 } // namespace
 
-QString MpvMediaService::NotMediaText() {
-    return QStringLiteral("The file is not a media file that this player knows.");
-}
-QString MpvMediaService::DamagedText() {
-    return QStringLiteral("The file is damaged and cannot be played.");
-}
-QString MpvMediaService::UnreadableText(const QString& reason) {
-    return QStringLiteral("The file could not be read: %1.").arg(reason);
-}
-QString MpvMediaService::TooLongText() {
-    return QStringLiteral("The file took too long to open.");
-}
-QString MpvMediaService::NoSoundText() {
-    return QStringLiteral("The sound device did not answer.");
-}
-QString MpvMediaService::ReferencesText() {
-    return QStringLiteral(
-        "The file refers to other files or addresses, and this player plays only media files.");
-}
+// Where an open's checks hand back their findings: emptied when the service goes.
+struct MpvMediaService::Mailbox {
+    std::mutex Lock;
+    QObject* Pump = nullptr;
+};
 
 void MpvMediaService::CoreDeleter::operator()(mpv_handle* core) const {
     mpv_terminate_destroy(core);
@@ -284,7 +184,9 @@ void MpvMediaService::NameSoundStream() {
     }
 }
 
-MpvMediaService::MpvMediaService(SoundServer* sound) : sound_(sound) {
+MpvMediaService::MpvMediaService(SoundServer* sound)
+    : sound_(sound), mailbox_(std::make_shared<Mailbox>()) {
+    mailbox_->Pump = &pump_;
     // A server that stops answering holds the engine's sound output: it plays on
     // without one.
     if (sound != nullptr)
@@ -292,9 +194,22 @@ MpvMediaService::MpvMediaService(SoundServer* sound) : sound_(sound) {
             if (!answering && core_)
                 UseSoundOutput(true);
         });
+    // While an open is under way: its deadlines, and the frames the engine hands
+    // to a surface that is not shown yet.
+    openSteps_.setInterval(10);
+    QObject::connect(&openSteps_, &QTimer::timeout, &pump_, [this] {
+        if (surface_)
+            surface_->ServiceEngine();
+        Drain();
+        AdvanceOpen();
+    });
 }
 
 MpvMediaService::~MpvMediaService() {
+    {
+        const std::lock_guard<std::mutex> lock(mailbox_->Lock);
+        mailbox_->Pump = nullptr;
+    }
     EngineDiagnostics::Instance().Exit(voDropped_, decoderDropped_);
     if (!core_)
         return;
@@ -370,30 +285,15 @@ bool MpvMediaService::CreateCore() {
         [](void* self) {
             auto* service = static_cast<MpvMediaService*>(self);
             QMetaObject::invokeMethod(
-                &service->pump_, [service] { service->Drain(); }, Qt::QueuedConnection);
+                &service->pump_,
+                [service] {
+                    service->Drain();
+                    service->AdvanceOpen();
+                },
+                Qt::QueuedConnection);
         },
         this);
     return true;
-}
-
-void MpvMediaService::PrepareDisplayWindow(QWidget* window) {
-    if (!window || (display_ == window && surface_))
-        return;
-    display_ = window;
-    // Hidden while nothing plays: it stacks above the window's other children.
-    surface_ = new MpvVideoWidget(window);
-    surface_->setGeometry(window->rect());
-    surface_->hide();
-    // The engine and the GL set-up once the window is up: neither the start nor
-    // the first Play waits for them.
-    QTimer::singleShot(0, surface_, [this] { PrepareSurface(); });
-}
-
-bool MpvMediaService::PrepareSurface() {
-    if (!surface_ || !CreateCore())
-        return false;
-    surface_->SetCore(core_.get());
-    return surface_->Ready();
 }
 
 MediaError MpvMediaService::Fail(const QString& text) {
@@ -415,11 +315,11 @@ void MpvMediaService::Drain() {
 void MpvMediaService::Handle(const mpv_event& event) {
     switch (event.event_id) {
     case MPV_EVENT_LOG_MESSAGE:
-        if (opening_) {
+        if (loading_) {
             const auto* message = static_cast<const mpv_event_log_message*>(event.data);
             const QString text = QString::fromUtf8(message->text).trimmed();
-            if (!text.isEmpty() && !opening_->log.contains(text))
-                opening_->log << text;
+            if (!text.isEmpty() && !loading_->log.contains(text))
+                loading_->log << text;
         }
         break;
     case MPV_EVENT_PROPERTY_CHANGE: {
@@ -474,8 +374,8 @@ void MpvMediaService::Handle(const mpv_event& event) {
     }
     case MPV_EVENT_FILE_LOADED:
         EngineDiagnostics::Instance().OpenStep("loaded");
-        if (opening_) {
-            opening_->loaded = true;
+        if (loading_) {
+            loading_->loaded = true;
             // Asked for without waiting: the core goes on to open the sound
             // output, which may wait on the sound server for half a minute.
             mpv_get_property_async(core_.get(), SizeReplyTag(TracksReply), kTrackList,
@@ -490,7 +390,7 @@ void MpvMediaService::Handle(const mpv_event& event) {
         // for the render side while it sets the picture up. Not observed either:
         // a file of the same size as the last one would bring no change to observe.
         // The open's number in the tag keeps a late answer for the last file out.
-        if (opening_) {
+        if (loading_) {
             mpv_get_property_async(core_.get(), SizeReplyTag(SizeReplyWidth), kDisplayWidth,
                                    MPV_FORMAT_INT64);
             mpv_get_property_async(core_.get(), SizeReplyTag(SizeReplyHeight), kDisplayHeight,
@@ -499,14 +399,14 @@ void MpvMediaService::Handle(const mpv_event& event) {
         break;
     case MPV_EVENT_GET_PROPERTY_REPLY: {
         const auto* property = static_cast<const mpv_event_property*>(event.data);
-        if (opening_ && event.reply_userdata == SizeReplyTag(TracksReply)) {
-            opening_->tracksKnown = true;
-            opening_->hasVideo = event.error >= 0 && property->format == MPV_FORMAT_NODE &&
+        if (loading_ && event.reply_userdata == SizeReplyTag(TracksReply)) {
+            loading_->tracksKnown = true;
+            loading_->hasVideo = event.error >= 0 && property->format == MPV_FORMAT_NODE &&
                                  HasVideoTrack(*static_cast<const mpv_node*>(property->data));
             break;
         }
-        if (opening_ && event.reply_userdata == SizeReplyTag(LengthReply)) {
-            opening_->lengthKnown = true;
+        if (loading_ && event.reply_userdata == SizeReplyTag(LengthReply)) {
+            loading_->lengthKnown = true;
             if (event.error >= 0 && property->format == MPV_FORMAT_DOUBLE && duration_ <= 0)
                 duration_ = *static_cast<double*>(property->data);
             break;
@@ -514,25 +414,25 @@ void MpvMediaService::Handle(const mpv_event& event) {
         const bool present =
             event.error >= 0 && property->format == MPV_FORMAT_INT64 && property->data;
         const bool width = event.reply_userdata == SizeReplyTag(SizeReplyWidth);
-        if (!opening_ || !present ||
+        if (!loading_ || !present ||
             (!width && event.reply_userdata != SizeReplyTag(SizeReplyHeight)))
             break;
         (width ? displayWidth_ : displayHeight_) = *static_cast<std::int64_t*>(property->data);
         if (displayWidth_ > 0 && displayHeight_ > 0) {
             source_ = {0, 0, static_cast<int>(displayWidth_), static_cast<int>(displayHeight_)};
-            opening_->videoConfigured = true;
+            loading_->videoConfigured = true;
         }
         break;
     }
     case MPV_EVENT_COMMAND_REPLY:
-        if (opening_ && event.reply_userdata == SizeReplyTag(LoadReply)) {
+        if (loading_ && event.reply_userdata == SizeReplyTag(LoadReply)) {
             const auto* result = static_cast<const mpv_event_command*>(event.data);
             if (event.error < 0) {
-                opening_->failed = true;
-                opening_->error = event.error;
+                loading_->failed = true;
+                loading_->error = event.error;
             } else if (const mpv_node* id = MapValue(result->result, "playlist_entry_id");
                        id && id->format == MPV_FORMAT_INT64) {
-                opening_->entryId = id->u.int64;
+                loading_->entryId = id->u.int64;
             }
             break;
         }
@@ -542,8 +442,8 @@ void MpvMediaService::Handle(const mpv_event& event) {
         break;
     case MPV_EVENT_PLAYBACK_RESTART:
         EngineDiagnostics::Instance().OpenStep("playback-ready");
-        if (opening_)
-            opening_->playbackReady = true;
+        if (loading_)
+            loading_->playbackReady = true;
         if (pendingPosition_) {
             // The observed position follows; it already holds when it is the chosen one.
             seekLanded_ = true;
@@ -554,18 +454,18 @@ void MpvMediaService::Handle(const mpv_event& event) {
     case MPV_EVENT_END_FILE: {
         const auto* end = static_cast<const mpv_event_end_file*>(event.data);
         // The reply with the entry's id comes before any event of the entry.
-        if (opening_ && opening_->entryId >= 0 && end->playlist_entry_id == opening_->entryId &&
+        if (loading_ && loading_->entryId >= 0 && end->playlist_entry_id == loading_->entryId &&
             (end->reason == MPV_END_FILE_REASON_ERROR ||
              end->reason == MPV_END_FILE_REASON_REDIRECT)) {
-            opening_->failed = true;
-            opening_->redirected = end->reason == MPV_END_FILE_REASON_REDIRECT;
-            opening_->error = end->error;
+            loading_->failed = true;
+            loading_->redirected = end->reason == MPV_END_FILE_REASON_REDIRECT;
+            loading_->error = end->error;
         }
         break;
     }
     case MPV_EVENT_IDLE:
-        if (opening_ && opening_->failed)
-            opening_->idle = true;
+        if (loading_ && loading_->failed)
+            loading_->idle = true;
         break;
     case MPV_EVENT_SHUTDOWN:
         coreError_ = QStringLiteral("The media engine has stopped.");
@@ -593,90 +493,73 @@ bool MpvMediaService::HasVideoTrack(const mpv_node& tracks) {
     return false;
 }
 
-bool MpvMediaService::WaitStep(double seconds) {
-    if (surface_)
-        surface_->ServiceEngine();
-    Handle(*mpv_wait_event(core_.get(), seconds));
-    QCoreApplication::processEvents();
-    return !waitAborted_;
-}
-
 void MpvMediaService::SendStop() {
     stopDue_ = false;
     const char* stop[] = {"stop", nullptr};
     mpv_command_async(core_.get(), 0, stop);
 }
 
-void MpvMediaService::ChooseSoundOutput() {
-    // The engine plays on exactly the server the volume reached, or without sound
-    // when that one does not answer or cannot play.
-    const std::string server = sound_ ? sound_->Reached() : std::string();
-    if (!server.empty() && server != soundHost_) {
-        soundHost_ = server;
-        const char* host = soundHost_.c_str();
-        mpv_set_property_async(core_.get(), 0, "pulse-host", MPV_FORMAT_STRING, &host);
-    }
-    UseSoundOutput(sound_ && !sound_->CanPlayNow());
+template <typename Result>
+void MpvMediaService::OffThread(std::function<Result()> work, std::function<void(Result&)> back) {
+    const std::uint64_t number = opens_;
+    // The thread leaves signals to the window's thread: one stuck in the file
+    // system would take them and never run their handlers.
+    sigset_t all;
+    sigset_t saved;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &saved);
+    std::thread([mailbox = mailbox_, work = std::move(work), back = std::move(back), number,
+                 this]() mutable {
+        auto result = std::make_shared<Result>(work());
+        const std::lock_guard<std::mutex> lock(mailbox->Lock);
+        if (!mailbox->Pump)
+            return;
+        QMetaObject::invokeMethod(
+            mailbox->Pump,
+            [this, result, back = std::move(back), number] {
+                if (request_ && request_->number == number)
+                    back(*result);
+            },
+            Qt::QueuedConnection);
+    }).detach();
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
 }
 
-void MpvMediaService::UseSoundOutput(bool silent) {
-    if (silent != soundSilenced_) {
-        mpv_set_property_async(core_.get(), 0, "ao", MPV_FORMAT_STRING,
-                               const_cast<char**>(silent ? &kNoSoundOutput : &kSoundOutputs));
-        soundSilenced_ = silent;
-    }
-}
-
-QString MpvMediaService::Classify(const OpenState& state, const QByteArray& head) {
-    if (state.redirected || RefersToOthers(head))
-        return ReferencesText();
-    for (const QString& line : state.log) {
-        if (line.contains(QLatin1String("whitelist")) ||
-            line.contains(QLatin1String("access-references")) ||
-            line.contains(QLatin1String("Not opening")))
-            return ReferencesText();
-    }
-    if (state.error == MPV_ERROR_UNKNOWN_FORMAT && !KnownContainer(head))
-        return NotMediaText();
-    return DamagedText();
-}
-
-MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) {
+void MpvMediaService::Open(const QByteArray& path, OpenDone done) {
     EngineDiagnostics::Instance().OpenStarted();
-    if (!CreateCore())
-        return Fail(coreError_);
+    AbandonOpen();
     if (device_ != 0)
         Close(device_);
+    if (!CreateCore())
+        return done(Fail(coreError_), 0);
     // The file closed last is replaced by this one, or stopped on any failure.
     stopDue_ = false;
-    const auto failed = [this](const QString& text) {
-        SendStop();
-        return Fail(text);
-    };
-    bool folder = false;
-    QByteArray head;
-    if (const auto reason = UnreadableReason(path, &folder, &head)) {
-        return failed(folder ? QStringLiteral("This is a folder, not a media file.")
-                             : UnreadableText(*reason));
-    }
-    if (surface_ && !PrepareSurface())
-        return failed(QStringLiteral("No OpenGL video output is available for the picture."));
+    request_.emplace();
+    request_->number = ++opens_;
+    request_->done = std::move(done);
+    request_->path = path;
+    request_->clock.start();
+    openSteps_.start();
+    // The file may be on a share that does not answer: it is read off the
+    // window's thread, within the open's time.
+    OffThread<FileCheck>(
+        [path] {
+            FileCheck check;
+            check.Unreadable = Unreadable(path, &check.Head);
+            return check;
+        },
+        [this](FileCheck& check) { ChecksDone(check); });
+}
 
-    WaitGuard guard(display_);
-    waitAborted_ = false;
-    // Closing the window during the wait ends the wait: the program is ending.
-    const auto closed = [&] {
-        if (guard.WindowClosed()) {
-            waitAborted_ = true;
-            if (QCoreApplication::instance())
-                QCoreApplication::instance()->setProperty("qelEnding", true);
-        }
-        return waitAborted_;
-    };
-
+void MpvMediaService::ChecksDone(FileCheck& check) {
+    EngineDiagnostics::Instance().OpenStep("file-checked");
+    if (!check.Unreadable && surface_ && !PrepareSurface())
+        check.Unreadable = QStringLiteral("No OpenGL video output is available for the picture.");
+    if (check.Unreadable)
+        return EndOpen(Fail(*check.Unreadable));
+    request_->head = check.Head;
     Drain();
-    ++opens_;
-    opening_.emplace();
+    loading_.emplace();
     timePos_ = 0;
     duration_ = 0;
     displayWidth_ = 0;
@@ -687,70 +570,78 @@ MediaError MpvMediaService::Open(const QByteArray& path, MediaDeviceId* device) 
     source_ = {};
     SetPaused(true);
     stopped_ = true;
-
     ChooseSoundOutput();
-    EngineDiagnostics::Instance().OpenStep("sound-checked");
     // The path goes as one argument, byte for byte: never through a command string.
     // Sent without waiting: the engine may be busy with the last file's sound.
-    const char* command[] = {"loadfile", path.constData(), "replace", nullptr};
-    if (const int error = mpv_command_async(core_.get(), SizeReplyTag(LoadReply), command);
-        error < 0) {
-        opening_.reset();
-        return failed(DamagedText());
-    }
+    const char* command[] = {"loadfile", request_->path.constData(), "replace", nullptr};
+    if (mpv_command_async(core_.get(), SizeReplyTag(LoadReply), command) < 0)
+        EndOpen(Fail(OpenFailure::DamagedText()));
+}
 
-    QElapsedTimer clock;
-    clock.start();
-    const auto opened = [](const OpenState& state) {
-        return state.tracksKnown && state.lengthKnown && (!state.hasVideo || state.videoConfigured);
-    };
-    qint64 readyAt = -1;
-    qint64 loadedAt = -1;
-    while (!opening_->failed && clock.elapsed() < kOpenTimeoutMs && !closed()) {
-        if (opened(*opening_))
-            break;
-        if (opening_->loaded && loadedAt < 0)
-            loadedAt = clock.elapsed();
-        // Playback ready without a picture: the video could not be decoded (a
-        // damaged header), and no picture will come.
-        if (opening_->playbackReady && readyAt < 0)
-            readyAt = clock.elapsed();
-        if (readyAt >= 0 && clock.elapsed() - readyAt > kPictureAfterReadyMs)
-            break;
-        // Short waits: the video output waits for the render side in between.
-        WaitStep(surface_ ? 0.005 : 0.05);
+void MpvMediaService::AdvanceOpen() {
+    if (!request_)
+        return;
+    OpenRequest& request = *request_;
+    const qint64 now = request.clock.elapsed();
+    if (!loading_) {
+        if (now >= kOpenTimeoutMs)
+            EndOpen(Fail(OpenFailure::TooLongText()));
+        return;
     }
-    if (opening_->failed) {
+    const LoadState& state = *loading_;
+    if (state.failed) {
         // The engine's words for the failure may come after it: all are in once
         // it is idle.
-        while (!opening_->idle && clock.elapsed() < kOpenTimeoutMs && !closed())
-            WaitStep(0.01);
-        for (const mpv_event* event = mpv_wait_event(core_.get(), 0);
-             event->event_id != MPV_EVENT_NONE; event = mpv_wait_event(core_.get(), 0))
-            Handle(*event);
+        if (state.idle || now >= kOpenTimeoutMs)
+            EndOpen(Fail(
+                OpenFailure::Classify({state.redirected, state.error, state.log}, request.head)));
+        return;
     }
-    const OpenState state = *opening_;
-    opening_.reset();
-    if (!opened(state)) {
-        if (waitAborted_)
-            return failed(QStringLiteral("The program is ending."));
-        if (state.failed)
-            return failed(Classify(state, head));
+    if (state.tracksKnown && state.lengthKnown && (!state.hasVideo || state.videoConfigured)) {
+        hasVideo_ = state.hasVideo;
+        destination_ = source_;
+        lastDevice_ = static_cast<MediaDeviceId>(lastDevice_ % 0xFFFF + 1);
+        device_ = lastDevice_;
+        EngineDiagnostics::Instance().OpenStep("opened");
+        return EndOpen(MediaErrors::None);
+    }
+    if (state.loaded && request.loadedAt < 0)
+        request.loadedAt = now;
+    // Playback ready without a picture: the video could not be decoded (a
+    // damaged header), and no picture will come.
+    if (state.playbackReady && request.readyAt < 0)
+        request.readyAt = now;
+    if (now >= kOpenTimeoutMs ||
+        (request.readyAt >= 0 && now - request.readyAt > kPictureAfterReadyMs)) {
         // Loaded, but no picture came: the video cannot be decoded, unless the
-        // engine never got ready to play while the sound server stood still.
+        // engine never got ready to play without its sound output.
         if (state.loaded)
-            return failed(state.playbackReady || !soundSilenced_ ? DamagedText() : NoSoundText());
+            return EndOpen(Fail(state.playbackReady || !soundSilenced_
+                                    ? OpenFailure::DamagedText()
+                                    : OpenFailure::NoSoundText()));
         // No answer to the load at all: the engine is held by the sound device.
-        return failed(state.entryId < 0 && soundSilenced_ ? NoSoundText() : TooLongText());
+        return EndOpen(Fail(state.entryId < 0 && soundSilenced_ ? OpenFailure::NoSoundText()
+                                                                : OpenFailure::TooLongText()));
     }
+}
 
-    hasVideo_ = state.hasVideo;
-    destination_ = source_;
-    lastDevice_ = static_cast<MediaDeviceId>(lastDevice_ % 0xFFFF + 1);
-    device_ = lastDevice_;
-    *device = device_;
-    EngineDiagnostics::Instance().OpenStep("opened");
-    return MediaErrors::None;
+void MpvMediaService::EndOpen(MediaError result) {
+    openSteps_.stop();
+    const OpenDone done = std::move(request_->done);
+    request_.reset();
+    loading_.reset();
+    if (result != MediaErrors::None)
+        SendStop();
+    // Last: what it runs may begin another open.
+    if (done)
+        done(result, result == MediaErrors::None ? device_ : 0);
+}
+
+void MpvMediaService::AbandonOpen() {
+    if (!request_)
+        return;
+    request_->done = nullptr;
+    EndOpen(MediaErrors::CannotOpen);
 }
 
 MediaError MpvMediaService::Close(MediaDeviceId device) {
@@ -899,53 +790,6 @@ MediaError MpvMediaService::SetTimeFormat(MediaDeviceId device, int format) {
     if (!Valid(device))
         return MediaErrors::InvalidDevice;
     return format == kTimeFormatMilliseconds ? MediaErrors::None : MediaErrors::Unsupported;
-}
-
-MediaError MpvMediaService::SetDisplayWindow(MediaDeviceId device, QWidget* window) {
-    if (!Valid(device))
-        return MediaErrors::InvalidDevice;
-    if (!surface_)
-        return MediaErrors::Unsupported;
-    if (!window) {
-        surface_->hide();
-        return MediaErrors::None;
-    }
-    if (window != display_)
-        return MediaErrors::Unsupported; // the surface lives in the window it was made in
-    surface_->show();
-    return MediaErrors::None;
-}
-
-MediaError MpvMediaService::PutDestination(MediaDeviceId device, const MediaRect& rect) {
-    if (!Valid(device))
-        return MediaErrors::InvalidDevice;
-    if (!hasVideo_)
-        return MediaErrors::NoPicture;
-    destination_ = rect;
-    if (rect.Right == 0 && rect.Bottom == 0)
-        destination_ = {rect.Left, rect.Top, rect.Left + source_.Width(),
-                        rect.Top + source_.Height()};
-    if (surface_)
-        surface_->setGeometry(destination_.Left, destination_.Top,
-                              std::max(0, destination_.Width()),
-                              std::max(0, destination_.Height()));
-    return MediaErrors::None;
-}
-
-MediaError MpvMediaService::WhereDestination(MediaDeviceId device, MediaRect* rect) {
-    if (!Valid(device))
-        return MediaErrors::InvalidDevice;
-    if (!hasVideo_)
-        return MediaErrors::NoPicture;
-    *rect = destination_;
-    return MediaErrors::None;
-}
-
-MediaError MpvMediaService::WhereSource(MediaDeviceId device, MediaRect* rect) {
-    if (!Valid(device))
-        return MediaErrors::InvalidDevice;
-    *rect = source_;
-    return MediaErrors::None;
 }
 
 QString MpvMediaService::ErrorText(MediaError error) {

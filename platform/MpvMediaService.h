@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
 
 #include <cstdint>
 #include <memory>
@@ -28,13 +29,14 @@ public:
     // call it before any thread starts.
     static void NameSoundStream();
 
-    // sound: the client of the sound server that the engine is to play on; none
-    // leaves the engine to find one.
+    // sound: the one client of the sound server, which the engine follows; none
+    // in tests without one.
     explicit MpvMediaService(SoundServer* sound = nullptr);
     ~MpvMediaService() override;
 
     void PrepareDisplayWindow(QWidget* window) override;
-    MediaError Open(const QByteArray& path, MediaDeviceId* device) override;
+    void Open(const QByteArray& path, OpenDone done) override;
+    void AbandonOpen() override;
     MediaError Close(MediaDeviceId device) override;
     MediaError Play(MediaDeviceId device, std::optional<int> from) override;
     MediaError SeekToStart(MediaDeviceId device) override;
@@ -53,36 +55,41 @@ public:
         notify_ = std::move(handler);
     }
 
-    // How long an open may take before it is given up.
+    // How long an open may take before it is given up, its checks included.
     static constexpr int kOpenTimeoutMs = 5000;
     // How long the engine may take to shut down at exit before it is left behind.
     static constexpr int kEngineAnswerAtExitMs = 500;
 
-    // The sentences a failed open gives, one per kind of failure that a user
-    // acts on differently.
-    static QString NotMediaText();
-    static QString DamagedText();
-    static QString UnreadableText(const QString& reason);
-    static QString TooLongText();
-    static QString NoSoundText();
-    static QString ReferencesText();
     // How long a picture may follow the engine's readiness to play.
     static constexpr int kPictureAfterReadyMs = 1000;
+
+    // The engine's sound output where the sound server plays.
+    static constexpr const char* kSoundOutputs = "pulse";
 
 private:
     struct CoreDeleter {
         void operator()(mpv_handle* core) const;
     };
 
+    // What the checks before an open found, off the window's thread.
+    struct FileCheck {
+        std::optional<QString> Unreadable; // why the engine cannot read the file
+        QByteArray Head;                   // its first bytes
+    };
+
     bool CreateCore();
-    // One short step of a wait on the engine: its events, the window's repaint
-    // and termination, never the user's input or the timers. False once the
-    // window the wait serves has been closed.
-    bool WaitStep(double seconds);
     // Chooses the engine's sound output for the next file: none when the sound
     // server is there but does not answer or cannot play.
     void ChooseSoundOutput();
     void UseSoundOutput(bool silent);
+    // Runs work on a thread of its own; its result is handed to back on the
+    // window's thread while the service lives and the open it serves is under way.
+    template <typename Result>
+    void OffThread(std::function<Result()> work, std::function<void(Result&)> back);
+    void ChecksDone(FileCheck& check);
+    // Looks where the open under way stands, and ends it when it has ended.
+    void AdvanceOpen();
+    void EndOpen(MediaError result);
     // Asks the engine to quit; whether it has shut down within the time.
     bool EngineShutDown(int timeoutMs);
     void SendStop();
@@ -124,7 +131,7 @@ private:
     bool stopped_ = true;
     std::optional<int> pendingPosition_; // a seek sent and not yet done
     std::uint64_t lastSeek_ = 0;         // the reply tag of the last seek sent
-    std::uint64_t opens_ = 0;            // opens begun, for the tags of their replies
+    std::uint64_t opens_ = 0;            // opens begun, for their replies and checks
     bool seekLanded_ = false;            // the engine has said the seek is done
     MediaRect source_;
     MediaRect destination_;
@@ -136,10 +143,25 @@ private:
     QPointer<SoundServer> sound_;
     std::string soundHost_;      // the server the engine is pointed at
     bool soundSilenced_ = false; // the engine plays without sound output
-    bool waitAborted_ = false;
 
-    // The open under way.
-    struct OpenState {
+    struct Mailbox;
+    std::shared_ptr<Mailbox> mailbox_;
+
+    // The open asked for, from its start to its end.
+    struct OpenRequest {
+        std::uint64_t number = 0;
+        OpenDone done;
+        QByteArray path;
+        QByteArray head;
+        QElapsedTimer clock;
+        qint64 loadedAt = -1;
+        qint64 readyAt = -1;
+    };
+    std::optional<OpenRequest> request_;
+    QTimer openSteps_; // the open's deadlines, and the surface served meanwhile
+
+    // What the engine said of the file it was asked to load.
+    struct LoadState {
         qint64 entryId = -1;
         bool loaded = false;
         bool tracksKnown = false; // the engine's answers to the questions at the load
@@ -153,7 +175,5 @@ private:
         bool idle = false; // the engine is idle after the failure: its words are all in
         QStringList log;
     };
-    std::optional<OpenState> opening_;
-    // The sentence for a failed open, from the engine's code and words.
-    static QString Classify(const OpenState& state, const QByteArray& head);
+    std::optional<LoadState> loading_;
 };

@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 enum class PlaybackStatus { Stopped, Playing, Paused };
 enum class LoopStatus { None, Track, Playlist };
 
@@ -34,6 +36,8 @@ class PlayerControls {
 public:
     virtual ~PlayerControls() = default;
     virtual PlayerState State() const = 0;
+    // Runs a command in its turn among the window's own: it reads the state then.
+    virtual void InTurn(std::function<void()> command) = 0;
     virtual void Play() = 0;
     virtual void Pause() = 0;
     virtual void PlayPause() = 0;

@@ -3,7 +3,6 @@
 #include "platform/SharedVolumeRestore.h"
 
 #include "platform/MprisService.h"
-#include "platform/OpenWait.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusArgument>
@@ -98,12 +97,10 @@ public Q_SLOTS:
     // A player that ends leaves the device to this one.
     void TakeOver(const QList<shared_volume::Finding>& theirs) {
         owner_.Take(FromBus(theirs));
-        // After the answer, and after an open as the window's own input.
+        // After the answer.
         SharedVolumeRestore* owner = &owner_;
         if (owner->backend_.TakeOver)
-            QMetaObject::invokeMethod(
-                owner, [owner] { OpenWait::RunWhenFree(owner, owner->backend_.TakeOver); },
-                Qt::QueuedConnection);
+            QMetaObject::invokeMethod(owner, owner->backend_.TakeOver, Qt::QueuedConnection);
     }
 
 private:

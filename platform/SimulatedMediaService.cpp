@@ -2,8 +2,6 @@
 
 #include "platform/SimulatedMediaService.h"
 
-#include "platform/OpenWait.h"
-
 #include <algorithm>
 
 void SimulatedMediaService::Advance(int ms) {
@@ -30,12 +28,29 @@ void SimulatedMediaService::Notify(MediaNotify kind) {
         notify_(device_, kind);
 }
 
-MediaError SimulatedMediaService::Open(const QByteArray& path, MediaDeviceId* device) {
+void SimulatedMediaService::Open(const QByteArray& path, OpenDone done) {
     commands_ << QStringLiteral("open %1").arg(QString::fromUtf8(path));
-    if (duringOpen_) {
-        const OpenWait::Scope wait;
-        duringOpen_();
-    }
+    const auto end = [this, path, done = std::move(done)] {
+        MediaDeviceId device = 0;
+        const MediaError result = EndOpen(path, &device);
+        done(result, device);
+    };
+    opening_.disconnect();
+    if (openTimeMs_ <= 0)
+        return end();
+    opening_.setSingleShot(true);
+    QObject::connect(&opening_, &QTimer::timeout, end);
+    opening_.start(openTimeMs_);
+}
+
+void SimulatedMediaService::AbandonOpen() {
+    if (!opening_.isActive())
+        return;
+    commands_ << QStringLiteral("abandon open");
+    opening_.stop();
+}
+
+MediaError SimulatedMediaService::EndOpen(const QByteArray& path, MediaDeviceId* device) {
     const auto found = files_.find(path);
     if (found == files_.end() || !found->second.OpenError.isEmpty()) {
         lastError_ = found == files_.end()

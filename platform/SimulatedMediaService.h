@@ -5,6 +5,7 @@
 #include "platform/MediaService.h"
 
 #include <QStringList>
+#include <QTimer>
 
 #include <map>
 
@@ -22,9 +23,9 @@ public:
     void AddFile(const QByteArray& path, const File& file) { files_[path] = file; }
     // Moves the clock; a playing file advances and stops at its end.
     void Advance(int ms);
-    // Runs inside every open, as the engine's open lets the event loop run while
-    // it waits.
-    void SetDuringOpen(std::function<void()> during) { duringOpen_ = std::move(during); }
+    // How long each open takes from now on; 0, the start: it ends before Open returns.
+    void SetOpenTime(int ms) { openTimeMs_ = ms; }
+    bool Opening() const { return opening_.isActive(); }
 
     // What the player asked for, one line a command ("open /x/a.mpg", "play from 500").
     const QStringList& Commands() const { return commands_; }
@@ -36,7 +37,8 @@ public:
     int Notices(MediaNotify kind) const;
 
     void PrepareDisplayWindow(QWidget* window) override { prepared_ = window; }
-    MediaError Open(const QByteArray& path, MediaDeviceId* device) override;
+    void Open(const QByteArray& path, OpenDone done) override;
+    void AbandonOpen() override;
     MediaError Close(MediaDeviceId device) override;
     MediaError Play(MediaDeviceId device, std::optional<int> from) override;
     MediaError SeekToStart(MediaDeviceId device) override;
@@ -56,7 +58,10 @@ public:
     }
 
 private:
-    std::function<void()> duringOpen_;
+    MediaError EndOpen(const QByteArray& path, MediaDeviceId* device);
+
+    int openTimeMs_ = 0;
+    QTimer opening_;
     bool Valid(MediaDeviceId device) const { return device != 0 && device == device_; }
     void Notify(MediaNotify kind);
 

@@ -27,14 +27,14 @@ int NextSelected(const TFileListBox& list, int from, int direction) {
 
 } // namespace
 
-bool TForm1::SwitchToFile(int index, int ordinalStep) {
+void TForm1::SwitchToFile(int index, int ordinalStep, std::function<void()> playing) {
     FileIndex = index;
     Timer1->SetEnabled(false);
     MediaPlayer1->Stop();
     CloseFile();
     Timer1->SetEnabled(true);
     PlayOrdinal += ordinalStep;
-    return OpenPlayListFile();
+    PlayCurrentFile(std::move(playing));
 }
 
 void TForm1::Action4Execute(QObject*) {
@@ -42,8 +42,8 @@ void TForm1::Action4Execute(QObject*) {
         return;
     const int found = NextSelected(*FileListBox1, FileIndex + 1, +1);
     // No wrap-around, whatever the loop mode.
-    if (found >= 0 && SwitchToFile(found, +1))
-        ShowStepForward();
+    if (found >= 0)
+        SwitchToFile(found, +1, [this] { ShowStepForward(); });
 }
 
 void TForm1::ShowStepForward() {
@@ -57,12 +57,14 @@ void TForm1::Action5Execute(QObject*) {
     if (MediaPlayer1->DeviceID() == 0)
         return;
     const int found = NextSelected(*FileListBox1, FileIndex - 1, -1);
-    if (found < 0 || !SwitchToFile(found, -1))
+    if (found < 0)
         return;
-    if (PlayOrdinal == 1)
-        SetTransport(ToolButton2, P1, false, TImageList::Blank);
-    if (!ToolButton6->isEnabled())
-        SetTransport(ToolButton6, Next1, true, TImageList::NextImage);
+    SwitchToFile(found, -1, [this] {
+        if (PlayOrdinal == 1)
+            SetTransport(ToolButton2, P1, false, TImageList::Blank);
+        if (!ToolButton6->isEnabled())
+            SetTransport(ToolButton6, Next1, true, TImageList::NextImage);
+    });
 }
 
 void TForm1::EndOfFile() {
@@ -79,8 +81,7 @@ void TForm1::EndOfFile() {
         // The device has stopped by itself; the timer keeps running.
         CloseFile();
         ++PlayOrdinal;
-        if (OpenPlayListFile())
-            ShowStepForward();
+        PlayCurrentFile([this] { ShowStepForward(); });
         return;
     }
     if (All1->Checked())
@@ -117,6 +118,8 @@ void TForm1::Action14Execute(QObject*) {
 }
 
 void TForm1::Timer1Timer(QObject*) {
+    if (MediaPlayer1->State() == TMediaState::Opening)
+        return;
     if (MediaPlayer1->DeviceID() == 0) {
         ReturnToIdle();
         return;

@@ -19,37 +19,53 @@
 #include "ui/StatusTexts.h"
 #include "ui/ToolBar.h"
 
-void TForm1::PlayCurrentFile() {
+#include <QScopedValueRollback>
+
+void TForm1::PlayCurrentFile(std::function<void()> playing, bool idleOnError) {
     // The browser keeps the process's current folder on the listed one.
     MediaPlayer1->FileName = CurrentDirectory() + '/' + FileListBox1->ItemName(FileIndex);
     Panel4->show();
-    MediaPlayer1->Open();
-    VideoHeight = 0;
-    VideoWidth = 0;
-    MediaRect picture;
-    MediaPlayer1->GetDisplayRect(picture);
-    VideoHeight = picture.Bottom - picture.Top;
-    VideoWidth = picture.Right - picture.Left;
-    if (VideoHeight < 1 || VideoWidth < 1) {
+    MediaPlayer1->Open([this, playing = std::move(playing), idleOnError] {
+        try {
+            MediaPlayer1->RaiseOpenError();
+        } catch (const EMCIDeviceError& error) {
+            if (!idleOnError)
+                throw;
+            // The engine's reason, then the browser back at once: the file that
+            // was playing is closed by now.
+            ShowErrorReport(error.Message);
+            ReturnToIdle();
+            return;
+        }
+        VideoHeight = 0;
+        VideoWidth = 0;
+        MediaRect picture;
+        MediaPlayer1->GetDisplayRect(picture);
+        VideoHeight = picture.Bottom - picture.Top;
+        VideoWidth = picture.Right - picture.Left;
+        if (VideoHeight < 1 || VideoWidth < 1) {
+            Panel4->hide();
+            OpenFailed = true;
+            AbandonPlayList();
+            return;
+        }
+        MediaPlayer1->SetDisplayRect({0, 0, Panel3->width(), Panel3->height()});
+        MediaPlayer1->SetTimeFormat(kTimeFormatMilliseconds);
+        ProgressBar1->SetMax(MediaPlayer1->Length());
+        ProgressBar1->SetPosition(0);
         Panel4->hide();
-        OpenFailed = true;
-        return;
-    }
-    MediaPlayer1->SetDisplayRect({0, 0, Panel3->width(), Panel3->height()});
-    MediaPlayer1->SetTimeFormat(kTimeFormatMilliseconds);
-    ProgressBar1->SetMax(MediaPlayer1->Length());
-    ProgressBar1->SetPosition(0);
-    Panel4->hide();
-    MediaPlayer1->Play();
-    StatusBar1->SetPanelText(StatusPanel::FileName,
-                             QStringLiteral("  ") + FileListBox1->ItemText(FileIndex));
-    SizeReport();
-    StatusBar1->SetPanelText(StatusPanel::Time,
-                             TimeText(MediaPlayer1->Position(), MediaPlayer1->Length()));
-    StatusBar1->SetPanelText(StatusPanel::PlayList,
-                             PlayListText(PlayOrdinal, FileListBox1->SelCount()));
-    OpenFailed = false;
-    Timer1->SetEnabled(true);
+        MediaPlayer1->Play();
+        StatusBar1->SetPanelText(StatusPanel::FileName,
+                                 QStringLiteral("  ") + FileListBox1->ItemText(FileIndex));
+        SizeReport();
+        StatusBar1->SetPanelText(StatusPanel::Time,
+                                 TimeText(MediaPlayer1->Position(), MediaPlayer1->Length()));
+        StatusBar1->SetPanelText(StatusPanel::PlayList,
+                                 PlayListText(PlayOrdinal, FileListBox1->SelCount()));
+        OpenFailed = false;
+        Timer1->SetEnabled(true);
+        playing();
+    });
 }
 
 void TForm1::ShowCannotPlay() {
@@ -97,15 +113,7 @@ void TForm1::Action1Execute(QObject*) {
             }
             CloseFile();
         }
-        try {
-            if (OpenPlayListFile())
-                SetPlayingLook();
-        } catch (const EMCIDeviceError& error) {
-            // The engine's reason, then the browser back at once: the file that
-            // was playing is closed by now.
-            ShowErrorReport(error.Message);
-            ReturnToIdle();
-        }
+        PlayCurrentFile([this] { SetPlayingLook(); }, true);
         return;
     }
 }
@@ -124,18 +132,6 @@ void TForm1::CloseFile() {
     MediaPlayer1->Close();
     MediaPlayer1->SetDisplay(Panel3);
     OpenFailed = false;
-}
-
-bool TForm1::OpenPlayListFile() {
-    // An engine error goes on to the caller: Play reports it and goes idle at
-    // once; after Next, Previous and the end of a file the next tick finds no
-    // device and does.
-    PlayCurrentFile();
-    if (OpenFailed) {
-        AbandonPlayList();
-        return false;
-    }
-    return true;
 }
 
 void TForm1::ReturnToIdle() {
@@ -183,10 +179,34 @@ void TForm1::Action3Execute(QObject*) {
 }
 
 void TForm1::FormClose(QObject*) {
-    if (MediaPlayer1->DeviceID() == 0)
+    // An open under way, and what waited for it, are given up: the program is ending.
+    commands_.clear();
+    if (MediaPlayer1->State() == TMediaState::Idle)
         return;
     Timer1->SetEnabled(false);
-    if (MediaPlayer1->Mode() != mpStopped)
+    if (MediaPlayer1->DeviceID() != 0 && MediaPlayer1->Mode() != mpStopped)
         MediaPlayer1->Stop();
     MediaPlayer1->Close();
+}
+
+void TForm1::Command(std::function<void()> command) {
+    // While a file opens a command waits its turn; one that a running command
+    // gives runs within it.
+    if (inCommand_ && MediaPlayer1->State() != TMediaState::Opening)
+        return RunGuarded(command);
+    commands_.push_back(std::move(command));
+    RunWaitingCommands();
+}
+
+void TForm1::RunWaitingCommands() {
+    // Within a command, the loop that runs it goes on.
+    if (inCommand_)
+        return;
+    while (!commands_.empty() && MediaPlayer1->State() != TMediaState::Opening) {
+        const std::function<void()> command = std::move(commands_.front());
+        commands_.pop_front();
+        const QScopedValueRollback<bool> running(inCommand_, true);
+        RunGuarded(command);
+    }
+    Q_EMIT CommandsRan();
 }

@@ -18,6 +18,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusObjectPath>
 #include <QDialog>
+#include <QTest>
 #include <QTimer>
 
 #include <chrono>
@@ -415,20 +416,57 @@ TEST_F(Mpris, ACommandThatEndsInABoxIsAnsweredWhileTheBoxIsUp) {
 TEST_F(Mpris, ACommandThatComesWhileAFileOpensRunsOnceItIsOpen) {
     SelectAll();
     Run("Play");
-    bool asked = false;
-    media.SetDuringOpen([&] {
-        if (std::exchange(asked, true)) {
-            QCoreApplication::processEvents(); // as every open of the engine does
-            return;
-        }
-        EXPECT_TRUE(Property("CanPlay").isValid());
-        Run("Next"); // which opens again
-        Run("Pause");
-    });
+    media.SetOpenTime(300);
     Run("Next");
-    EXPECT_TRUE(asked);
+    ASSERT_TRUE(WaitUntil([&] { return media.Opening(); }));
+    EXPECT_TRUE(Property("CanPlay").isValid());
+    Run("Next"); // which opens again
+    Run("Pause");
     EXPECT_TRUE(WaitUntil([&] { return form.MediaPlayer1->Mode() == mpPaused; }));
     EXPECT_EQ(FileIndex, Row("c.mpg"));
+}
+
+// A shortcut, a letter, a toolbar click and a desktop command given while a file
+// opens wait, with the tick, and run once each, in the order they came, once it
+// is open; the window answers meanwhile and Quit does not wait.
+TEST_F(Mpris, InputOfEveryKindDuringAnOpenRunsOnceInOrderAfterIt) {
+    SelectAll();
+    form.Action1->trigger(); // a.mpg
+    media.SetOpenTime(3000);
+    form.Action4->trigger(); // Next: b.mpg, which takes its time
+    media.SetOpenTime(0);
+    ASSERT_EQ(form.MediaPlayer1->State(), TMediaState::Opening);
+    EXPECT_TRUE(form.Panel4->isVisible());
+    media.ClearCommands();
+    QTest::keyClick(&form, Qt::Key_X, Qt::ControlModifier | Qt::AltModifier); // Play: a.mpg
+    QTest::keyClick(&form, Qt::Key_B);                                        // Next: b.mpg
+    QTest::mouseClick(form.ToolButton4, Qt::LeftButton);                      // Pause
+    Run("Next");                                                              // c.mpg
+    Settle(500);
+    Tick();
+    EXPECT_TRUE(media.Commands().isEmpty()) << media.Commands().join(", ").toStdString();
+    EXPECT_EQ(form.MediaPlayer1->State(), TMediaState::Opening);
+
+    ASSERT_TRUE(WaitUntil([&] { return !media.Opening(); }, 4000));
+    Settle(100);
+    QStringList opensAndPauses;
+    for (const QString& command : media.Commands())
+        if (command.startsWith(QLatin1String("open")) || command == QLatin1String("pause"))
+            opensAndPauses << command;
+    EXPECT_EQ(opensAndPauses, (QStringList{OpenCommand("a.mpg"), OpenCommand("b.mpg"),
+                                           QStringLiteral("pause"), OpenCommand("c.mpg")}));
+    EXPECT_EQ(FileIndex, Row("c.mpg"));
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPlaying);
+    EXPECT_TRUE(messages.Messages().empty()) << messages.LastText().toStdString();
+
+    // Quit and the close box act at once: the open is given up.
+    media.SetOpenTime(3000);
+    form.Action5->trigger();
+    ASSERT_TRUE(media.Opening());
+    form.Action6->trigger();
+    EXPECT_FALSE(media.Opening());
+    EXPECT_EQ(form.MediaPlayer1->State(), TMediaState::Idle);
+    EXPECT_TRUE(media.Commands().contains(QStringLiteral("abandon open")));
 }
 
 TEST_F(Mpris, ASeekThatComesWhileAFileOpensActsOnTheFileThatOpened) {
@@ -437,15 +475,11 @@ TEST_F(Mpris, ASeekThatComesWhileAFileOpensActsOnTheFileThatOpened) {
     media.Advance(20000);
     Settle(150);
     const QString track = TrackIdOf(Metadata());
-    bool asked = false;
-    media.SetDuringOpen([&] {
-        if (std::exchange(asked, true))
-            return;
-        Run("SetPosition", {QVariant::fromValue(QDBusObjectPath(track)), qlonglong(30'000'000)});
-        Run("Seek", {qlonglong(5'000'000)});
-    });
+    media.SetOpenTime(300);
     Run("Next");
-    EXPECT_TRUE(asked);
+    ASSERT_TRUE(WaitUntil([&] { return media.Opening(); }));
+    Run("SetPosition", {QVariant::fromValue(QDBusObjectPath(track)), qlonglong(30'000'000)});
+    Run("Seek", {qlonglong(5'000'000)});
     // The old file's track is not this one; 5 s on is 5 s into this one.
     EXPECT_TRUE(WaitUntil([&] { return form.MediaPlayer1->Position() == 5000; }))
         << form.MediaPlayer1->Position();

@@ -203,6 +203,7 @@ TEST_F(RealEngine, NextAndPreviousMoveTheNewFileWithinASecond) {
         QElapsedTimer clock;
         clock.start();
         command->trigger();
+        ASSERT_TRUE(OpenEnded());
         ASSERT_NE(form->MediaPlayer1->DeviceID(), 0);
         EXPECT_TRUE(WaitFor([&] { return form->MediaPlayer1->Position() > 100; }, 1000))
             << Playing().toStdString() << " stood still";
@@ -279,6 +280,7 @@ TEST_F(RealEngine, LoopAllComesBackToTheFirstFile) {
             return played.size() == 3;
         },
         8000));
+    ASSERT_TRUE(OpenEnded());
     EXPECT_EQ(played, (QStringList{"seq-1.mpg", "seq-2.mpg", "seq-1.mpg"}));
     EXPECT_EQ(PlayOrdinal, 1);
     EXPECT_FALSE(form->ToolButton2->isEnabled());

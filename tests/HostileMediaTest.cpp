@@ -36,8 +36,10 @@ protected:
             EXPECT_TRUE(Idle()) << "not back to idle after the message";
         } else {
             EXPECT_TRUE(TickRuns()) << "the tick stopped while it played";
-            if (Playing() == name)
+            if (Playing() == name) {
                 form->Action4->trigger(); // Next
+                EXPECT_TRUE(OpenEnded());
+            }
         }
         ExpectTheGoodFilePlays();
         return outcome;
@@ -312,6 +314,7 @@ TEST_F(OwnFolder, NamesThatLookLikeCommandsOptionsOrAddressesPlayAsTheFilesTheyN
         for (int i = 0; i < form->FileListBox1->Count(); ++i)
             form->FileListBox1->SetSelected(i, i == row);
         form->Action1->trigger();
+        ASSERT_TRUE(OpenEnded());
         ASSERT_TRUE(messages.Messages().empty()) << messages.LastText().toStdString();
         EXPECT_TRUE(WaitFor([&] { return form->MediaPlayer1->Position() > 0; }, 5000));
         EXPECT_TRUE(watch.Touched()) << "the engine did not read this very file";

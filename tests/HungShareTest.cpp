@@ -4,7 +4,11 @@
 // the server is back. The window must go on answering through it all, and the
 // share's folders show once it answers again.
 
+#include "media/MediaPlayer.h"
 #include "platform/DroppedFiles.h"
+#include "platform/FileSystem.h"
+#include "platform/MemoryWaveOutVolume.h"
+#include "platform/MpvMediaService.h"
 #include "tests/E2eSupport.h"
 #include "tests/TestSupport.h"
 #include "ui/BackgroundWork.h"
@@ -19,8 +23,10 @@
 #include <QProcess>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <optional>
@@ -268,5 +274,60 @@ TEST(HungShareE2e, ChoicesOnAShareThatHangsLeaveTheWindowAnswering) {
     RunTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
     QThread::msleep(300);
     EXPECT_LE(AboutBoxDelay(qel, *window), 200) << "entering its subfolder";
+    ExpectItEndsAtOnce(qel, *window, 0);
+}
+
+TEST(HungShareE2e, PlayOfAFileOnAShareThatHangsIsReportedInTimeAndQuitDoesNotWaitForIt) {
+    QEL_REQUIRE_DISPLAY();
+    HangingShare share;
+    ASSERT_TRUE(share.Mounted());
+    {
+        // In this process, so that a timer on the window's thread tells how late
+        // the window answers while the open waits on the share.
+        MessageRecorder messages;
+        CurrentFolderGuard folderGuard;
+        ChangeDirectory(share.Root());
+        ResetPlayerState();
+        MemoryOutputDevice device;
+        TForm1 form(std::make_unique<MpvMediaService>(),
+                    std::make_unique<MemoryWaveOutVolume>(device));
+        Form1 = &form;
+        form.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form.FileListBox1->Count() == 1; }, 5000));
+        form.FileListBox1->SetSelected(0, true);
+        form.Action11->trigger();
+        share.Hang();
+        qint64 latest = 0;
+        QElapsedTimer since;
+        QTimer probe;
+        QObject::connect(&probe, &QTimer::timeout,
+                         [&] { latest = std::max(latest, since.restart() - 20); });
+        since.start();
+        probe.start(20);
+        QElapsedTimer clock;
+        clock.start();
+        form.Action1->trigger();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !messages.Messages().empty(); },
+                                    MpvMediaService::kOpenTimeoutMs + 1000));
+        EXPECT_LT(clock.elapsed(), MpvMediaService::kOpenTimeoutMs + 500);
+        EXPECT_EQ(messages.LastText(), QStringLiteral("The file took too long to open."));
+        EXPECT_LE(latest, 200);
+        EXPECT_EQ(form.MediaPlayer1->State(), TMediaState::Idle);
+        Form1 = nullptr;
+        share.Release();
+    }
+
+    // The program, asked to quit 1 s into such an open.
+    ASSERT_TRUE(SetSinkChannels({QStringLiteral("30000"), QStringLiteral("30001")}));
+    QelProcess qel(QFile::decodeName(share.Root()));
+    const auto window = qel.WaitForWindow();
+    ASSERT_TRUE(window);
+    QThread::msleep(800);                              // the folder read
+    ASSERT_TRUE(qel.Click(*window, QPoint(440, 110))); // the file list's first entry
+    QThread::msleep(200);
+    share.Hang();
+    ASSERT_TRUE(qel.Key(*window, QStringLiteral("ctrl+alt+x")));
+    QThread::msleep(1000);
     ExpectItEndsAtOnce(qel, *window, 0);
 }

@@ -27,7 +27,7 @@ protected:
 
     void OpenFile(const QByteArray& path) {
         player->FileName = path;
-        player->Open();
+        player->Open({});
         media->ClearCommands();
     }
 
@@ -87,7 +87,7 @@ TEST_F(MediaPlayerLayer, OpeningWhileOpenClosesFirstAndCloseWithNothingOpenDoesN
     const MediaDeviceId first = player->DeviceID();
     EXPECT_NE(first, 0);
     player->FileName = "/v/other.mpg";
-    player->Open();
+    player->Open({});
     EXPECT_EQ(media->Commands().mid(0, 2), (QStringList{"close", "open /v/other.mpg"}));
     EXPECT_NE(player->DeviceID(), 0);
     EXPECT_NE(player->DeviceID(), first);
@@ -98,8 +98,9 @@ TEST_F(MediaPlayerLayer, OpeningWhileOpenClosesFirstAndCloseWithNothingOpenDoesN
 
 TEST_F(MediaPlayerLayer, AFailedOpenRaisesTheServicesTextAndLeavesNoDevice) {
     player->FileName = "/v/broken.mpg";
+    player->Open({});
     try {
-        player->Open();
+        player->RaiseOpenError();
         FAIL() << "opened a broken file";
     } catch (const EMCIDeviceError& error) {
         EXPECT_EQ(error.Message, QStringLiteral("Failed to recognize file format."));
@@ -130,7 +131,7 @@ TEST_F(MediaPlayerLayer, OperationsThatNeedADeviceRaiseWithoutOne) {
 
 TEST_F(MediaPlayerLayer, APictureIsAttachedAndSizedAndNoPictureMeansNoAttachment) {
     player->FileName = "/v/clip.mpg";
-    player->Open();
+    player->Open({});
     EXPECT_EQ(media->DisplayWindow(), &window);
     MediaRect rect{1, 2, 3, 4};
     player->GetDisplayRect(rect);
@@ -141,7 +142,7 @@ TEST_F(MediaPlayerLayer, APictureIsAttachedAndSizedAndNoPictureMeansNoAttachment
     EXPECT_EQ(media->Destination(), (MediaRect{0, 0, 320, 240}));
 
     player->FileName = "/v/sound.mpg";
-    player->Open();
+    player->Open({});
     EXPECT_EQ(media->DisplayWindow(), nullptr);
     MediaRect untouched{1, 2, 3, 4};
     player->GetDisplayRect(untouched);

@@ -151,17 +151,24 @@ TEST_F(PlayList, TheEndOfAFileIsTakenAtOnceButAtMostOnceATick) {
 }
 
 TEST_F(PlayList, AnEndReportedWhileTheNextFileOpensIsLeftToTheTick) {
-    media.SetDuringOpen([] { QCoreApplication::processEvents(); });
     PlayOneFourSix();
-    // A tick that finds no file open takes the window back to idle.
+    media.SetOpenTime(50);
+    // A tick that finds no file open and none opening takes the window back to
+    // idle; one while a file opens does nothing.
     int idleTicks = 0;
+    int ticksWhileOpening = 0;
     QObject::connect(form.Timer1, &TTimer::OnTimer, [&] {
-        if (form.MediaPlayer1->DeviceID() == 0)
+        if (form.MediaPlayer1->State() == TMediaState::Idle)
             ++idleTicks;
+        if (form.MediaPlayer1->State() == TMediaState::Opening)
+            ++ticksWhileOpening;
     });
     EndOfFile(); // the report of the end is still queued when f4 opens
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !media.Opening(); }, 2000));
     QCoreApplication::processEvents();
     EXPECT_EQ(idleTicks, 0);
+    EXPECT_GT(ticksWhileOpening, 0);
+    EXPECT_FALSE(form.FileListBox1->isEnabled());
     ExpectPlaying("f4.mpg", 2);
 }
 

@@ -74,11 +74,20 @@ protected:
             list.SetSelected(i, texts.contains(list.ItemText(i)));
         ASSERT_EQ(list.SelCount(), static_cast<int>(texts.size())) << texts.join(' ').toStdString();
         form->Action1->trigger();
+        ASSERT_TRUE(OpenEnded());
     }
 
+    // Waits, with the event loop running, for the open under way to end.
+    bool OpenEnded() const {
+        return WaitFor([&] { return form->MediaPlayer1->State() != TMediaState::Opening; },
+                       MpvMediaService::kOpenTimeoutMs + 1000);
+    }
+
+    // The file open, or opening.
     QString Playing() const {
-        return form->MediaPlayer1->DeviceID() == 0 ? QString()
-                                                   : form->FileListBox1->ItemText(FileIndex);
+        return form->MediaPlayer1->State() == TMediaState::Idle
+                   ? QString()
+                   : form->FileListBox1->ItemText(FileIndex);
     }
 
     // Waits, with the event loop running, until the condition holds.

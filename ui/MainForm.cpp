@@ -19,6 +19,7 @@
 #include "ui/ToolBar.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -126,8 +127,13 @@ QAction* TForm1::MakeAction(const QString& name, const QString& category, const 
         action->setShortcutContext(Qt::WindowShortcut);
         addAction(action); // acts while the window is active
     }
-    connect(action, &QAction::triggered, this,
-            [this, action, handler] { RunGuarded([&] { (this->*handler)(action); }); });
+    // Quit acts at once, also while a file opens.
+    if (handler == &TForm1::Action6Execute)
+        connect(action, &QAction::triggered, this,
+                [this, action, handler] { RunGuarded([&] { (this->*handler)(action); }); });
+    else
+        connect(action, &QAction::triggered, this,
+                [this, action, handler] { Command([=, this] { (this->*handler)(action); }); });
     return action;
 }
 
@@ -261,44 +267,50 @@ void TForm1::BindEvents() {
     BindKeyRelease();
     connect(Timer1, &TTimer::OnTimer, this,
             [this] { RunGuarded([this] { Timer1Timer(Timer1); }); });
+    connect(MediaPlayer1, &TMediaPlayer::OpenEnded, this, [this] {
+        // Input does not act on a window behind a box.
+        if (QApplication::activeModalWidget() != nullptr)
+            commands_.clear();
+        RunWaitingCommands();
+    });
     // The end of a file is taken at once, not at the next tick: the next file of
     // the play list starts up to a tick sooner.
     connect(MediaPlayer1, &TMediaPlayer::Ended, Timer1, &TTimer::FireNow);
     connect(DirectoryListBox1, &TDirectoryListBox::OnChange, this,
-            [this] { RunGuarded([this] { Action11Execute(DirectoryListBox1); }); });
+            [this] { Command([this] { Action11Execute(DirectoryListBox1); }); });
     connect(FileListBox1, &TFileListBox::OnClick, this,
-            [this] { RunGuarded([this] { Action11Execute(FileListBox1); }); });
+            [this] { Command([this] { Action11Execute(FileListBox1); }); });
     connect(FileListBox1, &TFileListBox::OnDblClick, this,
-            [this] { RunGuarded([this] { Action1Execute(FileListBox1); }); });
+            [this] { Command([this] { Action1Execute(FileListBox1); }); });
     connect(FileListBox1, &TFileListBox::OnMouseDown, this,
             [this](Qt::MouseButton button, Qt::MouseButtons buttons, Qt::KeyboardModifiers, int x,
                    int y) {
-                RunGuarded([&] { FileListBox1MouseDown(FileListBox1, button, buttons, x, y); });
+                Command([=, this] { FileListBox1MouseDown(FileListBox1, button, buttons, x, y); });
             });
     connect(ProgressBar1, &TProgressBar::OnMouseDown, this,
             [this](Qt::MouseButton button, Qt::MouseButtons buttons, Qt::KeyboardModifiers, int x,
                    int y) {
-                RunGuarded([&] { ProgressBar1MouseDown(ProgressBar1, button, buttons, x, y); });
+                Command([=, this] { ProgressBar1MouseDown(ProgressBar1, button, buttons, x, y); });
             });
     connect(ProgressBar1, &TProgressBar::OnMouseMove, this,
             [this](Qt::MouseButtons buttons, Qt::KeyboardModifiers, int x, int y) {
-                RunGuarded([&] { ProgressBar1MouseMove(ProgressBar1, buttons, x, y); });
+                Command([=, this] { ProgressBar1MouseMove(ProgressBar1, buttons, x, y); });
             });
     connect(ProgressBar1, &TProgressBar::OnMouseUp, this,
             [this](Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
-                RunGuarded([&] { ProgressBar1MouseUp(ProgressBar1, button, x, y); });
+                Command([=, this] { ProgressBar1MouseUp(ProgressBar1, button, x, y); });
             });
     connect(StatusBar1, &TStatusBar::OnMouseDown, this,
             [this](Qt::MouseButton button, Qt::MouseButtons buttons, Qt::KeyboardModifiers, int x,
                    int y) {
-                RunGuarded([&] { StatusBar1MouseDown(StatusBar1, button, buttons, x, y); });
+                Command([=, this] { StatusBar1MouseDown(StatusBar1, button, buttons, x, y); });
             });
     connect(StatusBar1, &TStatusBar::OnDblClick, this,
-            [this] { RunGuarded([this] { Action8Execute(StatusBar1); }); });
+            [this] { Command([this] { Action8Execute(StatusBar1); }); });
     connect(Panel3, &TPanel::OnClick, this,
-            [this] { RunGuarded([this] { Action3Execute(Panel3); }); });
+            [this] { Command([this] { Action3Execute(Panel3); }); });
     connect(Panel3, &TPanel::OnDblClick, this,
-            [this] { RunGuarded([this] { Action3Execute(Panel3); }); });
+            [this] { Command([this] { Action3Execute(Panel3); }); });
 }
 
 void TForm1::ArrangeComponents() {
@@ -345,6 +357,7 @@ void TForm1::showEvent(QShowEvent* event) {
 
 void TForm1::closeEvent(QCloseEvent* event) {
     RunGuarded([this] { FormClose(this); });
+    Q_EMIT CommandsRan();
     event->accept();
 }
 
@@ -357,15 +370,18 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
     if (key != event->key() &&
         TriggerShortcut(QKeyCombination(event->modifiers() & kChords, Qt::Key(key))))
         return;
-    RunGuarded([&] { FormKeyDown(this, key, event->modifiers()); });
+    Command([this, key, modifiers = event->modifiers()]() mutable {
+        FormKeyDown(this, key, modifiers);
+    });
     QWidget::keyPressEvent(event);
 }
 
 void TForm1::keyReleaseEvent(QKeyEvent* event) {
     // A held key sends a release before each repeat; only the real release counts.
     if (!event->isAutoRepeat()) {
-        int key = BindingKey(*event);
-        RunGuarded([&] { FormKeyUp(this, key, event->modifiers()); });
+        Command([this, key = BindingKey(*event), modifiers = event->modifiers()]() mutable {
+            FormKeyUp(this, key, modifiers);
+        });
     }
     QWidget::keyReleaseEvent(event);
 }
@@ -395,8 +411,7 @@ void TForm1::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void TForm1::dropEvent(QDropEvent* event) {
-    const DroppedFiles drop = DroppedFiles::FromMimeData(*event->mimeData());
-    RunGuarded([&] { WMDropFiles(drop); });
+    Command([this, drop = DroppedFiles::FromMimeData(*event->mimeData())] { WMDropFiles(drop); });
     event->acceptProposedAction();
 }
 
@@ -405,11 +420,11 @@ void TForm1::wheelEvent(QWheelEvent* event) {
     wheelDelta_ += event->angleDelta().y();
     while (wheelDelta_ >= 120) {
         wheelDelta_ -= 120;
-        RunGuarded([this] { FormMouseWheelUp(this); });
+        Command([this] { FormMouseWheelUp(this); });
     }
     while (wheelDelta_ <= -120) {
         wheelDelta_ += 120;
-        RunGuarded([this] { FormMouseWheelDown(this); });
+        Command([this] { FormMouseWheelDown(this); });
     }
     event->accept();
 }

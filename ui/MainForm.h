@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -125,6 +126,9 @@ public:
     void WMDropFiles(const DroppedFiles& Drop);
 
     // playback/Session.cpp: the media session.
+    // Every command of the user enters here and runs inside the error guard: now,
+    // or, while a file opens, once the open has ended, in the order they came.
+    void Command(std::function<void()> command);
     void FormClose(QObject* Sender);
     void Action1Execute(QObject* Sender);  // Play
     void Action2Execute(QObject* Sender);  // Stop
@@ -181,6 +185,11 @@ public:
     // ui/AboutCommand.cpp.
     void Action7Execute(QObject* Sender); // About
 
+Q_SIGNALS:
+    // Commands have run: what the window shows may have changed.
+    void CommandsRan();
+
+public:
     // Client area size, as the window's own geometry code sees it.
     int ClientWidth() const { return width(); }
     int ClientHeight() const { return height(); }
@@ -208,7 +217,12 @@ private:
     void ShowCommandLineFolder();
 
     // playback/Session.cpp.
-    void PlayCurrentFile();
+    // Begins opening the play list's file at FileIndex; once it is open and
+    // started, playing runs, and a file without a picture ends the play list
+    // instead. An engine error is raised then, or reported with the window made
+    // idle at once.
+    void PlayCurrentFile(std::function<void()> playing, bool idleOnError = false);
+    void RunWaitingCommands();
     // The one sequence that returns the window to its look with no file open.
     void IdleReset();
     void SetPlayingLook();
@@ -218,9 +232,6 @@ private:
     // Closes the open file, already stopped or at its end, and gives the display
     // back to the video area.
     void CloseFile();
-    // Opens and starts the play list's file at FileIndex; false when the file has
-    // no picture and the play list has ended. An engine error is raised.
-    bool OpenPlayListFile();
     // After a failed open: the tick off and the idle look.
     void ReturnToIdle();
 
@@ -229,9 +240,8 @@ private:
     // it again, advance, or start the selection again.
     void EndOfFile();
     // Next and Previous: stops and closes the open file, opens the selected file at
-    // index with the rank moved by ordinalStep. False when it could not be played
-    // and the play list has ended.
-    bool SwitchToFile(int index, int ordinalStep);
+    // index with the rank moved by ordinalStep; playing runs once it plays.
+    void SwitchToFile(int index, int ordinalStep, std::function<void()> playing);
     // Previous and Next after a step forward through the selection.
     void ShowStepForward();
     void ToggleLoopMode(TMenuItem* mode, TMenuItem* other, const QString& label);
@@ -293,6 +303,9 @@ private:
     std::unique_ptr<TMediaPlayer> mediaPlayer_;
     std::unique_ptr<WaveOutVolume> waveOut_;
     bool shown_ = false;
+    // The commands that wait for an open to end (playback/Session.cpp).
+    std::deque<std::function<void()>> commands_;
+    bool inCommand_ = false;
     int wheelDelta_ = 0;
     // The seek key held down, and the one whose release waits (controls/Bindings.cpp).
     int heldSeekKey_ = 0;
