@@ -28,6 +28,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -54,7 +55,14 @@ enum ObservedProperty : std::uint64_t {
 };
 
 // The picture's size is asked for at each open, not observed.
-enum SizeReply : int { SizeReplyWidth = 1, SizeReplyHeight, LoadReply, TracksReply, LengthReply };
+enum SizeReply : int {
+    SizeReplyWidth = 1,
+    SizeReplyHeight,
+    SizeReplyRotation,
+    LoadReply,
+    TracksReply,
+    LengthReply
+};
 
 // Options for a player of local files the user chose.
 const char* const kOptions[][2] = {
@@ -395,6 +403,8 @@ void MpvMediaService::Handle(const mpv_event& event) {
                                    MPV_FORMAT_INT64);
             mpv_get_property_async(core_.get(), SizeReplyTag(SizeReplyHeight), kDisplayHeight,
                                    MPV_FORMAT_INT64);
+            mpv_get_property_async(core_.get(), SizeReplyTag(SizeReplyRotation), kRotation,
+                                   MPV_FORMAT_INT64);
         }
         break;
     case MPV_EVENT_GET_PROPERTY_REPLY: {
@@ -413,13 +423,25 @@ void MpvMediaService::Handle(const mpv_event& event) {
         }
         const bool present =
             event.error >= 0 && property->format == MPV_FORMAT_INT64 && property->data;
-        const bool width = event.reply_userdata == SizeReplyTag(SizeReplyWidth);
-        if (!loading_ || !present ||
-            (!width && event.reply_userdata != SizeReplyTag(SizeReplyHeight)))
+        if (!loading_)
             break;
-        (width ? displayWidth_ : displayHeight_) = *static_cast<std::int64_t*>(property->data);
-        if (displayWidth_ > 0 && displayHeight_ > 0) {
-            source_ = {0, 0, static_cast<int>(displayWidth_), static_cast<int>(displayHeight_)};
+        if (event.reply_userdata == SizeReplyTag(SizeReplyRotation)) {
+            // A picture without a declared turn has none.
+            loading_->quarterTurned =
+                present && *static_cast<std::int64_t*>(property->data) % 180 == 90;
+            loading_->rotationKnown = true;
+        } else if (present && event.reply_userdata == SizeReplyTag(SizeReplyWidth)) {
+            displayWidth_ = *static_cast<std::int64_t*>(property->data);
+        } else if (present && event.reply_userdata == SizeReplyTag(SizeReplyHeight)) {
+            displayHeight_ = *static_cast<std::int64_t*>(property->data);
+        } else {
+            break;
+        }
+        if (displayWidth_ > 0 && displayHeight_ > 0 && loading_->rotationKnown) {
+            // The picture's own size as it is shown: a quarter turn swaps its sides.
+            const auto [w, h] = loading_->quarterTurned ? std::pair(displayHeight_, displayWidth_)
+                                                        : std::pair(displayWidth_, displayHeight_);
+            source_ = {0, 0, static_cast<int>(w), static_cast<int>(h)};
             loading_->videoConfigured = true;
         }
         break;

@@ -164,7 +164,10 @@ private:
     struct LoadState {
         qint64 entryId = -1;
         bool loaded = false;
-        bool tracksKnown = false; // the engine's answers to the questions at the load
+        bool tracksKnown = false;
+        bool rotationKnown = false;
+        bool quarterTurned = false; // shown a quarter turn from how it is stored // the engine's
+                                    // answers to the questions at the load
         bool hasVideo = false;
         bool lengthKnown = false;
         bool videoConfigured = false;

@@ -8,10 +8,14 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <unistd.h>
 
@@ -156,17 +160,35 @@ TerminationDeadline::TerminationDeadline(std::chrono::milliseconds grace,
             }
         };
         pollfd wanted[3] = {{signalled, POLLIN, 0}, {disarmed, POLLIN, 0}, {crashed, POLLIN, 0}};
-        while (::poll(wanted, 3, -1) < 0 && errno == EINTR) {
+        using Clock = std::chrono::steady_clock;
+        std::optional<Clock::time_point> graceEnds;
+        for (;;) {
+            const int timeoutMs =
+                graceEnds ? static_cast<int>(std::max<std::int64_t>(
+                                0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       *graceEnds - Clock::now())
+                                       .count()))
+                          : -1;
+            const int ready = ::poll(wanted, 3, timeoutMs);
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready < 0)
+                return;
+            if (ready == 0)
+                break;
+            // A crash in the grace too: the crashing thread re-raises, and the
+            // program ends as a crash, not as a clean exit.
+            if (wanted[2].revents != 0) {
+                say(crashWords);
+                Wake(crashAnsweredPipe[1], 0);
+                return;
+            }
+            if (wanted[1].revents != 0)
+                return;
+            // Signalled or armed: the grace begins.
+            wanted[0].fd = -1;
+            graceEnds = Clock::now() + std::chrono::milliseconds(graceMs);
         }
-        if (wanted[2].revents != 0) {
-            say(crashWords);
-            Wake(crashAnsweredPipe[1], 0);
-            return;
-        }
-        if (wanted[1].revents != 0 || wanted[0].revents == 0)
-            return;
-        if (WaitReadable(disarmed, graceMs))
-            return;
         say(lastWords);
         ::_exit(0);
     });

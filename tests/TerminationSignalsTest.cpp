@@ -87,6 +87,17 @@ TEST(TerminationSignalsDeathTest, ACrashSaysTheLastWordsAndStaysACrash) {
         std::abort();
     };
     EXPECT_EXIT(crashWith(SIGABRT), ::testing::KilledBySignal(SIGABRT), "crash words");
+    // In the grace of an exit that was asked for, a crash is still a crash.
+    EXPECT_EXIT(
+        {
+            TerminationDeadline deadline(
+                std::chrono::milliseconds(500), [] { std::fputs("last words\n", stderr); },
+                [] { std::fputs("crash words\n", stderr); });
+            deadline.Arm();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::abort();
+        },
+        ::testing::KilledBySignal(SIGABRT), "crash words");
 #ifndef __SANITIZE_ADDRESS__
     // The address sanitizer keeps SIGSEGV for its own report.
     EXPECT_EXIT(crashWith(SIGSEGV), ::testing::KilledBySignal(SIGSEGV), "crash words");
