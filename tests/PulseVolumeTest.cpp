@@ -129,8 +129,7 @@ TEST(PulseVolume, AMonoDeviceTakesTheMeanAndComesBackExactly) {
 TEST(PulseVolume, EveryDeviceItChangedGetsItsOwnSettingBack) {
     PrivateSoundServer server;
     ASSERT_TRUE(server.Running());
-    ASSERT_TRUE(server.Pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                              QStringLiteral("sink_name=headphones")}));
+    ASSERT_TRUE(server.AddSink(QStringLiteral("headphones")));
     ASSERT_TRUE(server.SetChannels({QStringLiteral("30000"), QStringLiteral("30001")}));
     ASSERT_TRUE(server.SetChannels({QStringLiteral("20000"), QStringLiteral("20001")},
                                    QStringLiteral("headphones")));
@@ -176,8 +175,7 @@ TEST(PulseVolume, AServerThatNeverAnswersCostsOneBoundThenIsLeftAlone) {
 TEST(PulseVolume, ALevelEqualToTheOneFoundAtStartIsSentAsALevel) {
     PrivateSoundServer server; // at full scale, as the player's own start level
     ASSERT_TRUE(server.Running());
-    ASSERT_TRUE(server.Pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                              QStringLiteral("sink_name=headphones")}));
+    ASSERT_TRUE(server.AddSink(QStringLiteral("headphones")));
     ASSERT_TRUE(server.SetChannels({QStringLiteral("26214"), QStringLiteral("26214")},
                                    QStringLiteral("headphones")));
     ASSERT_TRUE(server.SetDefaultSink(QStringLiteral("qeltest")));
