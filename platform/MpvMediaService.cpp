@@ -64,9 +64,6 @@ enum SizeReply : int { SizeReplyWidth = 1, SizeReplyHeight, LoadReply, TracksRep
 // but does not answer gets none.
 const char* const kSoundOutputs = "pulse";
 const char* const kNoSoundOutput = "null";
-// The sound server's buffer in milliseconds where the engine plays it out
-// before a pause (see CreateCore).
-const char* const kBoundedSoundBuffer = "250";
 
 // Options for a player of local files the user chose.
 const char* const kOptions[][2] = {
@@ -109,6 +106,8 @@ const char* const kOptions[][2] = {
     // stood still for up to 2 s once the engine's 100 ms ran out. The server's
     // own buffer length covers that sleep; the stream reports its latency, so
     // the picture stays in step, and pause and seek do not wait for the buffer.
+    // From mpv 0.37 a pause once the rest of the file is in this buffer first
+    // plays it out, with the engine's core held (up to 2 s near a file's end).
     {"pulse-buffer", "native"},
     // mpv 0.38 turned its latency workaround on by default; with it a pause may
     // hang the engine's core for good (seen with mpv 0.40 and PulseAudio 17).
@@ -507,17 +506,6 @@ bool MpvMediaService::CreateCore() {
             core_.reset();
             return false;
         }
-    }
-    // From mpv 0.37 (client API 2.2) a pause once the rest of the file is in the
-    // sound server's buffer first plays that buffer out, with the engine's core
-    // held: with the server's own length (2 s) a pause near the end did not
-    // pause, and held every command behind it. A quarter of a second bounds that
-    // and still covers the null sink's sleep there (PulseAudio 17).
-    if (mpv_client_api_version() >= MPV_MAKE_VERSION(2, 2) &&
-        mpv_set_option_string(core, "pulse-buffer", kBoundedSoundBuffer) < 0) {
-        coreError_ = QStringLiteral("The media engine could not be started.");
-        core_.reset();
-        return false;
     }
     // An engine built without the filter still plays, combed.
     mpv_set_option_string(core, "vf", kDeinterlace);
