@@ -105,7 +105,13 @@ const char* const kOptions[][2] = {
     // stood still for up to 2 s once the engine's 100 ms ran out. The server's
     // own buffer length covers that sleep; the stream reports its latency, so
     // the picture stays in step, and pause and seek do not wait for the buffer.
+    // From mpv 0.37 a pause once the rest of the file is in this buffer first
+    // plays it out, with the engine's core held (up to 2 s near a file's end).
     {"pulse-buffer", "native"},
+    // mpv 0.38 turned its latency workaround on by default; with it a pause may
+    // hang the engine's core for good (seen with mpv 0.40 and PulseAudio 17).
+    // The stream's own timing is used, as mpv 0.35 does by default.
+    {"pulse-latency-hacks", "no"},
     // Seeks land on the chosen point; MPEG program streams seek by byte estimate
     // and may land past it, so the demuxer is asked for an earlier point.
     {"hr-seek", "yes"},

@@ -46,8 +46,10 @@ if [ ! -s "$folder/sound.mpg" ]; then
     mv "$folder/sound.mpg.part" "$folder/sound.mpg"
 fi
 if [ ! -s "$folder/cover.mpg" ]; then
-    ffmpeg -loglevel error -nostdin -y -f lavfi -i "sine=frequency=440" \
-        -f lavfi -i "smptebars=size=64x64" -frames:v 1 -t 2 \
+    # Each input is as long as its stream: FFmpeg 7 ends the whole output when
+    # one stream reaches a -frames limit, which left the song without sound.
+    ffmpeg -loglevel error -nostdin -y -f lavfi -i "sine=frequency=440:duration=2" \
+        -f lavfi -i "smptebars=size=64x64:rate=25:duration=0.04" \
         -map 0:a -map 1:v -c:a libmp3lame -c:v png -disposition:v attached_pic -id3v2_version 3 \
         -f mp3 "$folder/cover.mpg.part"
     mv "$folder/cover.mpg.part" "$folder/cover.mpg"

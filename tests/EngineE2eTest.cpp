@@ -34,6 +34,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -77,15 +78,25 @@ TEST_P(EachClip, PlaysStretchedOverTheVideoAreaAndStopsAtItsEnd) {
     ASSERT_NE(player.DeviceID(), 0);
     EXPECT_EQ(VideoWidth, 320);
     EXPECT_EQ(VideoHeight, 240);
-    // As long as the container says, within a frame.
-    const auto probed = RunTool(
-        QStringLiteral("ffprobe"),
-        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-         QStringLiteral("format=duration"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
-         // The player's process stands at the root, not in the shown folder.
-         QString::fromLocal8Bit(CurrentDirectory() + '/' + GetParam())});
+    // As long as the container says, within a frame: its whole length, or its
+    // longest stream's, which mpv 0.40 takes where an ASF video starts late.
+    const auto probed =
+        RunTool(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                 QStringLiteral("format=duration:stream=duration"), QStringLiteral("-of"),
+                 QStringLiteral("csv=p=0"),
+                 // The player's process stands at the root, not in the shown folder.
+                 QString::fromLocal8Bit(CurrentDirectory() + '/' + GetParam())});
     ASSERT_TRUE(probed);
-    EXPECT_NEAR(player.Length(), probed->trimmed().toDouble() * 1000.0, 40);
+    const QStringList lengths = QString::fromUtf8(*probed).split('\n', Qt::SkipEmptyParts);
+    ASSERT_GE(lengths.size(), 2);
+    double longestStream = 0;
+    for (qsizetype i = 0; i + 1 < lengths.size(); ++i)
+        longestStream = std::max(longestStream, lengths[i].trimmed().toDouble() * 1000.0);
+    const double whole = lengths.last().trimmed().toDouble() * 1000.0;
+    EXPECT_TRUE(std::abs(player.Length() - whole) <= 40 ||
+                std::abs(player.Length() - longestStream) <= 40)
+        << player.Length() << " against " << whole << " and " << longestStream;
     EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral(" 400x 300/  320x 240"));
     // The suite runs once per path; each run must really draw through its own.
     const auto* surface = form->findChild<MpvVideoWidget*>(QStringLiteral("VideoSurface"));

@@ -106,6 +106,21 @@ public:
         return "tcp:127.0.0.1:" + std::to_string(port);
     }
 
+    // Another null sink beside "qeltest"; options as module-null-sink takes them.
+    bool AddSink(const QString& name, const QString& sinkOptions = {}) {
+        QStringList load{QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                         QStringLiteral("sink_name=") + name};
+        if (!sinkOptions.isEmpty())
+            load << sinkOptions.split(' ', Qt::SkipEmptyParts);
+        // PipeWire 1.4 keeps a volume set on a sink whose converter has never run
+        // but does not announce it, so the server reads back the old one until
+        // sound has played there. The sink is made to run, as the session manager
+        // configures it on a desktop, so that it reports what it holds.
+        if (pipeWire_)
+            load << QStringLiteral("sink_properties=node.always-process=true");
+        return Pactl(load).has_value() && (!pipeWire_ || ConfigurePipeWireSink(name, sinkOptions));
+    }
+
     // As the user's desktop does it; on PipeWire the session manager's part too.
     bool SetDefaultSink(const QString& sink) {
         if (!Pactl({QStringLiteral("set-default-sink"), sink}))
@@ -202,11 +217,22 @@ context.objects = [
         return path;
     }
     bool AddPipeWireSink(const QString& sinkOptions) {
-        QStringList load{QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                         QStringLiteral("sink_name=qeltest")};
-        if (!sinkOptions.isEmpty())
-            load << sinkOptions.split(' ', Qt::SkipEmptyParts);
-        return Pactl(load).has_value() && SetPipeWireDefault(QStringLiteral("qeltest"));
+        return AddSink(QStringLiteral("qeltest"), sinkOptions) &&
+               SetPipeWireDefault(QStringLiteral("qeltest"));
+    }
+    // The session manager's part: the sink's input in its own channels.
+    bool ConfigurePipeWireSink(const QString& name, const QString& sinkOptions) const {
+        const bool mono = sinkOptions.split(' ').contains(QStringLiteral("channels=1"));
+        QProcess cli;
+        cli.setProcessEnvironment(Environment());
+        cli.start(QStringLiteral("pw-cli"),
+                  {QStringLiteral("set-param"), name, QStringLiteral("PortConfig"),
+                   QStringLiteral("{ direction: Input, mode: dsp, format: { mediaType: audio, "
+                                  "mediaSubtype: raw, format: F32P, rate: 48000, channels: %1, "
+                                  "position: [ %2 ] } }")
+                       .arg(mono ? 1 : 2)
+                       .arg(mono ? QStringLiteral("MONO") : QStringLiteral("FL, FR"))});
+        return cli.waitForFinished(5000) && cli.exitCode() == 0;
     }
     bool SetPipeWireDefault(const QString& sink) const {
         QProcess metadata;

@@ -147,8 +147,7 @@ TEST(SoundServer, StepsGoOutWithoutAWaitAndTheUsersSettingComesBackBitForBit) {
 TEST(SoundServer, ADefaultDeviceChangedWhilePlayingGetsTheLevelAndEachDeviceItsOwnBack) {
     PrivateSoundServer server; // at full scale, as the player's own start level
     ASSERT_TRUE(server.Running());
-    ASSERT_TRUE(server.Pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                              QStringLiteral("sink_name=headphones")}));
+    ASSERT_TRUE(server.AddSink(QStringLiteral("headphones")));
     ASSERT_TRUE(server.SetChannels({QStringLiteral("20000"), QStringLiteral("20001")},
                                    QStringLiteral("headphones")));
     ASSERT_TRUE(server.SetDefaultSink(QStringLiteral("qeltest")));
