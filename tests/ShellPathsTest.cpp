@@ -84,6 +84,15 @@ TEST_F(ShellPaths, AFolderArgumentWithOrWithoutItsTrailingSlashIsShown) {
     Start({folder.PathOf("other")});
     EXPECT_EQ(Shown(), folder.PathOf("other"));
     EXPECT_EQ(harness->Form().FileListBox1->Count(), 1);
+    // The folder it starts in, by name or as ".": its files are listed all the same.
+    for (const QByteArray& start : {folder.Path(), QByteArray(".")}) {
+        harness.reset();
+        Start({start});
+        EXPECT_EQ(Shown(), folder.Path());
+        EXPECT_EQ(harness->Form().FileListBox1->Count(), 1) << start.constData();
+        EXPECT_EQ(harness->Form().DirectoryListBox1->findItems("other", Qt::MatchExactly).size(), 1)
+            << start.constData();
+    }
 }
 
 TEST_F(ShellPaths, AFileArgumentShowsItsFolderWithNothingSelectedOrPlayed) {
@@ -118,6 +127,7 @@ TEST_F(ShellPaths, APathThatNamesNothingIsReportedAndTheWindowStillOpens) {
     EXPECT_FALSE(messages.LastText().isEmpty());
     EXPECT_TRUE(form.isVisible());
     EXPECT_EQ(Shown(), folder.Path());
+    EXPECT_EQ(form.FileListBox1->Count(), 1) << "the start folder's files";
 }
 
 TEST_F(ShellPaths, AnArgumentThroughALinkShowsTheFilesItLeadsToUnderThePathAsGiven) {

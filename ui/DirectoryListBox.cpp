@@ -159,17 +159,21 @@ void TDirectoryListBox::Enter(Locator locate, Change change) {
 }
 
 void TDirectoryListBox::Show(FolderRead& reading, Change change) {
-    if (change == Change::Located && (reading.Asked.isEmpty() || IsShownText(reading.Asked)))
+    if (change == Change::Located && (reading.Asked.isEmpty() || IsShownText(reading.Asked))) {
+        ListShownIfNeverListed();
         return;
+    }
     if (change != Change::Asked && driveCombo_)
         driveCombo_->SelectVolumeOf(reading.Folder);
     if (reading.Error != 0) {
         // The highlight goes back to the folder still shown.
         setCurrentRow(currentFolderRow_);
+        ListShownIfNeverListed();
         throw EInOutError::FromErrno(reading.Error);
     }
     SetCurrentDirectory(reading.Folder);
     directory_ = reading.Folder;
+    listed_ = true;
     distinguishesCase_ = reading.DistinguishesCase;
     const std::vector<Volume> volumes = driveCombo_ ? driveCombo_->Volumes() : ListVolumes();
     if (const int holder = VolumeHolding(volumes, directory_); holder >= 0)
@@ -182,6 +186,12 @@ void TDirectoryListBox::Show(FolderRead& reading, Change change) {
     BuildEntries(reading.Subfolders);
     if (change != Change::Start)
         Q_EMIT OnChange();
+}
+
+void TDirectoryListBox::ListShownIfNeverListed() {
+    // A read that superseded the shown folder's first one and showed nothing.
+    if (!listed_)
+        Enter([shown = directory_] { return AsWalked(shown); }, Change::Start);
 }
 
 void TDirectoryListBox::ShowSlow(bool slow) {

@@ -70,6 +70,7 @@ private:
     bool IsShownText(const QByteArray& value) const;
     void Enter(Locator locate, Change change);
     void Show(FolderRead& reading, Change change);
+    void ListShownIfNeverListed();
     void ShowSlow(bool slow);
     void BuildEntries(const std::vector<QByteArray>& sortedSubfolders);
     void AddEntry(const QString& text, const QByteArray& path, EntryKind kind, int level);
@@ -77,6 +78,7 @@ private:
 
     QByteArray directory_;
     bool distinguishesCase_ = true;
+    bool listed_ = false; // a read has shown a folder
     BackgroundWork reads_;
     int currentFolderRow_ = 0;
     QPointer<TFileListBox> fileList_;
