@@ -232,8 +232,11 @@ MpvMediaService::~MpvMediaService() {
     // A core held by a file on a share that does not answer, or by a sound
     // server that does not, never shuts down: it is left to the end of the process.
     if (!EngineShutDown(kEngineAnswerAtExitMs)) {
-        if (surface_)
+        // Its render context is left with it: freeing one waits for the core.
+        if (surface_) {
+            surface_->AbandonRenderContext();
             surface_->setParent(nullptr);
+        }
         (void)core_.release();
         return;
     }

@@ -234,6 +234,12 @@ bool MpvRenderWindow::Initialise() {
     return render_ != nullptr;
 }
 
+void MpvRenderWindow::AbandonRenderContext() {
+    if (render_)
+        mpv_render_context_set_update_callback(render_, nullptr, nullptr);
+    render_ = nullptr;
+}
+
 void MpvRenderWindow::FreeRenderContext() {
     if (!render_)
         return;
@@ -352,6 +358,12 @@ bool MpvSoftwareWindow::Initialise(mpv_handle* core) {
     }
     mpv_render_context_set_update_callback(render_, &MpvSoftwareWindow::OnUpdate, this);
     return true;
+}
+
+void MpvSoftwareWindow::AbandonRenderContext() {
+    if (render_)
+        mpv_render_context_set_update_callback(render_, nullptr, nullptr);
+    render_ = nullptr;
 }
 
 void MpvSoftwareWindow::FreeRenderContext() {
@@ -599,6 +611,13 @@ void MpvVideoWidget::FreeRenderContext() {
         window_->FreeRenderContext();
     if (software_)
         software_->FreeRenderContext();
+}
+
+void MpvVideoWidget::AbandonRenderContext() {
+    if (window_)
+        window_->AbandonRenderContext();
+    if (software_)
+        software_->AbandonRenderContext();
 }
 
 void MpvVideoWidget::SetBlank(bool blank) {

@@ -30,6 +30,8 @@ public:
     bool Initialise();
     bool Ready() const { return render_ != nullptr; }
     void FreeRenderContext();
+    // For a core that never shut down: freeing would wait for it.
+    void AbandonRenderContext();
     void SetBlank(bool blank);
     void ServiceEngine();
     void Render();
@@ -62,6 +64,8 @@ public:
     bool Initialise(mpv_handle* core);
     bool Ready() const { return render_ != nullptr; }
     void FreeRenderContext();
+    // For a core that never shut down: freeing would wait for it.
+    void AbandonRenderContext();
     void SetBlank(bool blank);
     void ServiceEngine();
     // The clockwise quarter turns the picture declares; it arrives upright.
@@ -142,6 +146,8 @@ public:
     bool Ready();
     // Frees the render context (the engine's core must still be alive).
     void FreeRenderContext();
+    // For a core that never shut down: freeing would wait for it.
+    void AbandonRenderContext();
     // Black and hidden instead of the engine's last picture.
     void SetBlank(bool blank);
     // Runs what the engine asked of the render side. The engine's video output

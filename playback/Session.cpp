@@ -19,13 +19,15 @@
 #include "ui/StatusTexts.h"
 #include "ui/ToolBar.h"
 
+#include <QPointer>
 #include <QScopedValueRollback>
 
 void TForm1::PlayCurrentFile(std::function<void()> playing, bool idleOnError) {
     // The browser keeps the process's current folder on the listed one.
     MediaPlayer1->FileName = CurrentDirectory() + '/' + FileListBox1->ItemName(FileIndex);
     Panel4->show();
-    MediaPlayer1->Open([this, playing = std::move(playing), idleOnError] {
+    MediaPlayer1->Open([this, playing = std::move(playing), idleOnError, release = HoldBrowser()] {
+        release();
         try {
             MediaPlayer1->RaiseOpenError();
         } catch (const EMCIDeviceError& error) {
@@ -126,6 +128,28 @@ void TForm1::Action2Execute(QObject*) {
         MediaPlayer1->Stop();
     CloseFile();
     IdleReset();
+}
+
+std::function<void()> TForm1::HoldBrowser() {
+    // While a file opens, keys and clicks meant for the player wait in its queue
+    // as if the open had been instant: none reaches a list, whose letters would
+    // search it and change the play list.
+    const QPointer<QWidget> focused = focusWidget();
+    std::vector<QPointer<QWidget>> held;
+    for (QWidget* list :
+         std::initializer_list<QWidget*>{DriveComboBox1, DirectoryListBox1, FileListBox1}) {
+        if (list->isEnabled()) {
+            held.emplace_back(list);
+            list->setEnabled(false);
+        }
+    }
+    return [held = std::move(held), focused] {
+        for (const QPointer<QWidget>& list : held)
+            if (list)
+                list->setEnabled(true);
+        if (focused && focused->isEnabled())
+            focused->setFocus();
+    };
 }
 
 void TForm1::CloseFile() {

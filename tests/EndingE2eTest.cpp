@@ -285,17 +285,30 @@ TEST_P(EndingOnItsSoundServer, AServerStoppedOrKilledBeforeQuitDoesNotHoldTheExi
     QEL_REQUIRE_DISPLAY();
     ASSERT_TRUE(sound.Running());
     qputenv("PULSE_SERVER", QByteArray::fromStdString(sound.Address()));
-    for (const bool killed : {false, true}) {
-        SCOPED_TRACE(killed ? "killed" : "stopped");
-        QelProcess qel(QStringLiteral("/"));
-        const auto window = StartAndStep(qel);
-        ASSERT_TRUE(window) << qel.StandardError().toStdString();
-        killed ? sound.Kill() : sound.Freeze();
-        QThread::msleep(500);
-        ASSERT_TRUE(qel.Key(*window, QStringLiteral("ctrl+alt+e")));
-        ExpectQuitWithinASecond(qel, *window);
-        sound.Thaw();
-    }
+    for (const bool playing : {false, true})
+        for (const bool killed : {false, true}) {
+            SCOPED_TRACE(killed ? "killed" : "stopped");
+            SCOPED_TRACE(playing ? "while a file plays" : "idle");
+            if (!sound.Running())
+                sound.Start();
+            ASSERT_TRUE(sound.Running());
+            QelProcess qel(QStringLiteral("/"), QStringList{QStringLiteral(QEL_TEST_CLIPS)});
+            const auto window = StartAndStep(qel);
+            ASSERT_TRUE(window) << qel.StandardError().toStdString();
+            if (playing) {
+                // The engine's own connection then waits on the server too.
+                const auto geometry = qel.Geometry(*window);
+                ASSERT_TRUE(geometry && WaitForListedFiles(*geometry));
+                ASSERT_TRUE(qel.Click(*window, QPoint(400 + 5 + 30, 102 + 8)));
+                ASSERT_TRUE(qel.Key(*window, QStringLiteral("ctrl+alt+x")));
+                QThread::msleep(1000);
+            }
+            killed ? sound.Kill() : sound.Freeze();
+            QThread::msleep(500);
+            ASSERT_TRUE(qel.Key(*window, QStringLiteral("ctrl+alt+e")));
+            ExpectQuitWithinASecond(qel, *window);
+            sound.Thaw();
+        }
 }
 
 // A crash puts the user's volume back from the exit deadline's thread, and

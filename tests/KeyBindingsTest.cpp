@@ -182,6 +182,19 @@ TEST_F(Keys, KeysTypedWhileAFileOpensRunOnceItIsOpen) {
     ASSERT_TRUE(opened());
     QCoreApplication::processEvents();
     EXPECT_EQ(form.MediaPlayer1->Mode(), mpPlaying);
+    box.close();
+
+    // From idle the file list has the focus: a letter typed during the first open
+    // is the player's, not a search of the list that would change the play list.
+    form.Action2->trigger();
+    Select({"a.mpg", "b.mpg", "c.mpg"});
+    form.FileListBox1->setFocus();
+    form.Action1->trigger();
+    QTest::keyClick(form.focusWidget() ? form.focusWidget() : &form, Qt::Key_C);
+    ASSERT_TRUE(opened());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.FileListBox1->SelCount(), 3);
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPaused);
 }
 
 TEST_F(Keys, CtrlOrAltLeavesOnlyTheTransportAndGeometryLetters) {

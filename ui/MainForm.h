@@ -231,6 +231,8 @@ private:
     void AbandonPlayList();
     // Closes the open file, already stopped or at its end, and gives the display
     // back to the video area.
+    // Takes the browser's input away until the returned call gives it back.
+    std::function<void()> HoldBrowser();
     void CloseFile();
     // After a failed open: the tick off and the idle look.
     void ReturnToIdle();
