@@ -3,7 +3,7 @@
 // Listing a folder into the file list, against a plain readdir and sort of the
 // same folder. Folders hold N matching and N other files.
 
-#include "ui/BackgroundWork.h"
+#include "platform/BackgroundWork.h"
 #include "ui/DirectoryListBox.h"
 #include "ui/DriveComboBox.h"
 #include "ui/FileListBox.h"

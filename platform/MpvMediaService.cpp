@@ -19,14 +19,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
-#include <pthread.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -177,12 +173,6 @@ std::optional<QString> Unreadable(const QByteArray& path, QByteArray* head) {
 
 } // namespace
 
-// Where an open's checks hand back their findings: emptied when the service goes.
-struct MpvMediaService::Mailbox {
-    std::mutex Lock;
-    QObject* Pump = nullptr;
-};
-
 void MpvMediaService::CoreDeleter::operator()(mpv_handle* core) const {
     mpv_terminate_destroy(core);
 }
@@ -198,9 +188,7 @@ void MpvMediaService::NameSoundStream() {
     }
 }
 
-MpvMediaService::MpvMediaService(SoundServer* sound)
-    : sound_(sound), mailbox_(std::make_shared<Mailbox>()) {
-    mailbox_->Pump = &pump_;
+MpvMediaService::MpvMediaService(SoundServer* sound) : sound_(sound) {
     // A server that stops answering holds the engine's sound output: it plays on
     // without one.
     if (sound != nullptr)
@@ -220,10 +208,6 @@ MpvMediaService::MpvMediaService(SoundServer* sound)
 }
 
 MpvMediaService::~MpvMediaService() {
-    {
-        const std::lock_guard<std::mutex> lock(mailbox_->Lock);
-        mailbox_->Pump = nullptr;
-    }
     EngineDiagnostics::Instance().Exit(voDropped_, decoderDropped_);
     if (!core_)
         return;
@@ -530,32 +514,6 @@ void MpvMediaService::SendStop() {
     mpv_command_async(core_.get(), 0, stop);
 }
 
-template <typename Result>
-void MpvMediaService::OffThread(std::function<Result()> work, std::function<void(Result&)> back) {
-    const std::uint64_t number = opens_;
-    // The thread leaves signals to the window's thread: one stuck in the file
-    // system would take them and never run their handlers.
-    sigset_t all;
-    sigset_t saved;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &saved);
-    std::thread([mailbox = mailbox_, work = std::move(work), back = std::move(back), number,
-                 this]() mutable {
-        auto result = std::make_shared<Result>(work());
-        const std::lock_guard<std::mutex> lock(mailbox->Lock);
-        if (!mailbox->Pump)
-            return;
-        QMetaObject::invokeMethod(
-            mailbox->Pump,
-            [this, result, back = std::move(back), number] {
-                if (request_ && request_->number == number)
-                    back(*result);
-            },
-            Qt::QueuedConnection);
-    }).detach();
-    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
-}
-
 void MpvMediaService::Open(const QByteArray& path, OpenDone done) {
     EngineDiagnostics::Instance().OpenStarted();
     AbandonOpen();
@@ -571,15 +529,13 @@ void MpvMediaService::Open(const QByteArray& path, OpenDone done) {
     request_->path = path;
     request_->clock.start();
     openSteps_.start();
-    // The file may be on a share that does not answer: it is read off the
-    // window's thread, within the open's time.
-    OffThread<FileCheck>(
-        [path] {
-            FileCheck check;
-            check.Unreadable = Unreadable(path, &check.Head);
-            return check;
-        },
-        [this](FileCheck& check) { ChecksDone(check); });
+    checks_.Start([this, path]() -> BackgroundWork::Delivery {
+        FileCheck check;
+        check.Unreadable = Unreadable(path, &check.Head);
+        return [this, check]() mutable {
+            ChecksDone(check);
+        };
+    });
 }
 
 void MpvMediaService::ChecksDone(FileCheck& check) {
@@ -658,6 +614,7 @@ void MpvMediaService::AdvanceOpen() {
 
 void MpvMediaService::EndOpen(MediaError result) {
     openSteps_.stop();
+    checks_.Supersede();
     const OpenDone done = std::move(request_->done);
     request_.reset();
     loading_.reset();

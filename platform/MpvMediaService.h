@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include "platform/BackgroundWork.h"
 #include "platform/MediaService.h"
 
 #include <QElapsedTimer>
@@ -82,10 +83,6 @@ private:
     // server is there but does not answer or cannot play.
     void ChooseSoundOutput();
     void UseSoundOutput(bool silent);
-    // Runs work on a thread of its own; its result is handed to back on the
-    // window's thread while the service lives and the open it serves is under way.
-    template <typename Result>
-    void OffThread(std::function<Result()> work, std::function<void(Result&)> back);
     void ChecksDone(FileCheck& check);
     // Looks where the open under way stands, and ends it when it has ended.
     void AdvanceOpen();
@@ -144,8 +141,11 @@ private:
     std::string soundHost_;      // the server the engine is pointed at
     bool soundSilenced_ = false; // the engine plays without sound output
 
-    struct Mailbox;
-    std::shared_ptr<Mailbox> mailbox_;
+    // The open's file checks: the file may be on a share that does not answer.
+    // Their result arrives within the open that asked for them.
+    BackgroundWork checks_{[](const std::function<void()>& delivery) noexcept {
+        delivery();
+    }};
 
     // The open asked for, from its start to its end.
     struct OpenRequest {

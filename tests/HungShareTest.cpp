@@ -11,7 +11,7 @@
 #include "platform/MpvMediaService.h"
 #include "tests/E2eSupport.h"
 #include "tests/TestSupport.h"
-#include "ui/BackgroundWork.h"
+#include "platform/BackgroundWork.h"
 #include "ui/DirectoryListBox.h"
 #include "ui/DriveComboBox.h"
 #include "ui/FileListBox.h"

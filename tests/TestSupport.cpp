@@ -7,7 +7,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/SimulatedMediaService.h"
-#include "ui/BackgroundWork.h"
+#include "platform/BackgroundWork.h"
 #include "ui/MainForm.h"
 #include "ui/Unit1.h"
 

@@ -8,7 +8,8 @@
 
 #include <vector>
 
-#include "ui/BackgroundWork.h"
+#include "common/ErrorReport.h"
+#include "platform/BackgroundWork.h"
 #include "ui/DriveComboBox.h"
 
 #include <functional>
@@ -79,7 +80,7 @@ private:
     QByteArray directory_;
     bool distinguishesCase_ = true;
     bool listed_ = false; // a read has shown a folder
-    BackgroundWork reads_;
+    BackgroundWork reads_{&RunGuarded};
     int currentFolderRow_ = 0;
     QPointer<TFileListBox> fileList_;
     QPointer<TDriveComboBox> driveCombo_;

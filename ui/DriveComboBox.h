@@ -2,8 +2,9 @@
 
 #pragma once
 
+#include "common/ErrorReport.h"
+#include "platform/BackgroundWork.h"
 #include "platform/Volumes.h"
-#include "ui/BackgroundWork.h"
 
 #include <QComboBox>
 #include <QPointer>
@@ -44,7 +45,7 @@ private:
     void ApplyDetails(const QByteArray& mountPoint, const VolumeDetails& details);
 
     std::vector<Volume> volumes_;
-    BackgroundWork details_;
+    BackgroundWork details_{&RunGuarded};
     QPointer<TDirectoryListBox> dirList_;
     int selected_ = -1;
 };

@@ -2,7 +2,8 @@
 
 #pragma once
 
-#include "ui/BackgroundWork.h"
+#include "common/ErrorReport.h"
+#include "platform/BackgroundWork.h"
 #include "ui/FileListContents.h"
 
 #include <QAbstractListModel>
@@ -99,7 +100,7 @@ private:
     int fileType_ = TFileType::ftNormal;
     QByteArray directory_;
     bool distinguishesCase_ = true;
-    BackgroundWork reads_;
+    BackgroundWork reads_{&RunGuarded};
     bool selectingByProgram_ = false;
     bool inDoubleClick_ = false;
     // Until the list is first moved to a folder, setting its mask or type reads nothing.

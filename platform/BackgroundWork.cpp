@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "ui/BackgroundWork.h"
-
-#include "common/ErrorReport.h"
+#include "platform/BackgroundWork.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -56,8 +54,8 @@ struct BackgroundWork::Mailbox {
     BackgroundWork* Owner = nullptr;
 };
 
-BackgroundWork::BackgroundWork(QObject* parent)
-    : QObject(parent), mailbox_(std::make_shared<Mailbox>()) {
+BackgroundWork::BackgroundWork(Guard guard, QObject* parent)
+    : QObject(parent), guard_(guard), mailbox_(std::make_shared<Mailbox>()) {
     mailbox_->Owner = this;
     slowTimer_.setSingleShot(true);
     slowTimer_.setInterval(kSlowAfterMs);
@@ -135,6 +133,6 @@ bool BackgroundWork::event(QEvent* event) {
         Settle();
     }
     if (done->Deliver)
-        RunGuarded(done->Deliver);
+        guard_(done->Deliver);
     return true;
 }

@@ -10,19 +10,20 @@
 #include <memory>
 
 // Work that may block on the file system, run on a thread of its own; what it
-// hands back runs on the owner's thread. A thread stuck in a share that stopped
-// answering cannot be stopped: it is never waited for, and the end of the
-// process ends it.
+// hands back runs on the owner's thread, through the owner's error guard. A thread stuck in a share
+// that stopped answering cannot be stopped: it is never waited for, and the end of the process ends
+// it.
 class BackgroundWork : public QObject {
     Q_OBJECT
 public:
-    // Runs on the owner's thread, inside the error guard, only while the work is
-    // still wanted.
+    // Runs on the owner's thread, inside the guard, only while the work is still
+    // wanted.
     using Delivery = std::function<void()>;
     // Runs on the work's own thread.
     using Work = std::function<Delivery()>;
+    using Guard = void (*)(const std::function<void()>&) noexcept;
 
-    explicit BackgroundWork(QObject* parent = nullptr);
+    explicit BackgroundWork(Guard guard, QObject* parent = nullptr);
     ~BackgroundWork() override;
 
     // Starts work that supersedes all that was started before.
@@ -51,6 +52,7 @@ private:
     void Launch(Work work);
     void Settle();
 
+    Guard guard_;
     std::shared_ptr<Mailbox> mailbox_;
     std::uint64_t generation_ = 0;
     int waitingFor_ = 0;
