@@ -193,20 +193,92 @@ void RendererProbe::Reap() {
     }
 }
 
-MpvRenderWindow::MpvRenderWindow() {
-    setSurfaceType(QSurface::OpenGLSurface);
+MpvSurfaceWindow::MpvSurfaceWindow(QSurface::SurfaceType type) {
+    setSurfaceType(type);
     setFlag(Qt::WindowTransparentForInput);
 }
 
-MpvRenderWindow::~MpvRenderWindow() {
+MpvSurfaceWindow::~MpvSurfaceWindow() {
     FreeRenderContext();
 }
 
-bool MpvRenderWindow::Initialise() {
+bool MpvSurfaceWindow::Created(int result) {
+    if (result < 0) {
+        render_ = nullptr;
+        return false;
+    }
+    mpv_render_context_set_update_callback(
+        render_,
+        [](void* self) {
+            // On one of the engine's threads, which may call nothing of the engine.
+            auto* window = static_cast<MpvSurfaceWindow*>(self);
+            QMetaObject::invokeMethod(
+                window, [window] { window->requestUpdate(); }, Qt::QueuedConnection);
+        },
+        this);
+    return true;
+}
+
+void MpvSurfaceWindow::FreeRenderContext() {
+    if (!render_)
+        return;
+    MakeCurrent();
+    mpv_render_context_set_update_callback(render_, nullptr, nullptr);
+    mpv_render_context_free(render_);
+    render_ = nullptr;
+    DoneCurrent();
+}
+
+void MpvSurfaceWindow::AbandonRenderContext() {
+    if (render_)
+        mpv_render_context_set_update_callback(render_, nullptr, nullptr);
+    render_ = nullptr;
+}
+
+void MpvSurfaceWindow::SetBlank(bool blank) {
+    blank_ = blank;
+    if (blank)
+        frameHeld_ = false;
+    requestUpdate();
+}
+
+bool MpvSurfaceWindow::event(QEvent* event) {
+    if (event->type() == QEvent::UpdateRequest) {
+        Render();
+        return true;
+    }
+    return QWindow::event(event);
+}
+
+void MpvSurfaceWindow::exposeEvent(QExposeEvent*) {
+    if (isExposed())
+        Render();
+}
+
+void MpvSurfaceWindow::Drawn(bool newFrame) {
+    if (newFrame || frameHeld_)
+        EngineDiagnostics::Instance().FrameDrawn(newFrame);
+    frameHeld_ = false;
+}
+
+MpvRenderWindow::MpvRenderWindow() : MpvSurfaceWindow(QSurface::OpenGLSurface) {}
+
+MpvRenderWindow::~MpvRenderWindow() {
+    FreeRenderContext(); // with its GL context current, which the base cannot make
+}
+
+bool MpvRenderWindow::MakeCurrent() {
+    return context_ && context_->makeCurrent(this);
+}
+
+void MpvRenderWindow::DoneCurrent() {
+    if (context_)
+        context_->doneCurrent();
+}
+
+bool MpvRenderWindow::Initialise(mpv_handle* core) {
     if (render_)
         return true;
-    if (!core_)
-        return false;
     if (!handle())
         create();
     if (!context_) {
@@ -217,7 +289,7 @@ bool MpvRenderWindow::Initialise() {
             return false;
         }
     }
-    if (!context_->makeCurrent(this))
+    if (!MakeCurrent())
         return false;
     mpv_opengl_init_params glInit{&MpvRenderWindow::ProcAddress, nullptr};
     int advancedControl = 0;
@@ -226,41 +298,13 @@ bool MpvRenderWindow::Initialise() {
         {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &glInit},
         {MPV_RENDER_PARAM_ADVANCED_CONTROL, &advancedControl},
         {MPV_RENDER_PARAM_INVALID, nullptr}};
-    if (mpv_render_context_create(&render_, core_, params) < 0)
-        render_ = nullptr;
-    else
-        mpv_render_context_set_update_callback(render_, &MpvRenderWindow::OnUpdate, this);
-    context_->doneCurrent();
-    return render_ != nullptr;
-}
-
-void MpvRenderWindow::AbandonRenderContext() {
-    if (render_)
-        mpv_render_context_set_update_callback(render_, nullptr, nullptr);
-    render_ = nullptr;
-}
-
-void MpvRenderWindow::FreeRenderContext() {
-    if (!render_)
-        return;
-    if (context_)
-        context_->makeCurrent(this);
-    mpv_render_context_set_update_callback(render_, nullptr, nullptr);
-    mpv_render_context_free(render_);
-    render_ = nullptr;
-    if (context_)
-        context_->doneCurrent();
-}
-
-void MpvRenderWindow::SetBlank(bool blank) {
-    blank_ = blank;
-    if (blank)
-        frameHeld_ = false;
-    requestUpdate();
+    const bool made = Created(mpv_render_context_create(&render_, core, params));
+    DoneCurrent();
+    return made;
 }
 
 void MpvRenderWindow::ServiceEngine() {
-    if (!render_ || !context_ || !context_->makeCurrent(this))
+    if (!render_ || !MakeCurrent())
         return;
     if (mpv_render_context_update(render_) & MPV_RENDER_UPDATE_FRAME) {
         // Taken without drawing: the area shows black until playback starts.
@@ -272,7 +316,7 @@ void MpvRenderWindow::ServiceEngine() {
         mpv_render_context_report_swap(render_);
         frameHeld_ = true;
     }
-    context_->doneCurrent();
+    DoneCurrent();
 }
 
 void* MpvRenderWindow::ProcAddress(void*, const char* name) {
@@ -280,28 +324,8 @@ void* MpvRenderWindow::ProcAddress(void*, const char* name) {
     return context ? reinterpret_cast<void*>(context->getProcAddress(name)) : nullptr;
 }
 
-void MpvRenderWindow::OnUpdate(void* self) {
-    // Called on one of the engine's threads, which may call nothing of the engine.
-    auto* window = static_cast<MpvRenderWindow*>(self);
-    QMetaObject::invokeMethod(
-        window, [window] { window->requestUpdate(); }, Qt::QueuedConnection);
-}
-
-bool MpvRenderWindow::event(QEvent* event) {
-    if (event->type() == QEvent::UpdateRequest) {
-        Render();
-        return true;
-    }
-    return QWindow::event(event);
-}
-
-void MpvRenderWindow::exposeEvent(QExposeEvent*) {
-    if (isExposed())
-        Render();
-}
-
 void MpvRenderWindow::Render() {
-    if (!isExposed() || !context_ || !context_->makeCurrent(this))
+    if (!isExposed() || !MakeCurrent())
         return;
     const qreal ratio = devicePixelRatio();
     const int width = static_cast<int>(this->width() * ratio);
@@ -314,7 +338,7 @@ void MpvRenderWindow::Render() {
         context_->swapBuffers(this);
         if (render_)
             mpv_render_context_report_swap(render_);
-        context_->doneCurrent();
+        DoneCurrent();
         return;
     }
     // Asked before drawing, as the render API wants after every update callback.
@@ -328,21 +352,11 @@ void MpvRenderWindow::Render() {
     context_->swapBuffers(this);
     // Every render is followed by its swap report: the engine paces itself by them.
     mpv_render_context_report_swap(render_);
-    context_->doneCurrent();
-    // The frame taken while the area was blank is the file's first picture seen.
-    if (newFrame || frameHeld_)
-        EngineDiagnostics::Instance().FrameDrawn(newFrame);
-    frameHeld_ = false;
+    DoneCurrent();
+    Drawn(newFrame);
 }
 
-MpvSoftwareWindow::MpvSoftwareWindow() : store_(this) {
-    setSurfaceType(QSurface::RasterSurface);
-    setFlag(Qt::WindowTransparentForInput);
-}
-
-MpvSoftwareWindow::~MpvSoftwareWindow() {
-    FreeRenderContext();
-}
+MpvSoftwareWindow::MpvSoftwareWindow() : MpvSurfaceWindow(QSurface::RasterSurface), store_(this) {}
 
 bool MpvSoftwareWindow::Initialise(mpv_handle* core) {
     if (render_)
@@ -352,33 +366,7 @@ bool MpvSoftwareWindow::Initialise(mpv_handle* core) {
         {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
         {MPV_RENDER_PARAM_ADVANCED_CONTROL, &advancedControl},
         {MPV_RENDER_PARAM_INVALID, nullptr}};
-    if (mpv_render_context_create(&render_, core, params) < 0) {
-        render_ = nullptr;
-        return false;
-    }
-    mpv_render_context_set_update_callback(render_, &MpvSoftwareWindow::OnUpdate, this);
-    return true;
-}
-
-void MpvSoftwareWindow::AbandonRenderContext() {
-    if (render_)
-        mpv_render_context_set_update_callback(render_, nullptr, nullptr);
-    render_ = nullptr;
-}
-
-void MpvSoftwareWindow::FreeRenderContext() {
-    if (!render_)
-        return;
-    mpv_render_context_set_update_callback(render_, nullptr, nullptr);
-    mpv_render_context_free(render_);
-    render_ = nullptr;
-}
-
-void MpvSoftwareWindow::SetBlank(bool blank) {
-    blank_ = blank;
-    if (blank)
-        frameHeld_ = false;
-    requestUpdate();
+    return Created(mpv_render_context_create(&render_, core, params));
 }
 
 void MpvSoftwareWindow::SetRotation(int degrees) {
@@ -389,26 +377,6 @@ void MpvSoftwareWindow::SetRotation(int degrees) {
         return;
     rotation_ = turn;
     requestUpdate();
-}
-
-void MpvSoftwareWindow::OnUpdate(void* self) {
-    // Called on one of the engine's threads, which may call nothing of the engine.
-    auto* window = static_cast<MpvSoftwareWindow*>(self);
-    QMetaObject::invokeMethod(
-        window, [window] { window->requestUpdate(); }, Qt::QueuedConnection);
-}
-
-bool MpvSoftwareWindow::event(QEvent* event) {
-    if (event->type() == QEvent::UpdateRequest) {
-        Render();
-        return true;
-    }
-    return QWindow::event(event);
-}
-
-void MpvSoftwareWindow::exposeEvent(QExposeEvent*) {
-    if (isExposed())
-        Render();
 }
 
 void MpvSoftwareWindow::resizeEvent(QResizeEvent*) {
@@ -494,11 +462,8 @@ void MpvSoftwareWindow::Render() {
     }
     store_.endPaint();
     store_.flush(area);
-    // The frame taken while the area was blank is the file's first picture seen.
-    if (picture && (newFrame || frameHeld_)) {
-        EngineDiagnostics::Instance().FrameDrawn(newFrame);
-        frameHeld_ = false;
-    }
+    if (picture)
+        Drawn(newFrame);
 }
 
 MpvVideoWidget::MpvVideoWidget(QWidget* parent) : QWidget(parent) {
@@ -519,12 +484,6 @@ MpvVideoWidget::MpvVideoWidget(QWidget* parent) : QWidget(parent) {
 
 MpvVideoWidget::~MpvVideoWidget() {
     FreeRenderContext();
-}
-
-void MpvVideoWidget::SetCore(mpv_handle* core) {
-    core_ = core;
-    if (window_)
-        window_->SetCore(core);
 }
 
 void MpvVideoWidget::Choose() {
@@ -553,22 +512,37 @@ bool MpvVideoWidget::Ready() {
         return false;
     if (path_ == RenderPath::Undecided)
         Choose();
-    if (path_ == RenderPath::OpenGL) {
-        if (InitialiseOpenGL())
-            return true;
-        // No OpenGL to be had: the software renderer still shows the picture.
-        if (qgetenv("QEL_RENDER_PATH") == "opengl")
-            return false;
-        path_ = RenderPath::Software;
-        PrintPath("software", QByteArray(), "no-opengl");
-        delete container_;
-        container_ = nullptr;
-        window_ = nullptr;
+    if (!window_ && path_ == RenderPath::OpenGL) {
+        Contain(new MpvRenderWindow);
+    } else if (!window_) {
+        // GPU decoding has nothing to hand its frames to here.
+        mpv_set_property_string(core_, "hwdec", "no");
+        // The engine's software renderer draws every frame upright, and one that
+        // declares a quarter turn makes it crop outside the picture: an assertion
+        // that ends the process (mpv 0.35.1 to 0.40). Frames reach it upright,
+        // after any filter that could bring the rotation back, and the window
+        // turns the picture.
+        const char* upright[] = {"vf", "add", "@qel-upright:format=rotate=0", nullptr};
+        mpv_command_async(core_, 0, upright);
+        Contain(new MpvSoftwareWindow);
     }
-    return InitialiseSoftware();
+    if (window_->Initialise(core_))
+        return true;
+    // No OpenGL to be had: the software renderer still shows the picture.
+    if (path_ != RenderPath::OpenGL || qgetenv("QEL_RENDER_PATH") == "opengl")
+        return false;
+    path_ = RenderPath::Software;
+    PrintPath("software", QByteArray(), "no-opengl");
+    delete container_;
+    container_ = nullptr;
+    window_ = nullptr;
+    return Ready();
 }
 
-void MpvVideoWidget::Contain(QWindow* window) {
+void MpvVideoWidget::Contain(MpvSurfaceWindow* window) {
+    window_ = window;
+    window->SetBlank(blank_);
+    window->SetRotation(rotation_);
     container_ = QWidget::createWindowContainer(window, this);
     container_->setAttribute(Qt::WA_TransparentForMouseEvents);
     container_->setFocusPolicy(Qt::NoFocus);
@@ -577,69 +551,32 @@ void MpvVideoWidget::Contain(QWindow* window) {
     container_->show();
 }
 
-bool MpvVideoWidget::InitialiseOpenGL() {
-    if (!window_) {
-        window_ = new MpvRenderWindow;
-        window_->SetCore(core_);
-        window_->SetBlank(blank_);
-        Contain(window_);
-    }
-    return window_->Initialise();
-}
-
-bool MpvVideoWidget::InitialiseSoftware() {
-    if (!software_) {
-        software_ = new MpvSoftwareWindow;
-        software_->SetBlank(blank_);
-        Contain(software_);
-        // GPU decoding has nothing to hand its frames to here.
-        mpv_set_property_string(core_, "hwdec", "no");
-        // The engine's software renderer draws every frame upright, and one that
-        // declares a quarter turn makes it crop outside the picture: an assertion
-        // that ends the process (mpv 0.35.1 to 0.40). Frames reach it upright,
-        // after any filter that could bring the rotation back, and this window
-        // turns the picture.
-        const char* upright[] = {"vf", "add", "@qel-upright:format=rotate=0", nullptr};
-        mpv_command_async(core_, 0, upright);
-        software_->SetRotation(rotation_);
-    }
-    return software_->Initialise(core_);
-}
-
 void MpvVideoWidget::FreeRenderContext() {
     if (window_)
         window_->FreeRenderContext();
-    if (software_)
-        software_->FreeRenderContext();
 }
 
 void MpvVideoWidget::AbandonRenderContext() {
     if (window_)
         window_->AbandonRenderContext();
-    if (software_)
-        software_->AbandonRenderContext();
 }
 
 void MpvVideoWidget::SetBlank(bool blank) {
     blank_ = blank;
     if (window_)
         window_->SetBlank(blank);
-    if (software_)
-        software_->SetBlank(blank);
 }
 
 void MpvVideoWidget::SetRotation(int degrees) {
-    // The OpenGL renderer turns the picture itself.
+    // The OpenGL renderer turns the picture itself; the software window turns it.
     rotation_ = degrees;
-    if (software_)
-        software_->SetRotation(degrees);
+    if (window_)
+        window_->SetRotation(degrees);
 }
 
 void MpvVideoWidget::ServiceEngine() {
     if (window_)
         window_->ServiceEngine();
-    if (software_)
-        software_->ServiceEngine();
 }
 
 void MpvVideoWidget::resizeEvent(QResizeEvent* event) {

@@ -17,82 +17,88 @@ class QOpenGLContext;
 
 // A native window that the engine draws into through its render API. It takes
 // no input: clicks fall through to the window beneath.
-class MpvRenderWindow : public QWindow {
+class MpvSurfaceWindow : public QWindow {
     Q_OBJECT
 public:
-    MpvRenderWindow();
-    // The engine to draw; set once, before Initialise.
-    void SetCore(mpv_handle* core) { core_ = core; }
-    ~MpvRenderWindow() override;
+    ~MpvSurfaceWindow() override;
 
-    // Creates the GL context and the engine's render context; false when there
-    // is no OpenGL to be had.
-    bool Initialise();
-    bool Ready() const { return render_ != nullptr; }
+    // Creates the engine's render context; false when it cannot be had.
+    virtual bool Initialise(mpv_handle* core) = 0;
     void FreeRenderContext();
     // For a core that never shut down: freeing would wait for it.
     void AbandonRenderContext();
     void SetBlank(bool blank);
-    void ServiceEngine();
-    void Render();
+    // Takes a frame the engine has ready without drawing it, so that the engine
+    // does not wait while the area is blank.
+    virtual void ServiceEngine() = 0;
+    // The clockwise quarter turns the picture declares.
+    virtual void SetRotation(int) {}
 
 protected:
+    explicit MpvSurfaceWindow(QSurface::SurfaceType type);
     bool event(QEvent* event) override;
     void exposeEvent(QExposeEvent* event) override;
+    virtual void Render() = 0;
+    // Makes the render context's API current around the engine's calls.
+    virtual bool MakeCurrent() { return true; }
+    virtual void DoneCurrent() {}
+    bool Created(int result);
+    // The frame taken while the area was blank is the file's first picture seen.
+    void Drawn(bool newFrame);
 
-private:
-    static void* ProcAddress(void* context, const char* name);
-    static void OnUpdate(void* self);
-
-    mpv_handle* core_ = nullptr;
-    std::unique_ptr<QOpenGLContext> context_;
     mpv_render_context* render_ = nullptr;
     bool blank_ = true;
     bool frameHeld_ = false; // a frame of the open file, taken while the area was blank
 };
 
+// Where a GPU draws: a GL window.
+class MpvRenderWindow : public MpvSurfaceWindow {
+    Q_OBJECT
+public:
+    MpvRenderWindow();
+    ~MpvRenderWindow() override;
+    bool Initialise(mpv_handle* core) override;
+    void ServiceEngine() override;
+
+protected:
+    void Render() override;
+    bool MakeCurrent() override;
+    void DoneCurrent() override;
+
+private:
+    static void* ProcAddress(void* context, const char* name);
+
+    std::unique_ptr<QOpenGLContext> context_;
+};
+
 // A native raster window that the engine's software renderer draws into: straight
 // into the window's own backing store where it is an image the engine can take,
 // and from there to the screen, as the engine's own X11 output does.
-class MpvSoftwareWindow : public QWindow {
+class MpvSoftwareWindow : public MpvSurfaceWindow {
     Q_OBJECT
 public:
     MpvSoftwareWindow();
-    ~MpvSoftwareWindow() override;
-
-    // Creates the engine's software render context; false when it refuses.
-    bool Initialise(mpv_handle* core);
-    bool Ready() const { return render_ != nullptr; }
-    void FreeRenderContext();
-    // For a core that never shut down: freeing would wait for it.
-    void AbandonRenderContext();
-    void SetBlank(bool blank);
-    void ServiceEngine();
-    // The clockwise quarter turns the picture declares; it arrives upright.
-    void SetRotation(int degrees);
+    bool Initialise(mpv_handle* core) override;
+    void ServiceEngine() override;
+    // It arrives upright; this window turns it.
+    void SetRotation(int degrees) override;
 
 protected:
-    bool event(QEvent* event) override;
-    void exposeEvent(QExposeEvent* event) override;
+    void Render() override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void Render();
     bool RenderInto(unsigned char* pixels, QSize size, qsizetype stride, bool skip);
-    static void OnUpdate(void* self);
 
     struct FreeDeleter {
         void operator()(unsigned char* data) const { std::free(data); }
     };
 
     QBackingStore store_;
-    mpv_render_context* render_ = nullptr;
     // Where the backing store is no image of the right format: drawn here, then copied.
     std::unique_ptr<unsigned char, FreeDeleter> pixels_;
     QImage frame_;
     int rotation_ = 0; // 0, 90, 180 or 270
-    bool blank_ = true;
-    bool frameHeld_ = false; // a frame of the open file, taken while the area was blank
 };
 
 // How the picture reaches the screen.
@@ -138,7 +144,7 @@ class MpvVideoWidget : public QWidget {
     Q_OBJECT
 public:
     explicit MpvVideoWidget(QWidget* parent);
-    void SetCore(mpv_handle* core);
+    void SetCore(mpv_handle* core) { core_ = core; }
     ~MpvVideoWidget() override;
 
     // Whether the render context exists, so the engine can show video. The
@@ -164,15 +170,12 @@ protected:
 
 private:
     void Choose();
-    bool InitialiseOpenGL();
-    bool InitialiseSoftware();
-    void Contain(QWindow* window);
+    void Contain(MpvSurfaceWindow* window);
 
     mpv_handle* core_ = nullptr;
     RenderPath path_ = RenderPath::Undecided;
     RendererProbe probe_;
-    MpvRenderWindow* window_ = nullptr;     // owned by the container
-    MpvSoftwareWindow* software_ = nullptr; // owned by the container
+    MpvSurfaceWindow* window_ = nullptr; // owned by the container
     QWidget* container_ = nullptr;
     int rotation_ = 0;
     bool blank_ = true;
