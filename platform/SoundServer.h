@@ -83,7 +83,6 @@ private:
     // All of these run with the loop's lock held.
     void Connect();
     void Drop();
-    void OnState();
     void OnIdentified();
     void OnTick();
     void OnSink(const Sink& sink);

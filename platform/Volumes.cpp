@@ -141,10 +141,7 @@ bool Volume::Holds(const QByteArray& path) const {
     return path == MountPoint || path.startsWith(MountPoint + '/');
 }
 
-std::vector<Volume> ParseMountInfo(const QByteArray& mountInfo,
-                                   const std::function<QString(const QByteArray&)>& labelOf,
-                                   const std::function<bool(const QByteArray&)>& isRemovable,
-                                   const std::function<bool(const QByteArray&)>& isDirectory) {
+std::vector<Volume> ParseMountInfo(const QByteArray& mountInfo) {
     std::vector<Volume> volumes;
     // Each device's mounts of its whole tree (or of a subvolume), by major:minor.
     std::map<QByteArray, std::vector<QByteArray>> treesOf;
@@ -175,17 +172,14 @@ std::vector<Volume> ParseMountInfo(const QByteArray& mountInfo,
             source.startsWith("/dev/") && volume.FileSystemType != QLatin1String("squashfs");
         if (!isRoot && ((!network && !device) || UnderSystemTree(volume.MountPoint)))
             continue;
-        if (!isRoot && !isDirectory(volume.MountPoint))
-            continue; // a single file bound over another, as containers do
         if (network) {
             volume.Kind = VolumeKind::Network;
             volume.RemoteName = desktopShares ? QString() : QString::fromUtf8(source);
         } else {
             volume.Device = device ? source : QByteArray();
-            volume.Label = device ? labelOf(source) : QString();
             if (IsOptical(volume.FileSystemType))
                 volume.Kind = VolumeKind::Optical;
-            else if (device && (isRemovable(source) || UnderMediaTree(volume.MountPoint)))
+            else if (device && UnderMediaTree(volume.MountPoint))
                 volume.Kind = VolumeKind::Removable;
         }
         // A later mount on the same point hides the earlier one.
@@ -226,9 +220,7 @@ std::vector<Volume> ListVolumes() {
     QByteArray text;
     if (file.open(QIODevice::ReadOnly))
         text = file.readAll();
-    return ParseMountInfo(
-        text, [](const QByteArray&) { return QString(); }, [](const QByteArray&) { return false; },
-        [](const QByteArray&) { return true; });
+    return ParseMountInfo(text);
 }
 
 VolumeDetails LearnVolumeDetails(const Volume& volume) {

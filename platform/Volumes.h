@@ -28,11 +28,8 @@ struct Volume {
 
 // Parses the text of /proc/self/mountinfo into the volumes worth browsing: the
 // root, real devices, removable media and network shares, sorted by mount point.
-// labelOf maps a device path to its label.
-std::vector<Volume> ParseMountInfo(const QByteArray& mountInfo,
-                                   const std::function<QString(const QByteArray&)>& labelOf,
-                                   const std::function<bool(const QByteArray&)>& isRemovable,
-                                   const std::function<bool(const QByteArray&)>& isDirectory);
+// Nothing is touched: labels and removability are learnt later.
+std::vector<Volume> ParseMountInfo(const QByteArray& mountInfo);
 
 // The volumes of this machine now, from the mount table alone: no volume is
 // touched, so a share that does not answer is listed all the same.

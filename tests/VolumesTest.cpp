@@ -6,16 +6,6 @@
 
 namespace {
 
-std::vector<Volume> Parse(const QByteArray& text) {
-    return ParseMountInfo(
-        text,
-        [](const QByteArray& device) {
-            return device == "/dev/sda2" ? QStringLiteral("data disk") : QString();
-        },
-        [](const QByteArray& device) { return device == "/dev/sdb1"; },
-        [](const QByteArray& path) { return path != "/etc/hosts"; });
-}
-
 const QByteArray kMountInfo =
     "22 27 0:21 / /proc rw,relatime - proc proc rw\n"
     "23 27 0:22 / /sys rw,relatime - sysfs sysfs rw\n"
@@ -40,7 +30,7 @@ const QByteArray kMountInfo =
 } // namespace
 
 TEST(Volumes, KeepsRootDevicesMediaAndSharesAndSkipsPseudoFileSystems) {
-    const std::vector<Volume> volumes = Parse(kMountInfo);
+    const std::vector<Volume> volumes = ParseMountInfo(kMountInfo);
     std::vector<QByteArray> points;
     for (const Volume& volume : volumes)
         points.push_back(volume.MountPoint);
@@ -55,10 +45,12 @@ TEST(Volumes, KeepsRootDevicesMediaAndSharesAndSkipsPseudoFileSystems) {
 }
 
 TEST(Volumes, DescribesEachKindInTheDriveSelectorsForms) {
-    std::vector<Volume> volumes = Parse(kMountInfo);
+    std::vector<Volume> volumes = ParseMountInfo(kMountInfo);
     ASSERT_EQ(volumes.size(), 7u);
     // The selector is 122 pixels wide: each goes by what a user recognises.
     EXPECT_EQ(volumes[0].DisplayText(), QStringLiteral("/: []"));
+    EXPECT_EQ(volumes[1].DisplayText(), QStringLiteral("home: []"));
+    ApplyVolumeDetails(volumes[1], {true, QStringLiteral("data disk"), false});
     EXPECT_EQ(volumes[1].DisplayText(), QStringLiteral("home: [data disk]"));
     EXPECT_EQ(volumes[2].Kind, VolumeKind::Removable);
     EXPECT_EQ(volumes[2].DisplayText(), QStringLiteral("MYST"));
@@ -75,18 +67,19 @@ TEST(Volumes, DescribesEachKindInTheDriveSelectorsForms) {
 }
 
 TEST(Volumes, AlwaysHasARootAndALaterMountHidesAnEarlierOne) {
-    const std::vector<Volume> none = Parse("");
+    const std::vector<Volume> none = ParseMountInfo("");
     ASSERT_EQ(none.size(), 1u);
     EXPECT_EQ(none[0].MountPoint, QByteArray("/"));
 
-    const std::vector<Volume> stacked = Parse("31 27 8:2 / /data rw - ext4 /dev/sda2 rw\n"
-                                              "32 27 8:17 / /data rw - vfat /dev/sdb1 rw\n");
+    const std::vector<Volume> stacked =
+        ParseMountInfo("31 27 8:2 / /data rw - ext4 /dev/sda2 rw\n"
+                       "32 27 8:17 / /data rw - vfat /dev/sdb1 rw\n");
     ASSERT_EQ(stacked.size(), 2u);
     EXPECT_EQ(stacked[1].FileSystemType, QStringLiteral("vfat"));
 }
 
 TEST(Volumes, TheVolumeHoldingAPathIsTheLongestMountPointAboveIt) {
-    const std::vector<Volume> volumes = Parse(kMountInfo);
+    const std::vector<Volume> volumes = ParseMountInfo(kMountInfo);
     EXPECT_EQ(volumes[VolumeHolding(volumes, "/home/me/Videos")].MountPoint, QByteArray("/home"));
     EXPECT_EQ(volumes[VolumeHolding(volumes, "/home")].MountPoint, QByteArray("/home"));
     EXPECT_EQ(volumes[VolumeHolding(volumes, "/homework")].MountPoint, QByteArray("/"));
