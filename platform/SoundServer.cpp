@@ -167,13 +167,17 @@ void SoundServer::Connect() {
         Drop();
 }
 
+void SoundServer::DropCheck() {
+    if (check_ == nullptr)
+        return;
+    pa_stream_set_state_callback(check_, nullptr, nullptr);
+    pa_stream_disconnect(check_);
+    pa_stream_unref(check_);
+    check_ = nullptr;
+}
+
 void SoundServer::Drop() {
-    if (check_ != nullptr) {
-        pa_stream_set_state_callback(check_, nullptr, nullptr);
-        pa_stream_disconnect(check_);
-        pa_stream_unref(check_);
-        check_ = nullptr;
-    }
+    DropCheck();
     if (context_ != nullptr) {
         pa_context_set_state_callback(context_, nullptr, nullptr);
         pa_context_set_subscribe_callback(context_, nullptr, nullptr);
@@ -259,7 +263,6 @@ void SoundServer::CameBackCallback(pa_context*, const pa_sink_info* info, int eo
         if (sound.keptOnReturn_[it->first]) {
             ++it;
         } else {
-            sound.foundAt_.erase(it->first);
             it = sound.found_.erase(it);
         }
     }
@@ -294,13 +297,10 @@ void SoundServer::EventCallback(pa_context* context, int type, std::uint32_t, vo
 void SoundServer::SinkCallback(pa_context*, const pa_sink_info* info, int eol, void* self) {
     auto& sound = *Self(self);
     if (eol == 0 && info != nullptr)
-        sound.OnSink({info->name != nullptr ? info->name : "", info->volume, info->channel_map});
+        sound.defaultSink_ = {info->name != nullptr ? info->name : "", info->volume,
+                              info->channel_map};
     else
         sound.Answered();
-}
-
-void SoundServer::OnSink(const Sink& sink) {
-    defaultSink_ = sink;
 }
 
 void SoundServer::LevelSinkCallback(pa_context* context, const pa_sink_info* info, int eol,
@@ -311,12 +311,11 @@ void SoundServer::LevelSinkCallback(pa_context* context, const pa_sink_info* inf
         return;
     }
     const Sink sink{info->name != nullptr ? info->name : "", info->volume, info->channel_map};
-    sound.OnSink(sink);
+    sound.defaultSink_ = sink;
     if (sound.restoring_ || !sound.level_)
         return;
     // What the device held before the player's first change there.
-    if (sound.found_.emplace(sink.Name, sink.Volume).second)
-        sound.foundAt_[sink.Name] = Clock::now();
+    sound.found_.try_emplace(sink.Name, Found{sink.Volume, Clock::now()});
     const pa_cvolume channels = ToChannels(*sound.level_, sink.Map);
     sound.written_[sink.Name] = channels;
     sound.Sent();
@@ -425,12 +424,8 @@ void SoundServer::OnTick() {
     }
     if (!ready_)
         return;
-    if (check_ != nullptr && pa_stream_get_state(check_) != PA_STREAM_CREATING) {
-        pa_stream_set_state_callback(check_, nullptr, nullptr);
-        pa_stream_disconnect(check_);
-        pa_stream_unref(check_);
-        check_ = nullptr;
-    }
+    if (check_ != nullptr && pa_stream_get_state(check_) != PA_STREAM_CREATING)
+        DropCheck();
     CheckPlaying();
     if (unanswered_ > 0 && now - waitingSince_ > kAnswerBound) {
         SetAnswering(false);
@@ -482,11 +477,11 @@ bool SoundServer::RestoreVolume() {
         }
         // Sent also to a server that does not answer now: one stopped reads it
         // when it goes on, as long as the connection is open.
-        for (const auto& [name, volume] : found_) {
+        for (const auto& [name, found] : found_) {
             if (!ready_ || context_ == nullptr)
                 break;
             if (pa_operation* operation = pa_context_set_sink_volume_by_name(
-                    context_, name.c_str(), &volume, RestoredCallback, this)) {
+                    context_, name.c_str(), &found.Volume, RestoredCallback, this)) {
                 Sent();
                 pa_operation_unref(operation);
                 ++sent;
@@ -505,15 +500,13 @@ bool SoundServer::RestoreVolume() {
 std::vector<FoundVolume> SoundServer::FoundVolumes() const {
     const Locked lock(loop_);
     std::vector<FoundVolume> found;
-    for (const auto& [name, volume] : found_) {
-        const auto at = foundAt_.find(name);
+    for (const auto& [name, entry] : found_) {
+        const pa_cvolume& volume = entry.Volume;
         found.push_back(
             {name,
              {volume.values, volume.values + std::min<unsigned>(volume.channels, PA_CHANNELS_MAX)},
-             at == foundAt_.end() ? 0
-                                  : std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                        at->second.time_since_epoch())
-                                        .count()});
+             std::chrono::duration_cast<std::chrono::nanoseconds>(entry.At.time_since_epoch())
+                 .count()});
     }
     return found;
 }
@@ -529,8 +522,8 @@ void SoundServer::AdoptFoundVolumes(const std::vector<FoundVolume>& found) {
         std::copy(entry.Channels.begin(), entry.Channels.end(), volume.values);
         if (pa_cvolume_valid(&volume) == 0)
             continue;
-        found_[entry.Device] = volume;
-        foundAt_[entry.Device] = Clock::time_point(std::chrono::nanoseconds(entry.FoundAtNs));
+        found_[entry.Device] = {volume,
+                                Clock::time_point(std::chrono::nanoseconds(entry.FoundAtNs))};
     }
 }
 

@@ -85,7 +85,6 @@ private:
     void Drop();
     void OnIdentified();
     void OnTick();
-    void OnSink(const Sink& sink);
     void Sent();
     void Answered();
     void SetAnswering(bool answering);
@@ -93,6 +92,7 @@ private:
     // Whether what was found on a server that came back still holds.
     void CheckCameBack();
     void CheckPlaying();
+    void DropCheck();
 
     static void StateCallback(pa_context*, void* self);
     static void ServerInfoCallback(pa_context*, const struct pa_server_info* info, void* self);
@@ -130,10 +130,13 @@ private:
     Clock::time_point lastSent_{};
     Clock::time_point lastAttempt_{};
 
-    // The devices set, with the volumes found on them and the last written.
-    std::map<std::string, pa_cvolume> found_;
+    // The devices set, with the volumes found on them and when, and the last written.
+    struct Found {
+        pa_cvolume Volume{};
+        Clock::time_point At{};
+    };
+    std::map<std::string, Found> found_;
     std::map<std::string, pa_cvolume> written_;
-    std::map<std::string, Clock::time_point> foundAt_;
 
     // The restore's answers, waited for off the loop's lock.
     std::mutex restoreMutex_;
