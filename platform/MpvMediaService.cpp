@@ -524,7 +524,7 @@ void MpvMediaService::Open(const QByteArray& path, OpenDone done) {
     // The file closed last is replaced by this one, or stopped on any failure.
     stopDue_ = false;
     request_.emplace();
-    request_->number = ++opens_;
+    ++opens_;
     request_->done = std::move(done);
     request_->path = path;
     request_->clock.start();
@@ -592,8 +592,6 @@ void MpvMediaService::AdvanceOpen() {
         EngineDiagnostics::Instance().OpenStep("opened");
         return EndOpen(MediaErrors::None);
     }
-    if (state.loaded && request.loadedAt < 0)
-        request.loadedAt = now;
     // Playback ready without a picture: the video could not be decoded (a
     // damaged header), and no picture will come.
     if (state.playbackReady && request.readyAt < 0)

@@ -149,12 +149,10 @@ private:
 
     // The open asked for, from its start to its end.
     struct OpenRequest {
-        std::uint64_t number = 0;
         OpenDone done;
         QByteArray path;
         QByteArray head;
         QElapsedTimer clock;
-        qint64 loadedAt = -1;
         qint64 readyAt = -1;
     };
     std::optional<OpenRequest> request_;
@@ -166,8 +164,7 @@ private:
         bool loaded = false;
         bool tracksKnown = false;
         bool rotationKnown = false;
-        bool quarterTurned = false; // shown a quarter turn from how it is stored // the engine's
-                                    // answers to the questions at the load
+        bool quarterTurned = false; // shown a quarter turn from how it is stored
         bool hasVideo = false;
         bool lengthKnown = false;
         bool videoConfigured = false;
