@@ -291,6 +291,17 @@ bool MpvRenderWindow::Initialise(mpv_handle* core) {
     }
     if (!MakeCurrent())
         return false;
+    // From mpv 0.37 the default scalers are two-pass ones into float buffers:
+    // costly on a software rasteriser, and on Mesa 25's llvmpipe a process
+    // sometimes draws every picture black through them. mpv 0.35's defaults.
+    const auto* renderer =
+        reinterpret_cast<const char*>(context_->functions()->glGetString(GL_RENDERER));
+    if (renderer && IsSoftwareRasteriser(renderer)) {
+        for (const char* option : {"scale", "dscale"}) {
+            const char* bilinear[] = {"set", option, "bilinear", nullptr};
+            mpv_command_async(core_, 0, bilinear);
+        }
+    }
     mpv_opengl_init_params glInit{&MpvRenderWindow::ProcAddress, nullptr};
     int advancedControl = 0;
     mpv_render_param params[] = {
