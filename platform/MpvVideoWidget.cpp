@@ -299,7 +299,7 @@ bool MpvRenderWindow::Initialise(mpv_handle* core) {
     if (renderer && IsSoftwareRasteriser(renderer)) {
         for (const char* option : {"scale", "dscale"}) {
             const char* bilinear[] = {"set", option, "bilinear", nullptr};
-            mpv_command_async(core_, 0, bilinear);
+            mpv_command_async(core, 0, bilinear);
         }
     }
     mpv_opengl_init_params glInit{&MpvRenderWindow::ProcAddress, nullptr};
