@@ -345,8 +345,7 @@ extern bool ResizingByProgram; // the program itself is changing the window's si
 extern int VolumeLeft; // levels in percent, in steps of 10
 extern int VolumeRight;
 extern bool Muted;
-extern std::uint32_t SavedWaveVolume; // the device's volume found at start
-extern bool WaveVolumeSaved;          // it could be read
+extern std::uint32_t SavedWaveVolume; // the device's volume found at start, if it could be read
 
 // Until ShareWaveVolume, the device is neither read nor changed: a player that
 // ends meanwhile cannot find this one on the bus to leave the device to it.
