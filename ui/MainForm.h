@@ -249,8 +249,10 @@ private:
     void ToggleLoopMode(TMenuItem* mode, TMenuItem* other, const QString& label);
 
     // playback/Seeking.cpp.
-    // The seek bar and the time text at the point under the mouse.
-    void ShowPointerPosition(int x);
+    // Playback held and the tick off while the user seeks.
+    void HoldForSeek();
+    // The seek bar and the time text at a point.
+    void ShowSeekPoint(int position);
 
     // video/Geometry.cpp.
     // Panel 2 with the area and picture sizes, and the own-size caption.
