@@ -169,8 +169,7 @@ void TForm1::IdleReset() {
     SetTransport(ToolButton5, Stop1, false, TImageList::Blank);
     SetTransport(ToolButton6, Next1, false, TImageList::Blank);
     AspectRatio1->setEnabled(false);
-    if (OriginalSize1->Caption() != OriginalSizeCaption())
-        OriginalSize1->SetCaption(OriginalSizeCaption());
+    OriginalSize1->SetCaption(OriginalSizeCaption());
     OriginalSize1->setEnabled(false);
     ProgressBar1->SetPosition(0);
     for (int panel :
