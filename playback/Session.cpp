@@ -96,8 +96,7 @@ void TForm1::SetPlayingLook() {
     OriginalSize1->setEnabled(true);
     if (FileListBox1->SelCount() > 1)
         SetTransport(ToolButton6, Next1, true, TImageList::NextImage);
-    if (ToolButton2->isEnabled())
-        SetTransport(ToolButton2, P1, false, TImageList::Blank);
+    SetTransport(ToolButton2, P1, false, TImageList::Blank);
 }
 
 void TForm1::Action1Execute(QObject*) {
@@ -183,8 +182,7 @@ void TForm1::IdleReset() {
 }
 
 void TForm1::Action16Execute(QObject*) {
-    if (Panel4->isVisible())
-        Panel4->hide();
+    Panel4->hide();
     MediaPlayer1->SetDisplay(Panel3);
     OpenFailed = false;
     IdleReset();

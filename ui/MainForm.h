@@ -301,7 +301,8 @@ private:
     QAction* MakeAction(const QString& name, const QString& category, const QString& caption,
                         const QString& hint, int imageIndex, const QKeySequence& shortcut,
                         void (TForm1::*handler)(QObject*));
-    // Enables or disables a transport command on its button and menu item together.
+    // Enables or disables a transport command on its button and menu item together;
+    // the same state again changes nothing.
     void SetTransport(TToolButton* button, TMenuItem* item, bool enabled, int imageIndex);
 
     std::unique_ptr<TMediaPlayer> mediaPlayer_;
