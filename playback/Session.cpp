@@ -39,9 +39,7 @@ void TForm1::PlayCurrentFile(std::function<void()> playing, bool idleOnError) {
             ReturnToIdle();
             return;
         }
-        VideoHeight = 0;
-        VideoWidth = 0;
-        MediaRect picture;
+        MediaRect picture; // stays empty without one
         MediaPlayer1->GetDisplayRect(picture);
         VideoHeight = picture.Bottom - picture.Top;
         VideoWidth = picture.Right - picture.Left;
@@ -70,17 +68,13 @@ void TForm1::PlayCurrentFile(std::function<void()> playing, bool idleOnError) {
     });
 }
 
-void TForm1::ShowCannotPlay() {
-    ShowMessageBox(
-        {QStringLiteral("このファイルは再生できません。"), ApplicationTitle(), MessageIcon::Error});
-}
-
 void TForm1::AbandonPlayList() {
     // A file that cannot be played ends the whole play list: the rest is not tried.
     // The device is closed and the tick stopped before the box, whose own loop
     // would otherwise let the tick play on behind it.
     Action2Execute(this);
-    ShowCannotPlay();
+    ShowMessageBox(
+        {QStringLiteral("このファイルは再生できません。"), ApplicationTitle(), MessageIcon::Error});
 }
 
 void TForm1::SetPlayingLook() {

@@ -21,7 +21,6 @@ class QTimer;
 class QAction;
 class QMenu;
 class TMediaPlayer;
-class TAboutBox;
 class TDirectoryListBox;
 class TDriveComboBox;
 class TFileListBox;
@@ -226,13 +225,12 @@ private:
     // The one sequence that returns the window to its look with no file open.
     void IdleReset();
     void SetPlayingLook();
-    void ShowCannotPlay();
     // Stop, then the cannot-play message.
     void AbandonPlayList();
-    // Closes the open file, already stopped or at its end, and gives the display
-    // back to the video area.
     // Takes the browser's input away until the returned call gives it back.
     std::function<void()> HoldBrowser();
+    // Closes the open file, already stopped or at its end, and gives the display
+    // back to the video area.
     void CloseFile();
     // After a failed open: the tick off and the idle look.
     void ReturnToIdle();
