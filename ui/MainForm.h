@@ -188,11 +188,6 @@ Q_SIGNALS:
     // Commands have run: what the window shows may have changed.
     void CommandsRan();
 
-public:
-    // Client area size, as the window's own geometry code sees it.
-    int ClientWidth() const { return width(); }
-    int ClientHeight() const { return height(); }
-
 protected:
     // ui/MainForm.cpp: Qt's events, each handed to its handler inside the error guard.
     void resizeEvent(QResizeEvent* event) override;
@@ -257,10 +252,6 @@ private:
     void SizeReport();
     // The main window is neither maximised, minimised nor full screen.
     bool WindowStateIsNormal() const;
-    // Sets the client area's width or height; the layout and the resize handler
-    // have run when it returns.
-    void SetClientWidth(int width);
-    void SetClientHeight(int height);
     // The client size that fits the screen's free area, and a frame kept inside it.
     QSize FittedClientSize(int width, int height) const;
     void KeepFrameOnScreen();

@@ -52,15 +52,6 @@ bool TForm1::WindowStateIsNormal() const {
     return !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
 }
 
-void TForm1::SetClientWidth(int width) {
-    // On a shown window Qt lays out and sends the resize event inside resize().
-    resize(width, height());
-}
-
-void TForm1::SetClientHeight(int height) {
-    resize(width(), height);
-}
-
 QSize TForm1::FittedClientSize(int width, int height) const {
     const QScreen* shownOn = screen();
     if (!shownOn)
@@ -91,8 +82,11 @@ void TForm1::Action12Execute(QObject*) {
     if (MediaPlayer1->DeviceID() == 0 || !WindowStateIsNormal() || VideoHeight < 1)
         return;
     const QScopedValueRollback<bool> programResize(ResizingByProgram, true);
-    SetClientWidth(ClientDimension(
-        static_cast<long long>(Panel3->height()) * VideoWidth / VideoHeight + BrowserWidth));
+    // On a shown window Qt lays out and sends the resize event inside resize():
+    // the area below is the new one.
+    resize(ClientDimension(static_cast<long long>(Panel3->height()) * VideoWidth / VideoHeight +
+                           BrowserWidth),
+           height());
     MediaPlayer1->SetDisplayRect({0, 0, Panel3->width(), Panel3->height()});
 }
 
@@ -103,20 +97,19 @@ void TForm1::Action15Execute(QObject*) {
     // The window system may refuse a size (a picture taller than any screen): the
     // window it gave for the last switch still counts as the picture's own size.
     const QSize picture(VideoWidth, VideoHeight);
-    const bool ownSizeShown =
-        (Panel3->height() == VideoHeight && Panel3->width() == VideoWidth) ||
-        (ownSizePicture_ == picture && ownSizeClient_ == QSize(ClientWidth(), ClientHeight()));
+    const bool ownSizeShown = (Panel3->height() == VideoHeight && Panel3->width() == VideoWidth) ||
+                              (ownSizePicture_ == picture && ownSizeClient_ == size());
     if (!ownSizeShown) {
-        SavedClientHeight = ClientHeight();
-        SavedClientWidth = ClientWidth();
+        SavedClientHeight = height();
+        SavedClientWidth = width();
         const QSize wanted =
             FittedClientSize(ClientDimension(static_cast<long long>(VideoWidth) + BrowserWidth),
                              ClientDimension(static_cast<long long>(VideoHeight) + SeekStripHeight +
                                              StatusBarHeight));
-        SetClientWidth(wanted.width());
-        SetClientHeight(wanted.height());
+        resize(wanted.width(), height());
+        resize(width(), wanted.height());
         KeepFrameOnScreen();
-        ownSizeClient_ = QSize(ClientWidth(), ClientHeight());
+        ownSizeClient_ = size();
         ownSizePicture_ = picture;
         // A window the screen could not hold at the picture's size gets a picture
         // the size of its area: a larger one would cover the other controls.
@@ -125,8 +118,8 @@ void TForm1::Action15Execute(QObject*) {
         OriginalSize1->SetCaption(CurrentSizeCaption());
     } else {
         ownSizeClient_ = QSize();
-        SetClientWidth(SavedClientWidth);
-        SetClientHeight(SavedClientHeight);
+        resize(SavedClientWidth, height());
+        resize(width(), SavedClientHeight);
         KeepFrameOnScreen();
         MediaPlayer1->SetDisplayRect({0, 0, SavedClientWidth - BrowserWidth,
                                       SavedClientHeight - SeekStripHeight - StatusBarHeight});
