@@ -6,8 +6,6 @@
 
 #include <functional>
 
-class QWidget;
-
 enum class MessageIcon { Error, Information };
 
 struct MessageRequest {

@@ -19,11 +19,9 @@
 #include <climits>
 #include <cmath>
 
-const QString DesktopControls::kDesktopEntry = QStringLiteral("org.qelplayer.Qel");
-
 DesktopControls::DesktopControls(TForm1& form, QDBusConnection bus, QObject* parent)
     : QObject(parent), form_(form),
-      mpris_(std::make_unique<MprisService>(bus, *this, kDesktopEntry)),
+      mpris_(std::make_unique<MprisService>(bus, *this, QStringLiteral("org.qelplayer.Qel"))),
       screenSaver_(std::make_unique<ScreenSaverInhibitor>(bus, QStringLiteral("Qel"),
                                                           QStringLiteral("Playing a video"))) {
     // After the window's own handlers, which were connected first.
@@ -31,11 +29,7 @@ DesktopControls::DesktopControls(TForm1& form, QDBusConnection bus, QObject* par
     connect(&form_, &TForm1::CommandsRan, this, &DesktopControls::UpdateSoon);
 }
 
-// The services go first: the inhibition is released while the window still exists.
-DesktopControls::~DesktopControls() {
-    screenSaver_.reset();
-    mpris_.reset();
-}
+DesktopControls::~DesktopControls() = default;
 
 void DesktopControls::Update() {
     // Run by the tick and by a timer of its own: nothing may escape into the loop.
@@ -187,15 +181,9 @@ void DesktopControls::SetVolume(double volume) {
     InTurn([this, volume] {
         // Clamped before rounding: a huge value must not wrap round to silence.
         const int level = static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 10)) * 10;
-        while (VolumeLeft < level) {
+        while (VolumeLeft != level) {
             const int before = VolumeLeft;
-            form_.Action9->trigger();
-            if (VolumeLeft == before)
-                break;
-        }
-        while (VolumeLeft > level) {
-            const int before = VolumeLeft;
-            form_.Action10->trigger();
+            (VolumeLeft < level ? form_.Action9 : form_.Action10)->trigger();
             if (VolumeLeft == before)
                 break;
         }

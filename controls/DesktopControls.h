@@ -23,7 +23,6 @@ class TForm1;
 class DesktopControls : public QObject, public PlayerControls {
     Q_OBJECT
 public:
-    static const QString kDesktopEntry;
     DesktopControls(TForm1& form, QDBusConnection bus, QObject* parent = nullptr);
     ~DesktopControls() override;
 

@@ -37,11 +37,6 @@ QString sharedAs;
 // means a restore.
 constexpr std::chrono::milliseconds kHandOverBound(250);
 
-void RestoreAtProcessExit() {
-    // exit() has taken the bus down already: no player is asked.
-    RestoreWaveVolumeAtExit();
-}
-
 // With the device's lock held. True when another player is left with the device.
 bool HandedOver(const WaveOutVolume& device) {
     const QString ownName = std::exchange(sharedAs, QString());
@@ -87,10 +82,9 @@ void TForm1::VolumeUp() {
     VolumeLeft += 10;
     VolumeRight = VolumeLeft;
     ApplyVolume();
-    if (VolumeLeft == 100)
-        Up1->setEnabled(false);
-    if (!Down1->isEnabled())
-        Down1->setEnabled(true);
+    // Each item is enabled exactly while its step can change the level.
+    Up1->setEnabled(VolumeLeft < 100);
+    Down1->setEnabled(true);
 }
 
 void TForm1::VolumeDown() {
@@ -99,10 +93,8 @@ void TForm1::VolumeDown() {
     VolumeLeft -= 10;
     VolumeRight = VolumeLeft;
     ApplyVolume();
-    if (VolumeLeft == 0)
-        Down1->setEnabled(false);
-    if (!Up1->isEnabled())
-        Up1->setEnabled(true);
+    Down1->setEnabled(VolumeLeft > 0);
+    Up1->setEnabled(true);
 }
 
 void TForm1::Action8Execute(QObject*) {
@@ -131,12 +123,13 @@ void TForm1::SaveWaveVolume() {
     const std::lock_guard lock(deviceLock);
     if (deviceHeld)
         return;
-    WaveVolumeSaved = waveOut_->GetVolume(SavedWaveVolume);
+    waveOut_->GetVolume(SavedWaveVolume);
     // Also unread: the device reads a server that appears later before its first change.
     pendingRestore = waveOut_.get();
     // Also when the program ends without its window's destroy handler: the
-    // display's connection lost ends it through exit().
-    static const bool registered = std::atexit(RestoreAtProcessExit) == 0;
+    // display's connection lost ends it through exit(), which has taken the bus
+    // down already, so no player is asked.
+    static const bool registered = std::atexit(RestoreWaveVolumeAtExit) == 0;
     (void)registered;
 }
 

@@ -7,7 +7,7 @@
 
 #include <QWidget>
 
-#include <bit>
+#include <utility>
 
 namespace {
 const char* const kNoDevice = "MCI デバイスがありません";
@@ -19,25 +19,13 @@ TMediaPlayer::TMediaPlayer(const QString& name, QObject* owner,
     setObjectName(name);
     // Notices arrive as window messages do: after the command that caused them.
     service_->SetNotifyHandler([this](MediaDeviceId, MediaNotify notice) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, notice] {
-                // 1, 2, 4, 8 as 0 to 3.
-                const int value = std::countr_zero(static_cast<unsigned>(notice));
-                if (OnNotify)
-                    OnNotify(value);
-                if (notice == MediaNotify::Successful)
-                    Q_EMIT Ended();
-            },
-            Qt::QueuedConnection);
+        if (notice == MediaNotify::Successful)
+            QMetaObject::invokeMethod(this, &TMediaPlayer::Ended, Qt::QueuedConnection);
     });
 }
 
 TMediaPlayer::~TMediaPlayer() {
-    if (state_ == TMediaState::Opening)
-        service_->AbandonOpen();
-    if (deviceId_ != 0)
-        service_->Close(deviceId_);
+    Close();
     service_->SetNotifyHandler(nullptr);
 }
 
@@ -73,7 +61,7 @@ void TMediaPlayer::RaiseOpenError() {
 void TMediaPlayer::Opened(MediaDeviceId device) {
     state_ = TMediaState::Open;
     deviceId_ = device;
-    startPending_ = false;
+    pendingStart_.reset();
     bool hasVideo = false;
     Send(service_->HasVideo(deviceId_, &hasVideo));
     hasPicture_ = hasVideo;
@@ -108,14 +96,9 @@ void TMediaPlayer::Close() {
 
 void TMediaPlayer::Play() {
     RequireDevice();
-    if (!startPending_ && Position() == Length())
+    if (!pendingStart_ && Position() == Length())
         service_->SeekToStart(deviceId_);
-    std::optional<int> from;
-    if (startPending_) {
-        from = pendingStart_;
-        startPending_ = false;
-    }
-    Send(service_->Play(deviceId_, from));
+    Send(service_->Play(deviceId_, std::exchange(pendingStart_, std::nullopt)));
 }
 
 void TMediaPlayer::Stop() {
@@ -136,7 +119,6 @@ void TMediaPlayer::Pause() {
 
 void TMediaPlayer::SetStartPosition(int position) {
     pendingStart_ = position;
-    startPending_ = true;
 }
 
 int TMediaPlayer::Length() {
@@ -167,11 +149,11 @@ void TMediaPlayer::SetTimeFormat(int format) {
 void TMediaPlayer::SetDisplay(QWidget* window) {
     if (window != display_.data()) {
         disconnect(displayWatch_);
-        if (window)
+        if (window) {
             displayWatch_ =
                 connect(window, &QObject::destroyed, this, &TMediaPlayer::DisplayDestroyed);
-        if (window)
             service_->PrepareDisplayWindow(window);
+        }
     }
     display_ = window;
     if (window && deviceId_ != 0 && hasPicture_) {

@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QWidget;
 
@@ -27,9 +28,6 @@ public:
     ~TMediaPlayer() override;
 
     QByteArray FileName; // absolute path, the file system's bytes
-    // After a completion notice, with how the command finished: 0 successful,
-    // 1 superseded, 2 aborted, 3 failure.
-    std::function<void(int notifyValue)> OnNotify;
 
 Q_SIGNALS:
     // Playback reached the end of the file: whoever polls the mode can look now.
@@ -82,6 +80,5 @@ private:
     int pictureWidth_ = 0;
     int pictureHeight_ = 0;
     MediaError error_ = 0;
-    int pendingStart_ = 0;
-    bool startPending_ = false;
+    std::optional<int> pendingStart_;
 };

@@ -47,8 +47,7 @@ void TForm1::Action4Execute(QObject*) {
 }
 
 void TForm1::ShowStepForward() {
-    if (!ToolButton2->isEnabled())
-        SetTransport(ToolButton2, P1, true, TImageList::PreviousImage);
+    SetTransport(ToolButton2, P1, true, TImageList::PreviousImage);
     if (PlayOrdinal == FileListBox1->SelCount())
         SetTransport(ToolButton6, Next1, false, TImageList::Blank);
 }
@@ -62,8 +61,7 @@ void TForm1::Action5Execute(QObject*) {
     SwitchToFile(found, -1, [this] {
         if (PlayOrdinal == 1)
             SetTransport(ToolButton2, P1, false, TImageList::Blank);
-        if (!ToolButton6->isEnabled())
-            SetTransport(ToolButton6, Next1, true, TImageList::NextImage);
+        SetTransport(ToolButton6, Next1, true, TImageList::NextImage);
     });
 }
 
@@ -90,11 +88,7 @@ void TForm1::EndOfFile() {
 }
 
 void TForm1::Action11Execute(QObject*) {
-    const int selected = FileListBox1->SelCount();
-    if (selected > 0 && !ToolButton3->isEnabled())
-        SetTransport(ToolButton3, Play1, true, TImageList::PlayImage);
-    else if (selected <= 0 && ToolButton3->isEnabled())
-        SetTransport(ToolButton3, Play1, false, TImageList::Blank);
+    SetTransport(ToolButton3, Play1, FileListBox1->SelCount() > 0, TImageList::PlayImage);
 }
 
 void TForm1::ToggleLoopMode(TMenuItem* mode, TMenuItem* other, const QString& label) {

@@ -34,38 +34,38 @@ int PointUnderPointer(int length, int width, int x) {
 
 } // namespace
 
-void TForm1::ShowPointerPosition(int x) {
-    const int length = MediaPlayer1->Length();
-    ProgressBar1->SetPosition(PointUnderPointer(length, ProgressBar1->width(), x));
-    StatusBar1->SetPanelText(StatusPanel::Time, TimeText(ProgressBar1->Position(), length));
+void TForm1::HoldForSeek() {
+    // A file that has ended is left as it is.
+    if (MediaPlayer1->Mode() != mpPaused)
+        MediaPlayer1->Pause();
+    Timer1->SetEnabled(false);
+}
+
+void TForm1::ShowSeekPoint(int position) {
+    ProgressBar1->SetPosition(position);
+    StatusBar1->SetPanelText(StatusPanel::Time,
+                             TimeText(ProgressBar1->Position(), MediaPlayer1->Length()));
 }
 
 void TForm1::ProgressBar1MouseDown(QObject*, Qt::MouseButton Button, Qt::MouseButtons, int X, int) {
     if (MediaPlayer1->DeviceID() == 0 || Button != Qt::LeftButton)
         return;
-    // A file that has ended is left as it is.
-    if (MediaPlayer1->Mode() != mpPaused)
-        MediaPlayer1->Pause();
-    Timer1->SetEnabled(false);
-    ShowPointerPosition(X);
+    HoldForSeek();
+    ShowSeekPoint(PointUnderPointer(MediaPlayer1->Length(), ProgressBar1->width(), X));
 }
 
 void TForm1::SeekTo(int position) {
     if (MediaPlayer1->DeviceID() == 0)
         return;
-    if (MediaPlayer1->Mode() != mpPaused)
-        MediaPlayer1->Pause();
-    Timer1->SetEnabled(false);
-    ProgressBar1->SetPosition(position);
-    StatusBar1->SetPanelText(StatusPanel::Time,
-                             TimeText(ProgressBar1->Position(), MediaPlayer1->Length()));
+    HoldForSeek();
+    ShowSeekPoint(position);
     SeekRelease();
 }
 
 void TForm1::ProgressBar1MouseMove(QObject*, Qt::MouseButtons Buttons, int X, int) {
     if (MediaPlayer1->DeviceID() == 0 || !(Buttons & Qt::LeftButton))
         return;
-    ShowPointerPosition(X);
+    ShowSeekPoint(PointUnderPointer(MediaPlayer1->Length(), ProgressBar1->width(), X));
 }
 
 void TForm1::ProgressBar1MouseUp(QObject*, Qt::MouseButton Button, int, int) {
@@ -77,15 +77,11 @@ void TForm1::ProgressBar1MouseUp(QObject*, Qt::MouseButton Button, int, int) {
 void TForm1::SeekStep(int direction) {
     if (MediaPlayer1->DeviceID() == 0)
         return;
-    Timer1->SetEnabled(false);
-    if (MediaPlayer1->Mode() != mpPaused)
-        MediaPlayer1->Pause();
+    HoldForSeek();
     const int step = ProgressBar1->Max() / 100;
     const long long target =
         static_cast<long long>(ProgressBar1->Position()) + (direction < 0 ? -step : step);
-    ProgressBar1->SetPosition(static_cast<int>(std::clamp<long long>(target, INT_MIN, INT_MAX)));
-    StatusBar1->SetPanelText(StatusPanel::Time,
-                             TimeText(ProgressBar1->Position(), MediaPlayer1->Length()));
+    ShowSeekPoint(static_cast<int>(std::clamp<long long>(target, INT_MIN, INT_MAX)));
 }
 
 void TForm1::SeekRelease() {

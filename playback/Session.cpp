@@ -39,9 +39,7 @@ void TForm1::PlayCurrentFile(std::function<void()> playing, bool idleOnError) {
             ReturnToIdle();
             return;
         }
-        VideoHeight = 0;
-        VideoWidth = 0;
-        MediaRect picture;
+        MediaRect picture; // stays empty without one
         MediaPlayer1->GetDisplayRect(picture);
         VideoHeight = picture.Bottom - picture.Top;
         VideoWidth = picture.Right - picture.Left;
@@ -70,17 +68,13 @@ void TForm1::PlayCurrentFile(std::function<void()> playing, bool idleOnError) {
     });
 }
 
-void TForm1::ShowCannotPlay() {
-    ShowMessageBox(
-        {QStringLiteral("このファイルは再生できません。"), ApplicationTitle(), MessageIcon::Error});
-}
-
 void TForm1::AbandonPlayList() {
     // A file that cannot be played ends the whole play list: the rest is not tried.
     // The device is closed and the tick stopped before the box, whose own loop
     // would otherwise let the tick play on behind it.
     Action2Execute(this);
-    ShowCannotPlay();
+    ShowMessageBox(
+        {QStringLiteral("このファイルは再生できません。"), ApplicationTitle(), MessageIcon::Error});
 }
 
 void TForm1::SetPlayingLook() {
@@ -96,8 +90,7 @@ void TForm1::SetPlayingLook() {
     OriginalSize1->setEnabled(true);
     if (FileListBox1->SelCount() > 1)
         SetTransport(ToolButton6, Next1, true, TImageList::NextImage);
-    if (ToolButton2->isEnabled())
-        SetTransport(ToolButton2, P1, false, TImageList::Blank);
+    SetTransport(ToolButton2, P1, false, TImageList::Blank);
 }
 
 void TForm1::Action1Execute(QObject*) {
@@ -169,8 +162,7 @@ void TForm1::IdleReset() {
     SetTransport(ToolButton5, Stop1, false, TImageList::Blank);
     SetTransport(ToolButton6, Next1, false, TImageList::Blank);
     AspectRatio1->setEnabled(false);
-    if (OriginalSize1->Caption() != OriginalSizeCaption())
-        OriginalSize1->SetCaption(OriginalSizeCaption());
+    OriginalSize1->SetCaption(OriginalSizeCaption());
     OriginalSize1->setEnabled(false);
     ProgressBar1->SetPosition(0);
     for (int panel :
@@ -184,8 +176,7 @@ void TForm1::IdleReset() {
 }
 
 void TForm1::Action16Execute(QObject*) {
-    if (Panel4->isVisible())
-        Panel4->hide();
+    Panel4->hide();
     MediaPlayer1->SetDisplay(Panel3);
     OpenFailed = false;
     IdleReset();

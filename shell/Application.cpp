@@ -145,7 +145,6 @@ int EnterStartFolder() {
 int RunApplication(QApplication& application) {
     // A sound server that has gone must not end the program by a broken pipe.
     std::signal(SIGPIPE, SIG_IGN);
-    InstallTerminationHandlers();
     // Should a termination signal find no loop to answer it (the window's thread
     // held), the program still ends, with the user's volume back.
     // A crash says its words without the session bus, which may be what failed.

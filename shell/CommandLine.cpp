@@ -3,16 +3,13 @@
 #include "shell/CommandLine.h"
 
 namespace {
-std::vector<QByteArray>& Arguments() {
-    static std::vector<QByteArray> arguments;
-    return arguments;
-}
+std::vector<QByteArray> arguments;
 } // namespace
 
-void SetCommandLineArguments(std::vector<QByteArray> arguments) {
-    Arguments() = std::move(arguments);
+void SetCommandLineArguments(std::vector<QByteArray> given) {
+    arguments = std::move(given);
 }
 
 const std::vector<QByteArray>& CommandLineArguments() {
-    return Arguments();
+    return arguments;
 }

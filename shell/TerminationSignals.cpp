@@ -119,23 +119,18 @@ bool InstallTerminationHandlers() noexcept {
     return true;
 }
 
-TerminationSignals::TerminationSignals(std::function<void()> onSignal)
-    : onSignal_(std::move(onSignal)) {
+TerminationSignals::TerminationSignals(std::function<void()> onSignal) {
     if (!InstallTerminationHandlers())
         return;
     // A byte written before now is still in the pipe: the first loop hands it on.
-    notifier_ = new QSocketNotifier(loopPipe[0], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &TerminationSignals::Drain);
-}
-
-TerminationSignals::~TerminationSignals() = default;
-
-void TerminationSignals::Drain() {
-    char bytes[16];
-    while (::read(loopPipe[0], bytes, sizeof bytes) > 0) {
-    }
-    if (onSignal_)
-        RunGuarded(onSignal_);
+    const auto* notifier = new QSocketNotifier(loopPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [onSignal = std::move(onSignal)] {
+        char bytes[16];
+        while (::read(loopPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        if (onSignal)
+            RunGuarded(onSignal);
+    });
 }
 
 TerminationDeadline::TerminationDeadline(std::chrono::milliseconds grace,

@@ -8,8 +8,6 @@
 #include <functional>
 #include <thread>
 
-class QSocketNotifier;
-
 // Whether SIGTERM, SIGINT or SIGHUP has arrived since the handlers were
 // installed. Process-wide; any thread may ask.
 bool TerminationRequested() noexcept;
@@ -27,15 +25,6 @@ class TerminationSignals : public QObject {
     Q_OBJECT
 public:
     explicit TerminationSignals(std::function<void()> onSignal);
-    ~TerminationSignals() override;
-    TerminationSignals(const TerminationSignals&) = delete;
-    TerminationSignals& operator=(const TerminationSignals&) = delete;
-
-private:
-    void Drain();
-
-    std::function<void()> onSignal_;
-    QSocketNotifier* notifier_ = nullptr;
 };
 
 // The last resort when no loop answers (the window's thread blocked): once a

@@ -22,8 +22,8 @@ protected:
     }
 
     void ExpectClient(int width, int height) const {
-        EXPECT_EQ(form.ClientWidth(), width);
-        EXPECT_EQ(form.ClientHeight(), height);
+        EXPECT_EQ(form.width(), width);
+        EXPECT_EQ(form.height(), height);
         EXPECT_EQ(form.Panel3->width(), width - 133);
         EXPECT_EQ(form.Panel3->height(), height - 43);
     }
@@ -68,7 +68,7 @@ TEST_F(Geometry, AnAbsurdPictureStaysOnScreenAndTheToggleTwiceGivesTheSizeBack) 
     // A window system that gives less than asked, here a limit on the height.
     form.setMaximumHeight(450);
     form.OriginalSize1->trigger();
-    EXPECT_EQ(form.ClientHeight(), 450);
+    EXPECT_EQ(form.height(), 450);
     EXPECT_EQ(media.Destination(), (MediaRect{0, 0, 320, 450 - 43}));
     form.OriginalSize1->trigger();
     ExpectClient(533, 343);

@@ -5,6 +5,7 @@
 #include "platform/SimulatedMediaService.h"
 
 #include <QCoreApplication>
+#include <QSignalSpy>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -162,22 +163,17 @@ TEST_F(MediaPlayerLayer, TheDisplayWindowIsPreparedAndForgottenWhenItGoes) {
     EXPECT_EQ(media->Commands(), QStringList{"window none"});
 }
 
-TEST_F(MediaPlayerLayer, CompletionNoticesArriveAfterTheCommand) {
-    int notices = 0;
-    int lastValue = -1;
-    player->OnNotify = [&](int notifyValue) {
-        ++notices;
-        lastValue = notifyValue;
-    };
+TEST_F(MediaPlayerLayer, TheEndOfPlaybackArrivesAfterTheCommand) {
+    QSignalSpy ended(player.get(), &TMediaPlayer::Ended);
     OpenFile("/v/clip.mpg");
     player->Play();
     media->Advance(1000);
-    EXPECT_EQ(notices, 0); // posted, as a window message would be
+    EXPECT_EQ(ended.count(), 0); // posted, as a window message would be
     QCoreApplication::processEvents();
-    EXPECT_EQ(notices, 1);
-    EXPECT_EQ(lastValue, 0);
+    EXPECT_EQ(ended.count(), 1);
+    // A play that is stopped has not ended.
     player->Play();
     player->Stop();
     QCoreApplication::processEvents();
-    EXPECT_EQ(lastValue, 2);
+    EXPECT_EQ(ended.count(), 1);
 }

@@ -248,9 +248,4 @@ void TForm1::NameComponents() {
     name(Panel3, QStringLiteral("Video"));
     name(Image1, QStringLiteral("Qel"));
     name(Panel4, QStringLiteral("Opening"));
-    const QString panels[] = {QStringLiteral("Play list"), QStringLiteral("Time"),
-                              QStringLiteral("Sizes"),     QStringLiteral("Volume"),
-                              QStringLiteral("Loop mode"), QStringLiteral("File name")};
-    for (int i = 0; i < StatusBar1->PanelCount() && i < 6; ++i)
-        StatusBar1->SetPanelName(i, panels[i]);
 }

@@ -40,15 +40,11 @@ public:
     }
 };
 
-QString Decoded(const QByteArray& name) {
-    return DisplayName(name);
-}
-
 void SortSubfolders(std::vector<QByteArray>& subfolders) {
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::sort(subfolders.begin(), subfolders.end(), [&](const QByteArray& a, const QByteArray& b) {
-        const int order = collator.compare(Decoded(a), Decoded(b));
+        const int order = collator.compare(DisplayName(a), DisplayName(b));
         return order != 0 ? order < 0 : a < b;
     });
 }
@@ -61,7 +57,7 @@ struct TDirectoryListBox::FolderRead {
     QByteArray Folder;
     int Error = 0;
     bool DistinguishesCase = true;
-    bool FilesRead = false;
+    // Read when the list had its file list; setting one starts a read of its own.
     FileListContents Files;
     std::vector<QByteArray> Subfolders; // sorted
 };
@@ -93,7 +89,7 @@ void TDirectoryListBox::SetFileList(TFileListBox* fileList) {
 bool TDirectoryListBox::IsShownText(const QByteArray& value) const {
     return distinguishesCase_
                ? value == directory_
-               : Decoded(value).compare(Decoded(directory_), Qt::CaseInsensitive) == 0;
+               : DisplayName(value).compare(DisplayName(directory_), Qt::CaseInsensitive) == 0;
 }
 
 void TDirectoryListBox::SetDirectory(const QByteArray& value) {
@@ -140,7 +136,6 @@ void TDirectoryListBox::Enter(Locator locate, Change change) {
             reading->DistinguishesCase = FolderDistinguishesCase(reading->Folder);
             if (listFiles) {
                 reading->Files = ListFiles(reading->Folder, mask, fileType, &reading->Subfolders);
-                reading->FilesRead = true;
             } else {
                 VisitDirectory(
                     reading->Folder, nullptr, false,
@@ -179,9 +174,8 @@ void TDirectoryListBox::Show(FolderRead& reading, Change change) {
     if (const int holder = VolumeHolding(volumes, directory_); holder >= 0)
         VolumeFolders::Remember(volumes[holder].MountPoint, directory_);
     // A file list on this folder already, spelled otherwise, is not read again.
-    if (fileList_ && reading.FilesRead &&
-        !(fileList_->EverRead() &&
-          SameFolderName(directory_, fileList_->Directory(), distinguishesCase_)))
+    if (fileList_ && !(fileList_->EverRead() &&
+                       SameFolderName(directory_, fileList_->Directory(), distinguishesCase_)))
         fileList_->ShowListing(directory_, std::move(reading.Files), distinguishesCase_);
     BuildEntries(reading.Subfolders);
     if (change != Change::Start)
@@ -220,13 +214,13 @@ void TDirectoryListBox::BuildEntries(const std::vector<QByteArray>& sortedSubfol
     for (qsizetype i = 0; i < components.size(); ++i) {
         path = (path == "/" ? path : path + '/') + components[i];
         ++level;
-        AddEntry(Decoded(components[i]), path,
+        AddEntry(DisplayName(components[i]), path,
                  i + 1 == components.size() ? EntryKind::Current : EntryKind::Path, level);
     }
     currentFolderRow_ = count() - 1;
     const QByteArray base = directory_ == "/" ? directory_ : directory_ + '/';
     for (const QByteArray& name : sortedSubfolders)
-        AddEntry(Decoded(name), base + name, EntryKind::Subfolder, level + 1);
+        AddEntry(DisplayName(name), base + name, EntryKind::Subfolder, level + 1);
     setCurrentRow(currentFolderRow_);
     // The current folder at the top, so that as many subfolders as fit show below it.
     scrollToItem(item(currentFolderRow_), QAbstractItemView::PositionAtTop);

@@ -142,7 +142,6 @@ void TDriveComboBox::keyPressEvent(QKeyEvent* event) {
 }
 
 void TDriveComboBox::showPopup() {
-    // Media come and go: list what is mounted now.
     Refresh();
     QComboBox::showPopup();
 }

@@ -108,7 +108,6 @@ void TFileListBox::ShowListing(const QByteArray& folder, FileListContents conten
     selectingByProgram_ = true;
     model_.Replace(std::move(contents));
     selectingByProgram_ = false;
-    Q_EMIT OnChange();
 }
 
 FileListContents ListFiles(const QByteArray& folder, const QString& maskText, int fileType,
@@ -182,11 +181,6 @@ int TFileListBox::SelCount() const {
     for (const QItemSelectionRange& range : selectionModel()->selection())
         count += range.height();
     return count;
-}
-
-int TFileListBox::ItemIndex() const {
-    const QModelIndex current = currentIndex();
-    return current.isValid() ? current.row() : -1;
 }
 
 void TFileListBox::mousePressEvent(QMouseEvent* event) {

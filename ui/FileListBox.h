@@ -70,10 +70,6 @@ public:
     // Shows what a read of folder found, in place of any read of its own.
     void ShowListing(const QByteArray& folder, FileListContents contents, bool distinguishesCase);
     bool EverRead() const { return everRead_; }
-    // Whether names in the listed folder differ by letter case.
-    bool DistinguishesCase() const { return distinguishesCase_; }
-    // Whether a read of its own is under way.
-    bool Reading() const { return reads_.Busy(); }
 
     int Count() const { return model_.Contents().Count(); }
     QString ItemText(int index) const;
@@ -81,14 +77,12 @@ public:
     bool Selected(int index) const;
     void SetSelected(int index, bool selected);
     int SelCount() const;
-    int ItemIndex() const;
 
 Q_SIGNALS:
     void OnClick();
     void OnDblClick();
     void OnMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons,
                      Qt::KeyboardModifiers modifiers, int x, int y);
-    void OnChange();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

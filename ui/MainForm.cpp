@@ -89,12 +89,12 @@ void TForm1::CreateComponents() {
     ProgressBar1 = new TProgressBar(QStringLiteral("ProgressBar1"), Panel2);
 
     StatusBar1 = new TStatusBar(QStringLiteral("StatusBar1"), this,
-                                {{72, Qt::AlignHCenter, {}},
-                                 {93, Qt::AlignHCenter, {}},
-                                 {134, Qt::AlignHCenter, {}},
-                                 {50, Qt::AlignHCenter, {}},
-                                 {50, Qt::AlignHCenter, {}},
-                                 {50, Qt::AlignLeft, {}}});
+                                {{72, Qt::AlignHCenter, {}, QStringLiteral("Play list")},
+                                 {93, Qt::AlignHCenter, {}, QStringLiteral("Time")},
+                                 {134, Qt::AlignHCenter, {}, QStringLiteral("Sizes")},
+                                 {50, Qt::AlignHCenter, {}, QStringLiteral("Volume")},
+                                 {50, Qt::AlignHCenter, {}, QStringLiteral("Loop mode")},
+                                 {50, Qt::AlignLeft, {}, QStringLiteral("File name")}});
 
     Panel3 = new TPanel(QStringLiteral("Panel3"), this, TPanel::Bevel::None, Qt::black);
     Image1 = new TImage(QStringLiteral("Image1"), Panel3, ProgramIconPixmap(32));

@@ -21,7 +21,6 @@ class QTimer;
 class QAction;
 class QMenu;
 class TMediaPlayer;
-class TAboutBox;
 class TDirectoryListBox;
 class TDriveComboBox;
 class TFileListBox;
@@ -189,11 +188,6 @@ Q_SIGNALS:
     // Commands have run: what the window shows may have changed.
     void CommandsRan();
 
-public:
-    // Client area size, as the window's own geometry code sees it.
-    int ClientWidth() const { return width(); }
-    int ClientHeight() const { return height(); }
-
 protected:
     // ui/MainForm.cpp: Qt's events, each handed to its handler inside the error guard.
     void resizeEvent(QResizeEvent* event) override;
@@ -226,13 +220,12 @@ private:
     // The one sequence that returns the window to its look with no file open.
     void IdleReset();
     void SetPlayingLook();
-    void ShowCannotPlay();
     // Stop, then the cannot-play message.
     void AbandonPlayList();
-    // Closes the open file, already stopped or at its end, and gives the display
-    // back to the video area.
     // Takes the browser's input away until the returned call gives it back.
     std::function<void()> HoldBrowser();
+    // Closes the open file, already stopped or at its end, and gives the display
+    // back to the video area.
     void CloseFile();
     // After a failed open: the tick off and the idle look.
     void ReturnToIdle();
@@ -249,18 +242,16 @@ private:
     void ToggleLoopMode(TMenuItem* mode, TMenuItem* other, const QString& label);
 
     // playback/Seeking.cpp.
-    // The seek bar and the time text at the point under the mouse.
-    void ShowPointerPosition(int x);
+    // Playback held and the tick off while the user seeks.
+    void HoldForSeek();
+    // The seek bar and the time text at a point.
+    void ShowSeekPoint(int position);
 
     // video/Geometry.cpp.
     // Panel 2 with the area and picture sizes, and the own-size caption.
     void SizeReport();
     // The main window is neither maximised, minimised nor full screen.
     bool WindowStateIsNormal() const;
-    // Sets the client area's width or height; the layout and the resize handler
-    // have run when it returns.
-    void SetClientWidth(int width);
-    void SetClientHeight(int height);
     // The client size that fits the screen's free area, and a frame kept inside it.
     QSize FittedClientSize(int width, int height) const;
     void KeepFrameOnScreen();
@@ -299,7 +290,8 @@ private:
     QAction* MakeAction(const QString& name, const QString& category, const QString& caption,
                         const QString& hint, int imageIndex, const QKeySequence& shortcut,
                         void (TForm1::*handler)(QObject*));
-    // Enables or disables a transport command on its button and menu item together.
+    // Enables or disables a transport command on its button and menu item together;
+    // the same state again changes nothing.
     void SetTransport(TToolButton* button, TMenuItem* item, bool enabled, int imageIndex);
 
     std::unique_ptr<TMediaPlayer> mediaPlayer_;
@@ -345,8 +337,7 @@ extern bool ResizingByProgram; // the program itself is changing the window's si
 extern int VolumeLeft; // levels in percent, in steps of 10
 extern int VolumeRight;
 extern bool Muted;
-extern std::uint32_t SavedWaveVolume; // the device's volume found at start
-extern bool WaveVolumeSaved;          // it could be read
+extern std::uint32_t SavedWaveVolume; // the device's volume found at start, if it could be read
 
 // Until ShareWaveVolume, the device is neither read nor changed: a player that
 // ends meanwhile cannot find this one on the bus to leave the device to it.

@@ -19,7 +19,6 @@ int VolumeLeft = 100;
 int VolumeRight = 100;
 bool Muted = false;
 std::uint32_t SavedWaveVolume = 0;
-bool WaveVolumeSaved = false;
 
 void ResetPlayerState() {
     FileIndex = 0;
@@ -34,5 +33,4 @@ void ResetPlayerState() {
     VolumeRight = 100;
     Muted = false;
     SavedWaveVolume = 0;
-    WaveVolumeSaved = false;
 }

@@ -49,11 +49,6 @@ QString TStatusBar::PanelName(int index) const {
     return index >= 0 && index < PanelCount() ? panels_[index].Name : QString();
 }
 
-void TStatusBar::SetPanelName(int index, const QString& name) {
-    if (index >= 0 && index < PanelCount())
-        panels_[index].Name = name;
-}
-
 std::pair<int, int> TStatusBar::PanelSpan(int index) const {
     int left = 0;
     for (int i = 0; i < index; ++i)

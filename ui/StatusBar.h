@@ -25,7 +25,6 @@ public:
     QString PanelText(int index) const;
     void SetPanelText(int index, const QString& text);
     QString PanelName(int index) const;
-    void SetPanelName(int index, const QString& name);
     // Left and right edge of a panel in the bar's coordinates.
     std::pair<int, int> PanelSpan(int index) const;
     // Where a panel's text is drawn; what does not fit is cut off.

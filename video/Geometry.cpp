@@ -10,8 +10,8 @@
 #include "ui/StatusBar.h"
 #include "ui/StatusTexts.h"
 
+#include <QScopedValueRollback>
 #include <QScreen>
-#include <QWidget>
 
 #include <algorithm>
 
@@ -23,15 +23,6 @@ int ClientDimension(long long wanted) {
     return static_cast<int>(std::clamp<long long>(wanted, 0, QWIDGETSIZE_MAX));
 }
 
-// True for the span of a program-made size change, whatever leaves the scope.
-class ProgramResize {
-public:
-    ProgramResize() { ResizingByProgram = true; }
-    ~ProgramResize() { ResizingByProgram = false; }
-    ProgramResize(const ProgramResize&) = delete;
-    ProgramResize& operator=(const ProgramResize&) = delete;
-};
-
 } // namespace
 
 void TForm1::SizeReport() {
@@ -39,10 +30,9 @@ void TForm1::SizeReport() {
         StatusPanel::Sizes,
         AreaAndPictureSizeText(Panel3->width(), Panel3->height(), VideoWidth, VideoHeight));
     // An area that happens to equal the picture counts as showing its own size.
-    if (Panel3->height() == VideoHeight && Panel3->width() == VideoWidth)
-        OriginalSize1->SetCaption(CurrentSizeCaption());
-    else if (OriginalSize1->Caption() != OriginalSizeCaption())
-        OriginalSize1->SetCaption(OriginalSizeCaption());
+    OriginalSize1->SetCaption(Panel3->height() == VideoHeight && Panel3->width() == VideoWidth
+                                  ? CurrentSizeCaption()
+                                  : OriginalSizeCaption());
 }
 
 void TForm1::FormResize(QObject*) {
@@ -60,15 +50,6 @@ void TForm1::FormResize(QObject*) {
 
 bool TForm1::WindowStateIsNormal() const {
     return !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
-}
-
-void TForm1::SetClientWidth(int width) {
-    // On a shown window Qt lays out and sends the resize event inside resize().
-    resize(width, height());
-}
-
-void TForm1::SetClientHeight(int height) {
-    resize(width(), height);
 }
 
 QSize TForm1::FittedClientSize(int width, int height) const {
@@ -100,48 +81,48 @@ void TForm1::KeepFrameOnScreen() {
 void TForm1::Action12Execute(QObject*) {
     if (MediaPlayer1->DeviceID() == 0 || !WindowStateIsNormal() || VideoHeight < 1)
         return;
-    const ProgramResize programResize;
-    SetClientWidth(ClientDimension(
-        static_cast<long long>(Panel3->height()) * VideoWidth / VideoHeight + BrowserWidth));
+    const QScopedValueRollback<bool> programResize(ResizingByProgram, true);
+    // On a shown window Qt lays out and sends the resize event inside resize():
+    // the area below is the new one.
+    resize(ClientDimension(static_cast<long long>(Panel3->height()) * VideoWidth / VideoHeight +
+                           BrowserWidth),
+           height());
     MediaPlayer1->SetDisplayRect({0, 0, Panel3->width(), Panel3->height()});
 }
 
 void TForm1::Action15Execute(QObject*) {
     if (MediaPlayer1->DeviceID() == 0 || !WindowStateIsNormal())
         return;
-    const ProgramResize programResize;
+    const QScopedValueRollback<bool> programResize(ResizingByProgram, true);
     // The window system may refuse a size (a picture taller than any screen): the
     // window it gave for the last switch still counts as the picture's own size.
     const QSize picture(VideoWidth, VideoHeight);
-    const bool ownSizeShown =
-        (Panel3->height() == VideoHeight && Panel3->width() == VideoWidth) ||
-        (ownSizePicture_ == picture && ownSizeClient_ == QSize(ClientWidth(), ClientHeight()));
+    const bool ownSizeShown = (Panel3->height() == VideoHeight && Panel3->width() == VideoWidth) ||
+                              (ownSizePicture_ == picture && ownSizeClient_ == size());
     if (!ownSizeShown) {
-        SavedClientHeight = ClientHeight();
-        SavedClientWidth = ClientWidth();
+        SavedClientHeight = height();
+        SavedClientWidth = width();
         const QSize wanted =
             FittedClientSize(ClientDimension(static_cast<long long>(VideoWidth) + BrowserWidth),
                              ClientDimension(static_cast<long long>(VideoHeight) + SeekStripHeight +
                                              StatusBarHeight));
-        SetClientWidth(wanted.width());
-        SetClientHeight(wanted.height());
+        resize(wanted.width(), height());
+        resize(width(), wanted.height());
         KeepFrameOnScreen();
-        ownSizeClient_ = QSize(ClientWidth(), ClientHeight());
+        ownSizeClient_ = size();
         ownSizePicture_ = picture;
         // A window the screen could not hold at the picture's size gets a picture
         // the size of its area: a larger one would cover the other controls.
         MediaPlayer1->SetDisplayRect(
             {0, 0, std::min(VideoWidth, Panel3->width()), std::min(VideoHeight, Panel3->height())});
-        if (OriginalSize1->Caption() != CurrentSizeCaption())
-            OriginalSize1->SetCaption(CurrentSizeCaption());
+        OriginalSize1->SetCaption(CurrentSizeCaption());
     } else {
         ownSizeClient_ = QSize();
-        SetClientWidth(SavedClientWidth);
-        SetClientHeight(SavedClientHeight);
+        resize(SavedClientWidth, height());
+        resize(width(), SavedClientHeight);
         KeepFrameOnScreen();
         MediaPlayer1->SetDisplayRect({0, 0, SavedClientWidth - BrowserWidth,
                                       SavedClientHeight - SeekStripHeight - StatusBarHeight});
-        if (OriginalSize1->Caption() != OriginalSizeCaption())
-            OriginalSize1->SetCaption(OriginalSizeCaption());
+        OriginalSize1->SetCaption(OriginalSizeCaption());
     }
 }
