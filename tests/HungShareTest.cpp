@@ -5,13 +5,13 @@
 // share's folders show once it answers again.
 
 #include "media/MediaPlayer.h"
+#include "platform/BackgroundWork.h"
 #include "platform/DroppedFiles.h"
 #include "platform/FileSystem.h"
 #include "platform/MemoryWaveOutVolume.h"
 #include "platform/MpvMediaService.h"
 #include "tests/E2eSupport.h"
 #include "tests/TestSupport.h"
-#include "platform/BackgroundWork.h"
 #include "ui/DirectoryListBox.h"
 #include "ui/DriveComboBox.h"
 #include "ui/FileListBox.h"

@@ -5,9 +5,9 @@
 #include "platform/MemoryWaveOutVolume.h"
 #include "shell/CommandLine.h"
 
+#include "platform/BackgroundWork.h"
 #include "platform/FileSystem.h"
 #include "platform/SimulatedMediaService.h"
-#include "platform/BackgroundWork.h"
 #include "ui/MainForm.h"
 #include "ui/Unit1.h"
 
