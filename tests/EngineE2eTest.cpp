@@ -319,8 +319,10 @@ TEST_F(RealEngine, LoopSingleRepeatsOneFileWithoutReopeningIt) {
     EXPECT_EQ(PlayOrdinal, 1);
 }
 
+// On a long file: a pause in a file's last seconds waits for the sound already
+// buffered on mpv 0.37 and later, which is another matter.
 TEST_F(RealEngine, PressDragAndReleaseOnTheSeekBarPlaysFromTheChosenPoint) {
-    PlayOnly("bars.mpg");
+    PlayOnly("a-long.mpg");
     TMediaPlayer& player = *form->MediaPlayer1;
     ASSERT_TRUE(WaitFor([&] { return player.Position() > 200; }, 5000));
     QWidget* bar = form->ProgressBar1;
