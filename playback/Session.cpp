@@ -128,6 +128,9 @@ std::function<void()> TForm1::HoldBrowser() {
     // as if the open had been instant: none reaches a list, whose letters would
     // search it and change the play list.
     const QPointer<QWidget> focused = focusWidget();
+    // The file plays from the folder shown: a newer folder still being read would
+    // replace the play list under it.
+    DirectoryListBox1->AbandonRead();
     std::vector<QPointer<QWidget>> held;
     for (QWidget* list :
          std::initializer_list<QWidget*>{DriveComboBox1, DirectoryListBox1, FileListBox1}) {

@@ -10,12 +10,14 @@
 #include "platform/FileSystem.h"
 #include "platform/MemoryWaveOutVolume.h"
 #include "platform/MpvMediaService.h"
+#include "platform/SimulatedMediaService.h"
 #include "tests/E2eSupport.h"
 #include "tests/TestSupport.h"
 #include "ui/DirectoryListBox.h"
 #include "ui/DriveComboBox.h"
 #include "ui/FileListBox.h"
 #include "ui/MainForm.h"
+#include "ui/StatusBar.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -150,6 +152,23 @@ TEST(HungShare, TheBrowserAnswersWhileAShareHangsAndShowsItsFoldersOnceItAnswers
     EXPECT_EQ(listing(), QStringList{"b.mpg"});
     EXPECT_FALSE(ShowsBusy(folders));
     EXPECT_TRUE(messages.Messages().empty()) << messages.LastText().toStdString();
+
+    // A play of the folder shown, chosen while another is still read, goes ahead
+    // of that read: the play list and the names shown stay the played file's.
+    folders.SetDirectory(share.Local() + "/source");
+    ASSERT_TRUE(settled());
+    harness.Media().AddFile(share.Local() + "/source/a.mpg", {60000, 320, 240, {}});
+    share.Hang();
+    folders.SetDirectory(share.Root() + "/sub");
+    form.FileListBox1->SetSelected(0, true);
+    form.Action1->trigger();
+    share.Release();
+    QTest::qWait(300);
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(folders.Directory(), share.Local() + "/source");
+    EXPECT_EQ(listing(), (QStringList{"a.mpg"}));
+    EXPECT_EQ(form.StatusBar1->PanelText(5).trimmed(), QStringLiteral("a.mpg"));
+    EXPECT_EQ(form.MediaPlayer1->Mode(), mpPlaying);
 }
 
 namespace {

@@ -182,6 +182,15 @@ void TDirectoryListBox::Show(FolderRead& reading, Change change) {
         Q_EMIT OnChange();
 }
 
+void TDirectoryListBox::AbandonRead() {
+    if (!reads_.Busy())
+        return;
+    reads_.Supersede();
+    setCurrentRow(currentFolderRow_);
+    if (driveCombo_)
+        driveCombo_->SelectVolumeOf(directory_);
+}
+
 void TDirectoryListBox::ListShownIfNeverListed() {
     // A read that superseded the shown folder's first one and showed nothing.
     if (!listed_)

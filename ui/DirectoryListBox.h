@@ -41,6 +41,8 @@ public:
     void ShowVolume(const QByteArray& mountPoint, bool keepShown = false);
     // Whether a change of folder is under way.
     bool Reading() const { return reads_.Busy(); }
+    // A change of folder under way is given up: the folder shown stays.
+    void AbandonRead();
 
     void SetFileList(TFileListBox* fileList);
     void SetDriveCombo(TDriveComboBox* driveCombo) { driveCombo_ = driveCombo; }
