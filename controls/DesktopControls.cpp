@@ -57,7 +57,14 @@ bool DesktopControls::FileOpen() const {
 PlayerState DesktopControls::State() const {
     // Read by the bus at any time: a failure reads as a player with nothing open.
     try {
-        return ReadState();
+        PlayerState state = ReadState();
+        // A command that comes while a file opens waits for it and meets the state
+        // it leaves, so a client that checks first may send it.
+        if (form_.MediaPlayer1->State() == TMediaState::Opening) {
+            state.CanPlay = state.CanPause = state.CanSeek = true;
+            state.CanGoNext = state.CanGoPrevious = true;
+        }
+        return state;
     } catch (...) {
         return {};
     }
