@@ -7,10 +7,10 @@
 
 #include "platform/MpvVideoWidget.h"
 
-#include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
+#include <utility>
 
 void MpvMediaService::PrepareDisplayWindow(QWidget* window) {
     if (!window || (display_ == window && surface_))
@@ -20,9 +20,13 @@ void MpvMediaService::PrepareDisplayWindow(QWidget* window) {
     surface_ = new MpvVideoWidget(window);
     surface_->setGeometry(window->rect());
     surface_->hide();
-    // The engine and the GL set-up once the window is up: neither the start nor
-    // the first Play waits for them.
-    QTimer::singleShot(0, surface_, [this] { PrepareSurface(); });
+    // The engine and the render set-up once the window is up and the path is
+    // chosen: neither the start nor the first Play waits for them.
+    QObject::connect(surface_, &MpvVideoWidget::PathChosen, surface_, [this] {
+        PrepareSurface();
+        if (request_ && request_->checked)
+            ChecksDone(*std::exchange(request_->checked, std::nullopt));
+    });
 }
 
 bool MpvMediaService::PrepareSurface() {

@@ -533,12 +533,17 @@ void MpvMediaService::Open(const QByteArray& path, OpenDone done) {
         FileCheck check;
         check.Unreadable = Unreadable(path, &check.Head);
         return [this, check]() mutable {
-            ChecksDone(check);
+            ChecksDone(std::move(check));
         };
     });
 }
 
-void MpvMediaService::ChecksDone(FileCheck& check) {
+void MpvMediaService::ChecksDone(FileCheck check) {
+    // Only just after the start: the open goes on once the render path is chosen.
+    if (!check.Unreadable && surface_ && surface_->Path() == RenderPath::Undecided) {
+        request_->checked = std::move(check);
+        return;
+    }
     EngineDiagnostics::Instance().OpenStep("file-checked");
     if (!check.Unreadable && surface_ && !PrepareSurface())
         check.Unreadable = QStringLiteral("No OpenGL video output is available for the picture.");

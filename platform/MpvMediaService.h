@@ -83,7 +83,7 @@ private:
     // server is there but does not answer or cannot play.
     void ChooseSoundOutput();
     void UseSoundOutput(bool silent);
-    void ChecksDone(FileCheck& check);
+    void ChecksDone(FileCheck check);
     // Looks where the open under way stands, and ends it when it has ended.
     void AdvanceOpen();
     void EndOpen(MediaError result);
@@ -154,6 +154,7 @@ private:
         QByteArray head;
         QElapsedTimer clock;
         qint64 readyAt = -1;
+        std::optional<FileCheck> checked; // waiting for the render path
     };
     std::optional<OpenRequest> request_;
     QTimer openSteps_; // the open's deadlines, and the surface served meanwhile

@@ -17,7 +17,6 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GL/gl.h>
-#include <QElapsedTimer>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -25,9 +24,9 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -118,17 +117,17 @@ bool IsSoftwareRasteriser(const QByteArray& renderer) {
 }
 
 RendererProbe::~RendererProbe() {
-    Reap();
+    done_ = nullptr;
+    Finish();
+    if (child_ > 0)
+        ::waitpid(child_, nullptr, WNOHANG);
 }
 
-void RendererProbe::Start() {
-    if (child_ > 0 || done_)
-        return;
+void RendererProbe::Start(Done done, int deadlineMs) {
+    done_ = std::move(done);
     int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
-        done_ = true;
-        return;
-    }
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+        return Finish();
     const EGLenum platform = ProbePlatform();
     const pid_t child = ::fork();
     if (child == 0) {
@@ -136,61 +135,49 @@ void RendererProbe::Start() {
         ProbeInChild(ends[1], platform);
     }
     ::close(ends[1]);
-    if (child < 0) {
-        ::close(ends[0]);
-        done_ = true;
-        return;
-    }
-    child_ = child;
     pipe_ = ends[0];
+    if (child < 0)
+        return Finish();
+    child_ = child;
+    readable_ = std::make_unique<QSocketNotifier>(pipe_, QSocketNotifier::Read);
+    QObject::connect(readable_.get(), &QSocketNotifier::activated, readable_.get(),
+                     [this] { Read(); });
+    deadline_.setSingleShot(true);
+    QObject::connect(&deadline_, &QTimer::timeout, &deadline_, [this] { Finish(); });
+    deadline_.start(deadlineMs);
 }
 
-QByteArray RendererProbe::Result(int timeoutMs) {
-    if (done_)
-        return result_;
-    if (child_ <= 0) {
-        done_ = true;
-        return result_;
-    }
-    QElapsedTimer clock;
-    clock.start();
-    while (true) {
-        const int left = timeoutMs - static_cast<int>(clock.elapsed());
-        if (left <= 0)
-            break;
-        pollfd watch{pipe_, POLLIN, 0};
-        const int ready = ::poll(&watch, 1, left);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            break;
-        std::array<char, 256> buffer;
-        const ssize_t got = ::read(pipe_, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break; // the child is done
+void RendererProbe::Read() {
+    std::array<char, 256> buffer;
+    ssize_t got;
+    while ((got = ::read(pipe_, buffer.data(), buffer.size())) > 0)
         if (result_.size() < 4096)
             result_.append(buffer.data(), got);
-    }
-    Reap();
-    return result_;
+    if (got == 0 || (errno != EAGAIN && errno != EINTR))
+        Finish(); // the child is done
 }
 
-void RendererProbe::Reap() {
-    done_ = true;
+void RendererProbe::Finish() {
+    readable_.reset();
+    deadline_.stop();
     if (pipe_ >= 0) {
         ::close(pipe_);
         pipe_ = -1;
     }
-    if (child_ > 0) {
-        // Gone by now unless it hung; a hung one is ended.
-        if (::waitpid(child_, nullptr, WNOHANG) == 0) {
-            ::kill(child_, SIGKILL);
-            ::waitpid(child_, nullptr, 0);
-        }
-        child_ = -1;
+    // Gone by now unless it hung; a hung one is ended, and left unreaped rather
+    // than waited for if it does not end at once.
+    if (child_ > 0 && ::waitpid(child_, nullptr, WNOHANG) == 0) {
+        ::kill(child_, SIGKILL);
+        if (::waitpid(child_, nullptr, WNOHANG) == 0)
+            return Report();
     }
+    child_ = -1;
+    Report();
+}
+
+void RendererProbe::Report() {
+    if (const Done done = std::exchange(done_, nullptr))
+        done(result_);
 }
 
 MpvSurfaceWindow::MpvSurfaceWindow(QSurface::SurfaceType type) {
@@ -486,10 +473,16 @@ MpvVideoWidget::MpvVideoWidget(QWidget* parent) : QWidget(parent) {
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
     setAutoFillBackground(true);
-    // Under way while the engine starts, so that the first Ready rarely waits.
+    // Once the window is up, while the engine starts.
     QTimer::singleShot(0, this, [this] {
-        if (path_ == RenderPath::Undecided && qEnvironmentVariableIsEmpty("QEL_RENDER_PATH"))
-            probe_.Start();
+        // Forced by the test suite, so that both paths stay tested on one machine.
+        const QByteArray forced = qgetenv("QEL_RENDER_PATH");
+        if (forced != "software" && forced != "opengl")
+            return probe_.Start([this](const QByteArray& renderer) { Choose(renderer); },
+                                kProbeTimeoutMs);
+        path_ = forced == "software" ? RenderPath::Software : RenderPath::OpenGL;
+        PrintPath(forced.constData(), QByteArray(), "forced");
+        Q_EMIT PathChosen();
     });
 }
 
@@ -497,16 +490,7 @@ MpvVideoWidget::~MpvVideoWidget() {
     FreeRenderContext();
 }
 
-void MpvVideoWidget::Choose() {
-    // Forced by the test suite, so that both paths stay tested on one machine.
-    const QByteArray forced = qgetenv("QEL_RENDER_PATH");
-    if (forced == "software" || forced == "opengl") {
-        path_ = forced == "software" ? RenderPath::Software : RenderPath::OpenGL;
-        PrintPath(forced.constData(), QByteArray(), "forced");
-        return;
-    }
-    probe_.Start();
-    const QByteArray renderer = probe_.Result(kProbeTimeoutMs);
+void MpvVideoWidget::Choose(const QByteArray& renderer) {
     if (IsSoftwareRasteriser(renderer)) {
         path_ = RenderPath::Software;
         PrintPath("software", renderer, "renderer");
@@ -516,13 +500,12 @@ void MpvVideoWidget::Choose() {
         path_ = RenderPath::OpenGL;
         PrintPath("opengl", renderer, renderer.isEmpty() ? "unknown" : "renderer");
     }
+    Q_EMIT PathChosen();
 }
 
 bool MpvVideoWidget::Ready() {
-    if (!core_)
+    if (!core_ || path_ == RenderPath::Undecided)
         return false;
-    if (path_ == RenderPath::Undecided)
-        Choose();
     if (!window_ && path_ == RenderPath::OpenGL) {
         Contain(new MpvRenderWindow);
     } else if (!window_) {

@@ -4,10 +4,13 @@
 
 #include <QBackingStore>
 #include <QImage>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <sys/types.h>
 
@@ -113,23 +116,30 @@ bool IsSoftwareRasteriser(const QByteArray& renderer);
 
 // GL_RENDERER of the display, read in a child process so that this one never
 // loads a GL driver it will not draw with (about 50 MB resident for llvmpipe).
+// The name arrives as an event: nothing waits for the child.
 class RendererProbe {
 public:
+    using Done = std::function<void(const QByteArray& renderer)>;
+
     RendererProbe() = default;
     ~RendererProbe();
     RendererProbe(const RendererProbe&) = delete;
     RendererProbe& operator=(const RendererProbe&) = delete;
 
-    void Start();
-    // The renderer's name, waiting at most timeoutMs; empty when none could be read.
-    QByteArray Result(int timeoutMs);
+    // Once. Calls done once, on this thread: with the name, or empty when none
+    // could be read within deadlineMs.
+    void Start(Done done, int deadlineMs);
 
 private:
-    void Reap();
+    void Read();
+    void Finish();
+    void Report();
 
     pid_t child_ = -1;
     int pipe_ = -1;
-    bool done_ = false;
+    std::unique_ptr<QSocketNotifier> readable_;
+    QTimer deadline_;
+    Done done_;
     QByteArray result_;
 };
 
@@ -147,8 +157,8 @@ public:
     void SetCore(mpv_handle* core) { core_ = core; }
     ~MpvVideoWidget() override;
 
-    // Whether the render context exists, so the engine can show video. The
-    // first call chooses the render path.
+    // Whether the render context exists, so the engine can show video; only
+    // once the render path is chosen.
     bool Ready();
     // Frees the render context (the engine's core must still be alive).
     void FreeRenderContext();
@@ -165,11 +175,15 @@ public:
     void SetRotation(int degrees);
     RenderPath Path() const { return path_; }
 
+Q_SIGNALS:
+    // Soon after it is made: the renderer's name is read in the background.
+    void PathChosen();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void Choose();
+    void Choose(const QByteArray& renderer);
     void Contain(MpvSurfaceWindow* window);
 
     mpv_handle* core_ = nullptr;

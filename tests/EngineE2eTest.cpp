@@ -38,6 +38,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -164,15 +165,51 @@ INSTANTIATE_TEST_SUITE_P(Containers, EachClip,
                              return QString::fromLatin1(info.param).replace('.', '_').toStdString();
                          });
 
-// Read in a child process; Xvfb has no GPU, so its OpenGL is Mesa's rasteriser.
-TEST(RenderPath, TheRenderersNameIsReadAndASoftwareRasteriserIsKnown) {
-    RendererProbe probe;
-    probe.Start();
-    const QByteArray renderer = probe.Result(5000);
-    EXPECT_TRUE(IsSoftwareRasteriser(renderer)) << renderer.constData();
+// Read in a child process and reported as an event; Xvfb has no GPU, so its
+// OpenGL is Mesa's rasteriser. A Play chosen before the report goes on after it.
+TEST(RenderPath, TheRenderersNameArrivesLaterAndAnOpenBeforeItWaitsForIt) {
+    QEL_REQUIRE_DISPLAY();
+    QByteArrayList reports;
+    QByteArrayList late;
+    {
+        RendererProbe probe;
+        probe.Start([&](const QByteArray& name) { reports << name; }, 5000);
+        EXPECT_TRUE(reports.isEmpty()) << "the start waited for the child";
+        // One that cannot answer within its deadline is ended and reads as unknown.
+        RendererProbe hurried;
+        hurried.Start([&](const QByteArray& name) { late << name; }, 1);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !reports.isEmpty(); }, 5000));
+        QTest::qWait(100);
+    }
+    ASSERT_EQ(reports.size(), 1);
+    EXPECT_TRUE(IsSoftwareRasteriser(reports.front())) << reports.front().constData();
+    EXPECT_EQ(late, QByteArrayList{QByteArray()});
     EXPECT_TRUE(IsSoftwareRasteriser("Software Rasterizer"));
     EXPECT_FALSE(IsSoftwareRasteriser("AMD Radeon RX 6600 (radeonsi, navi23, LLVM 15.0.6)"));
-    EXPECT_FALSE(IsSoftwareRasteriser(""));
+
+    const QByteArray forced = qgetenv("QEL_RENDER_PATH");
+    qunsetenv("QEL_RENDER_PATH");
+    QWidget area;
+    area.resize(320, 240);
+    area.show();
+    std::optional<MediaDeviceId> opened;
+    {
+        MpvMediaService media;
+        media.PrepareDisplayWindow(&area);
+        media.Open(QByteArray(QEL_TEST_CLIPS) + "/bars.mpg",
+                   [&](MediaError error, MediaDeviceId device) {
+                       EXPECT_EQ(error, MediaErrors::None);
+                       opened = device;
+                   });
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return opened.has_value(); }, MpvMediaService::kOpenTimeoutMs));
+        const auto* surface = area.findChild<MpvVideoWidget*>();
+        ASSERT_NE(surface, nullptr);
+        EXPECT_EQ(surface->Path(), RenderPath::Software);
+    }
+    if (!forced.isEmpty())
+        qputenv("QEL_RENDER_PATH", forced);
+    EXPECT_NE(opened.value_or(0), 0);
 }
 
 TEST_F(RealEngine, AFileWithoutAPictureIsRefused) {
