@@ -111,9 +111,6 @@ const char* const kOptions[][2] = {
     // Seeks land on the chosen point; MPEG program streams seek by byte estimate
     // and may land past it, so the demuxer is asked for an earlier point.
     {"hr-seek", "yes"},
-    // Frames are handed over at their time instead of the render call waiting
-    // for it on the window's thread, which would stall the window up to 50 ms a frame.
-    {"video-timing-offset", "0"},
     {"hr-seek-demuxer-offset", "1.5"},
     // A file of a single frame is a video that has ended, not a picture to show
     // for a second: the play list moves on.

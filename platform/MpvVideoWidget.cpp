@@ -183,17 +183,21 @@ void RendererProbe::Report() {
 MpvSurfaceWindow::MpvSurfaceWindow(QSurface::SurfaceType type) {
     setSurfaceType(type);
     setFlag(Qt::WindowTransparentForInput);
+    due_.setSingleShot(true);
+    due_.setTimerType(Qt::PreciseTimer);
+    connect(&due_, &QTimer::timeout, this, [this] { ShowDrawn(true); });
 }
 
 MpvSurfaceWindow::~MpvSurfaceWindow() {
     FreeRenderContext();
 }
 
-bool MpvSurfaceWindow::Created(int result) {
+bool MpvSurfaceWindow::Created(mpv_handle* core, int result) {
     if (result < 0) {
         render_ = nullptr;
         return false;
     }
+    core_ = core;
     mpv_render_context_set_update_callback(
         render_,
         [](void* self) {
@@ -207,6 +211,8 @@ bool MpvSurfaceWindow::Created(int result) {
 }
 
 void MpvSurfaceWindow::FreeRenderContext() {
+    drawn_ = false;
+    due_.stop();
     if (!render_)
         return;
     MakeCurrent();
@@ -217,6 +223,8 @@ void MpvSurfaceWindow::FreeRenderContext() {
 }
 
 void MpvSurfaceWindow::AbandonRenderContext() {
+    drawn_ = false;
+    due_.stop();
     if (render_)
         mpv_render_context_set_update_callback(render_, nullptr, nullptr);
     render_ = nullptr;
@@ -242,10 +250,51 @@ void MpvSurfaceWindow::exposeEvent(QExposeEvent*) {
         Render();
 }
 
-void MpvSurfaceWindow::Drawn(bool newFrame) {
-    if (newFrame || frameHeld_)
-        EngineDiagnostics::Instance().FrameDrawn(newFrame);
-    frameHeld_ = false;
+void MpvSurfaceWindow::Render() {
+    if (!isExposed())
+        return;
+    const bool picture = render_ && !blank_;
+    // One frame at a time: one still waiting for its time goes up first.
+    ShowDrawn(picture);
+    std::int64_t due = 0;
+    if (picture) {
+        mpv_render_frame_info next{};
+        mpv_render_param info{MPV_RENDER_PARAM_NEXT_FRAME_INFO, &next};
+        if (mpv_render_context_get_info(render_, info) >= 0 &&
+            !(next.flags & MPV_RENDER_FRAME_INFO_REDRAW))
+            due = next.target_time;
+        // Asked before drawing, as the render API wants after every update callback.
+        drawnNew_ = (mpv_render_context_update(render_) & MPV_RENDER_UPDATE_FRAME) != 0;
+    }
+    if (!Draw(picture))
+        return;
+    drawn_ = true;
+    drawnPicture_ = picture;
+    // The engine hands a frame over up to 50 ms before its time, so that drawing
+    // it has room; it is shown at its time.
+    const std::int64_t waitUs = due > 0 && core_ ? due - mpv_get_time_us(core_) : 0;
+    if (picture && waitUs >= 1000)
+        due_.start(static_cast<int>(waitUs / 1000));
+    else
+        ShowDrawn(true);
+}
+
+void MpvSurfaceWindow::ShowDrawn(bool show) {
+    if (!drawn_)
+        return;
+    drawn_ = false;
+    due_.stop();
+    if (show)
+        Show();
+    if (!render_ || !drawnPicture_)
+        return;
+    // The engine paces itself by these reports.
+    mpv_render_context_report_swap(render_);
+    if (show) {
+        if (drawnNew_ || frameHeld_)
+            EngineDiagnostics::Instance().FrameDrawn(drawnNew_);
+        frameHeld_ = false;
+    }
 }
 
 MpvRenderWindow::MpvRenderWindow() : MpvSurfaceWindow(QSurface::OpenGLSurface) {}
@@ -296,7 +345,7 @@ bool MpvRenderWindow::Initialise(mpv_handle* core) {
         {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &glInit},
         {MPV_RENDER_PARAM_ADVANCED_CONTROL, &advancedControl},
         {MPV_RENDER_PARAM_INVALID, nullptr}};
-    const bool made = Created(mpv_render_context_create(&render_, core, params));
+    const bool made = Created(core, mpv_render_context_create(&render_, core, params));
     DoneCurrent();
     return made;
 }
@@ -307,7 +356,9 @@ void MpvRenderWindow::ServiceEngine() {
     if (mpv_render_context_update(render_) & MPV_RENDER_UPDATE_FRAME) {
         // Taken without drawing: the area shows black until playback starts.
         int skip = 1;
+        int block = kRenderNow;
         mpv_render_param params[] = {{MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
+                                     {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
                                      {MPV_RENDER_PARAM_INVALID, nullptr}};
         mpv_render_context_render(render_, params);
         // Every render is followed by a swap report, or the engine waits for one.
@@ -322,36 +373,34 @@ void* MpvRenderWindow::ProcAddress(void*, const char* name) {
     return context ? reinterpret_cast<void*>(context->getProcAddress(name)) : nullptr;
 }
 
-void MpvRenderWindow::Render() {
-    if (!isExposed() || !MakeCurrent())
-        return;
+bool MpvRenderWindow::Draw(bool picture) {
+    if (!MakeCurrent())
+        return false;
     const qreal ratio = devicePixelRatio();
     const int width = static_cast<int>(this->width() * ratio);
     const int height = static_cast<int>(this->height() * ratio);
-    if (!render_ || blank_) {
+    if (!picture) {
         QOpenGLFunctions* gl = context_->functions();
         gl->glViewport(0, 0, width, height);
         gl->glClearColor(0, 0, 0, 1);
         gl->glClear(GL_COLOR_BUFFER_BIT);
-        context_->swapBuffers(this);
-        if (render_)
-            mpv_render_context_report_swap(render_);
-        DoneCurrent();
-        return;
+        return true;
     }
-    // Asked before drawing, as the render API wants after every update callback.
-    const bool newFrame = (mpv_render_context_update(render_) & MPV_RENDER_UPDATE_FRAME) != 0;
     mpv_opengl_fbo fbo{static_cast<int>(context_->defaultFramebufferObject()), width, height, 0};
     int flipY = 1;
+    int block = kRenderNow;
     mpv_render_param params[] = {{MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
                                  {MPV_RENDER_PARAM_FLIP_Y, &flipY},
+                                 {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
                                  {MPV_RENDER_PARAM_INVALID, nullptr}};
     mpv_render_context_render(render_, params);
-    context_->swapBuffers(this);
-    // Every render is followed by its swap report: the engine paces itself by them.
-    mpv_render_context_report_swap(render_);
+    return true;
+}
+
+void MpvRenderWindow::Show() {
+    if (MakeCurrent())
+        context_->swapBuffers(this);
     DoneCurrent();
-    Drawn(newFrame);
 }
 
 MpvSoftwareWindow::MpvSoftwareWindow() : MpvSurfaceWindow(QSurface::RasterSurface), store_(this) {}
@@ -364,7 +413,7 @@ bool MpvSoftwareWindow::Initialise(mpv_handle* core) {
         {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
         {MPV_RENDER_PARAM_ADVANCED_CONTROL, &advancedControl},
         {MPV_RENDER_PARAM_INVALID, nullptr}};
-    return Created(mpv_render_context_create(&render_, core, params));
+    return Created(core, mpv_render_context_create(&render_, core, params));
 }
 
 void MpvSoftwareWindow::SetRotation(int degrees) {
@@ -388,6 +437,7 @@ bool MpvSoftwareWindow::RenderInto(unsigned char* pixels, QSize size, qsizetype 
     int target[2] = {size.width(), size.height()};
     std::size_t bytesPerLine = static_cast<std::size_t>(stride);
     int skipRendering = skip ? 1 : 0;
+    int block = kRenderNow;
     // Byte order B, G, R, X: QImage's RGB32 on a little-endian machine.
     char format[] = "bgr0";
     mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, target},
@@ -395,11 +445,9 @@ bool MpvSoftwareWindow::RenderInto(unsigned char* pixels, QSize size, qsizetype 
                                  {MPV_RENDER_PARAM_SW_STRIDE, &bytesPerLine},
                                  {MPV_RENDER_PARAM_SW_POINTER, pixels},
                                  {MPV_RENDER_PARAM_SKIP_RENDERING, &skipRendering},
+                                 {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
                                  {MPV_RENDER_PARAM_INVALID, nullptr}};
-    const bool drawn = mpv_render_context_render(render_, params) >= 0;
-    // Every render is followed by its swap report: the engine paces itself by them.
-    mpv_render_context_report_swap(render_);
-    return drawn;
+    return mpv_render_context_render(render_, params) >= 0;
 }
 
 void MpvSoftwareWindow::ServiceEngine() {
@@ -407,12 +455,12 @@ void MpvSoftwareWindow::ServiceEngine() {
         // Taken without drawing: the area shows black until playback starts.
         unsigned char pixel[64] = {};
         frameHeld_ = RenderInto(pixel, QSize(1, 1), 64, true) || frameHeld_;
+        // Every render is followed by a swap report, or the engine waits for one.
+        mpv_render_context_report_swap(render_);
     }
 }
 
-void MpvSoftwareWindow::Render() {
-    if (!isExposed())
-        return;
+bool MpvSoftwareWindow::Draw(bool picture) {
     const QRect area(QPoint(0, 0), size());
     if (store_.size() != size())
         store_.resize(size());
@@ -420,14 +468,10 @@ void MpvSoftwareWindow::Render() {
     auto* image = store_.paintDevice()->devType() == QInternal::Image
                       ? static_cast<QImage*>(store_.paintDevice())
                       : nullptr;
-    bool newFrame = false;
-    const bool picture = render_ && !blank_;
     if (!picture) {
         QPainter painter(store_.paintDevice());
         painter.fillRect(area, Qt::black);
     } else {
-        // Asked before drawing, as the render API wants after every update callback.
-        newFrame = (mpv_render_context_update(render_) & MPV_RENDER_UPDATE_FRAME) != 0;
         // Straight into the backing store where it is an image of the engine's
         // format and the picture is upright.
         if (rotation_ == 0 && image && image->format() == QImage::Format_RGB32) {
@@ -459,9 +503,11 @@ void MpvSoftwareWindow::Render() {
         }
     }
     store_.endPaint();
-    store_.flush(area);
-    if (picture)
-        Drawn(newFrame);
+    return true;
+}
+
+void MpvSoftwareWindow::Show() {
+    store_.flush(QRect(QPoint(0, 0), store_.size()));
 }
 
 MpvVideoWidget::MpvVideoWidget(QWidget* parent) : QWidget(parent) {

@@ -41,17 +41,32 @@ protected:
     explicit MpvSurfaceWindow(QSurface::SurfaceType type);
     bool event(QEvent* event) override;
     void exposeEvent(QExposeEvent* event) override;
-    virtual void Render() = 0;
+    // Draws the picture, or black, ready to be shown; false when it could not.
+    virtual bool Draw(bool picture) = 0;
+    // Puts what was drawn on the screen.
+    virtual void Show() = 0;
     // Makes the render context's API current around the engine's calls.
     virtual bool MakeCurrent() { return true; }
     virtual void DoneCurrent() {}
-    bool Created(int result);
-    // The frame taken while the area was blank is the file's first picture seen.
-    void Drawn(bool newFrame);
+    bool Created(mpv_handle* core, int result);
+
+    // Never waits for a frame's time: the engine hands each over ahead of it.
+    static constexpr int kRenderNow = 0;
 
     mpv_render_context* render_ = nullptr;
     bool blank_ = true;
     bool frameHeld_ = false; // a frame of the open file, taken while the area was blank
+
+private:
+    void Render();
+    // What was drawn goes up, or is dropped for black; the engine hears either way.
+    void ShowDrawn(bool show);
+
+    mpv_handle* core_ = nullptr; // the engine's clock
+    QTimer due_;                 // until the drawn frame's time
+    bool drawn_ = false;         // a frame drawn and not yet shown
+    bool drawnPicture_ = false;  // the engine's, not black
+    bool drawnNew_ = false;
 };
 
 // Where a GPU draws: a GL window.
@@ -64,7 +79,8 @@ public:
     void ServiceEngine() override;
 
 protected:
-    void Render() override;
+    bool Draw(bool picture) override;
+    void Show() override;
     bool MakeCurrent() override;
     void DoneCurrent() override;
 
@@ -87,7 +103,8 @@ public:
     void SetRotation(int degrees) override;
 
 protected:
-    void Render() override;
+    bool Draw(bool picture) override;
+    void Show() override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
