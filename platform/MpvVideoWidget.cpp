@@ -24,6 +24,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -117,17 +118,21 @@ bool IsSoftwareRasteriser(const QByteArray& renderer) {
 }
 
 RendererProbe::~RendererProbe() {
-    done_ = nullptr;
-    Finish();
-    if (child_ > 0)
+    exited_.reset();
+    if (child_ > 0) {
+        ::kill(child_, SIGKILL);
         ::waitpid(child_, nullptr, WNOHANG);
+    }
+    for (const int fd : {pipe_, ended_})
+        if (fd >= 0)
+            ::close(fd);
 }
 
 void RendererProbe::Start(Done done, int deadlineMs) {
     done_ = std::move(done);
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
-        return Finish();
+        return Report();
     const EGLenum platform = ProbePlatform();
     const pid_t child = ::fork();
     if (child == 0) {
@@ -137,45 +142,44 @@ void RendererProbe::Start(Done done, int deadlineMs) {
     ::close(ends[1]);
     pipe_ = ends[0];
     if (child < 0)
-        return Finish();
+        return Report();
     child_ = child;
-    readable_ = std::make_unique<QSocketNotifier>(pipe_, QSocketNotifier::Read);
-    QObject::connect(readable_.get(), &QSocketNotifier::activated, readable_.get(),
-                     [this] { Read(); });
+    // Readable once the child has ended, and only then reaped: nothing waits for it.
+    ended_ = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
+    if (ended_ < 0) {
+        // A kernel older than 5.3: no name, and a child just made ends at once.
+        ::kill(child_, SIGKILL);
+        ::waitpid(std::exchange(child_, -1), nullptr, 0);
+        return Report();
+    }
+    exited_ = std::make_unique<QSocketNotifier>(ended_, QSocketNotifier::Read);
+    QObject::connect(exited_.get(), &QSocketNotifier::activated, exited_.get(), [this] { Reap(); });
     deadline_.setSingleShot(true);
-    QObject::connect(&deadline_, &QTimer::timeout, &deadline_, [this] { Finish(); });
+    QObject::connect(&deadline_, &QTimer::timeout, &deadline_, [this] {
+        // It hung: ended, and reaped when it has.
+        if (child_ > 0)
+            ::kill(child_, SIGKILL);
+        Report();
+    });
     deadline_.start(deadlineMs);
 }
 
-void RendererProbe::Read() {
+void RendererProbe::Reap() {
+    // All the child wrote is in the pipe by now.
     std::array<char, 256> buffer;
     ssize_t got;
     while ((got = ::read(pipe_, buffer.data(), buffer.size())) > 0)
         if (result_.size() < 4096)
             result_.append(buffer.data(), got);
-    if (got == 0 || (errno != EAGAIN && errno != EINTR))
-        Finish(); // the child is done
-}
-
-void RendererProbe::Finish() {
-    readable_.reset();
-    deadline_.stop();
-    if (pipe_ >= 0) {
-        ::close(pipe_);
-        pipe_ = -1;
-    }
-    // Gone by now unless it hung; a hung one is ended, and left unreaped rather
-    // than waited for if it does not end at once.
-    if (child_ > 0 && ::waitpid(child_, nullptr, WNOHANG) == 0) {
-        ::kill(child_, SIGKILL);
-        if (::waitpid(child_, nullptr, WNOHANG) == 0)
-            return Report();
-    }
-    child_ = -1;
+    exited_.reset();
+    ::waitpid(std::exchange(child_, -1), nullptr, WNOHANG);
+    for (int* fd : {&pipe_, &ended_})
+        ::close(std::exchange(*fd, -1));
     Report();
 }
 
 void RendererProbe::Report() {
+    deadline_.stop();
     if (const Done done = std::exchange(done_, nullptr))
         done(result_);
 }

@@ -148,13 +148,13 @@ public:
     void Start(Done done, int deadlineMs);
 
 private:
-    void Read();
-    void Finish();
+    void Reap();
     void Report();
 
     pid_t child_ = -1;
-    int pipe_ = -1;
-    std::unique_ptr<QSocketNotifier> readable_;
+    int pipe_ = -1;  // what the child writes
+    int ended_ = -1; // the child's process descriptor
+    std::unique_ptr<QSocketNotifier> exited_;
     QTimer deadline_;
     Done done_;
     QByteArray result_;
