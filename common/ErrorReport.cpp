@@ -32,6 +32,8 @@ int ShowQtMessageBox(const MessageRequest& request) {
     return 1;
 }
 
+std::uint64_t modalBoxes = 0;
+
 MessageBoxHook& Hook() {
     static MessageBoxHook hook = ShowQtMessageBox;
     return hook;
@@ -43,7 +45,16 @@ void SetMessageBoxHook(MessageBoxHook hook) {
     Hook() = hook ? std::move(hook) : MessageBoxHook(ShowQtMessageBox);
 }
 
+void CountModalBox() {
+    ++modalBoxes;
+}
+
+std::uint64_t ModalBoxesShown() {
+    return modalBoxes;
+}
+
 int ShowMessageBox(const MessageRequest& request) {
+    CountModalBox();
     // Every box fits the screen with its button on it: a few distinct lines, each
     // cut short.
     constexpr int kLines = 6;

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 
 enum class MessageIcon { Error, Information };
@@ -19,6 +20,11 @@ struct MessageRequest {
 using MessageBoxHook = std::function<int(const MessageRequest&)>;
 void SetMessageBoxHook(MessageBoxHook hook);
 int ShowMessageBox(const MessageRequest& request);
+
+// Every modal box counts itself, so that input that waited from before one can
+// be told from input given after it.
+void CountModalBox();
+std::uint64_t ModalBoxesShown();
 
 // The application's title, the caption of its message boxes.
 QString ApplicationTitle();

@@ -27,6 +27,8 @@ DesktopControls::DesktopControls(TForm1& form, QDBusConnection bus, QObject* par
     // After the window's own handlers, which were connected first.
     connect(form_.Timer1, &TTimer::OnTimer, this, &DesktopControls::Update);
     connect(&form_, &TForm1::CommandsRan, this, &DesktopControls::UpdateSoon);
+    // Also while the open's result is reported in a box, before any command runs.
+    connect(form_.MediaPlayer1, &TMediaPlayer::OpeningChanged, this, &DesktopControls::UpdateSoon);
 }
 
 DesktopControls::~DesktopControls() = default;

@@ -42,11 +42,13 @@ void TMediaPlayer::RequireDevice() const {
 void TMediaPlayer::Open(std::function<void()> ended) {
     Close();
     state_ = TMediaState::Opening;
+    Q_EMIT OpeningChanged();
     service_->Open(FileName,
                    [this, ended = std::move(ended)](MediaError result, MediaDeviceId device) {
                        state_ = TMediaState::Idle;
                        if (Send(result) == MediaErrors::None)
                            Opened(device);
+                       Q_EMIT OpeningChanged();
                        if (ended)
                            RunGuarded(ended);
                        Q_EMIT OpenEnded();

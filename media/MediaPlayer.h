@@ -32,6 +32,8 @@ public:
 Q_SIGNALS:
     // Playback reached the end of the file: whoever polls the mode can look now.
     void Ended();
+    // An open has begun, or its result is in and its continuation is about to run.
+    void OpeningChanged();
     // An open has ended and its continuation has run.
     void OpenEnded();
 

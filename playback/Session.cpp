@@ -212,7 +212,7 @@ void TForm1::Command(std::function<void()> command) {
     // gives runs within it.
     if (inCommand_ && MediaPlayer1->State() != TMediaState::Opening)
         return RunGuarded(command);
-    commands_.push_back(std::move(command));
+    commands_.push_back({std::move(command), ModalBoxesShown()});
     RunWaitingCommands();
 }
 
@@ -221,10 +221,14 @@ void TForm1::RunWaitingCommands() {
     if (inCommand_)
         return;
     while (!commands_.empty() && MediaPlayer1->State() != TMediaState::Opening) {
-        const std::function<void()> command = std::move(commands_.front());
+        const WaitingCommand command = std::move(commands_.front());
         commands_.pop_front();
+        // As if the open had been instant: input that came before a box went up,
+        // the open's own or a command's, would have met the box, and is dropped.
+        if (command.BoxesBefore != ModalBoxesShown())
+            continue;
         const QScopedValueRollback<bool> running(inCommand_, true);
-        RunGuarded(command);
+        RunGuarded(command.Run);
     }
     Q_EMIT CommandsRan();
 }

@@ -4,6 +4,8 @@
 
 #include "ui/Unit1.h"
 
+#include "common/ErrorReport.h"
+
 QPoint CentredBoxPosition(const QRect& ownerFrame, const QRect& ownerClient, const QRect& boxFrame,
                           const QRect& boxClient) {
     QSize box = boxFrame.size();
@@ -18,6 +20,7 @@ void TForm1::Action7Execute(QObject*) {
     // Centred over the main window; timers and playback go on under the modal loop.
     AboutBox->adjustSize();
     AboutBox->CentreOver(this);
+    CountModalBox();
     AboutBox->exec();
     // Without a window manager nobody hands the keyboard back to the main window.
     activateWindow();

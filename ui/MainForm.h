@@ -298,7 +298,11 @@ private:
     std::unique_ptr<WaveOutVolume> waveOut_;
     bool shown_ = false;
     // The commands that wait for an open to end (playback/Session.cpp).
-    std::deque<std::function<void()>> commands_;
+    struct WaitingCommand {
+        std::function<void()> Run;
+        std::uint64_t BoxesBefore; // modal boxes shown when it came
+    };
+    std::deque<WaitingCommand> commands_;
     bool inCommand_ = false;
     int wheelDelta_ = 0;
     // The seek key held down, and the one whose release waits (controls/Bindings.cpp).
