@@ -82,9 +82,17 @@ PlayerState DesktopControls::ReadState() const {
     state.CanGoNext = form_.ToolButton6->isEnabled();
     state.CanGoPrevious = form_.ToolButton2->isEnabled();
     state.Volume = Muted ? 0.0 : VolumeLeft / 100.0;
+    TMediaPlayer& player = *form_.MediaPlayer1;
+    // A file that opens is already the track: a seek to a point in it waits for it.
+    if (!FileOpen() && player.State() != TMediaState::Opening)
+        return state;
+    if (FileIndex >= 0 && FileIndex < form_.FileListBox1->Count()) {
+        state.Track = FileIndex;
+        state.Title = form_.FileListBox1->ItemText(FileIndex);
+    }
+    state.Path = player.FileName;
     if (!FileOpen())
         return state;
-    TMediaPlayer& player = *form_.MediaPlayer1;
     switch (player.Mode()) {
     case mpPlaying:
         state.Playback = PlaybackStatus::Playing;
@@ -96,11 +104,6 @@ PlayerState DesktopControls::ReadState() const {
         state.Playback = PlaybackStatus::Stopped;
         break;
     }
-    if (FileIndex >= 0 && FileIndex < form_.FileListBox1->Count()) {
-        state.Track = FileIndex;
-        state.Title = form_.FileListBox1->ItemText(FileIndex);
-    }
-    state.Path = player.FileName;
     state.LengthUs = qint64(std::max(player.Length(), 0)) * 1000;
     state.PositionUs = qint64(std::max(player.Position(), 0)) * 1000;
     state.CanSeek = state.LengthUs > 0;

@@ -25,6 +25,7 @@
 #include <future>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -480,11 +481,41 @@ TEST_F(Mpris, ASeekThatComesWhileAFileOpensActsOnTheFileThatOpened) {
     Run("Next");
     ASSERT_TRUE(WaitUntil([&] { return media.Opening(); }));
     Run("SetPosition", {QVariant::fromValue(QDBusObjectPath(track)), qlonglong(30'000'000)});
+    // The file that opens is the track already, as a client reads it to seek in it.
+    const QString opening = TrackIdOf(Metadata());
+    EXPECT_NE(opening, track);
+    Run("SetPosition", {QVariant::fromValue(QDBusObjectPath(opening)), qlonglong(7'000'000)});
     Run("Seek", {qlonglong(5'000'000)});
-    // The old file's track is not this one; 5 s on is 5 s into this one.
-    EXPECT_TRUE(WaitUntil([&] { return form.MediaPlayer1->Position() == 5000; }))
+    // The old file's track is not this one; 5 s on is 5 s further into this one.
+    EXPECT_TRUE(WaitUntil([&] { return form.MediaPlayer1->Position() == 12000; }))
         << form.MediaPlayer1->Position();
     EXPECT_EQ(FileIndex, Row("b.mpg"));
+}
+
+// As if the open had been instant: what waited for an open that ends in a box
+// would have met the box, and is dropped; the desktop hears of the failure
+// while the box is up.
+TEST_F(Mpris, AnOpenThatEndsInABoxDropsWhatWaitedForItAndIsAnnouncedAtOnce) {
+    SelectAll();
+    Describe("a.mpg", {0, 0, 0, QStringLiteral("Failed to recognize file format")});
+    media.SetOpenTime(300);
+    std::optional<bool> announcedUnderTheBox;
+    SetMessageBoxHook([&](const MessageRequest&) {
+        announcedUnderTheBox = Announced("CanPause", false);
+        return 1;
+    });
+    Run("Play");
+    ASSERT_TRUE(WaitUntil([&] { return media.Opening(); }));
+    ASSERT_TRUE(Announced("CanPause", true));
+    Run("Next");
+    QTest::keyClick(&form, Qt::Key_X, Qt::ControlModifier | Qt::AltModifier); // Play
+    ASSERT_TRUE(WaitUntil([&] { return announcedUnderTheBox.has_value(); }, 2000));
+    EXPECT_TRUE(*announcedUnderTheBox);
+    Settle(300);
+    EXPECT_EQ(media.Commands().count(OpenCommand("a.mpg")), 1)
+        << media.Commands().join(", ").toStdString();
+    EXPECT_FALSE(media.Commands().contains(OpenCommand("b.mpg")));
+    EXPECT_EQ(form.MediaPlayer1->State(), TMediaState::Idle);
 }
 
 TEST_F(Mpris, EveryWayIntoAFailingOpenIsReportedAndThePlayerGoesOn) {
