@@ -219,6 +219,10 @@ public:
                          process_.readAllStandardError().right(600).constData());
         }
         window_ = WindowOf(process_.processId());
+        // Clicked once the picture path is chosen, as mpv's output is made before
+        // its first file: the open's cost is measured, not the start's.
+        if (mappedMs_)
+            WaitFor("render-path", 5000);
     }
     ~QelRun() {
         if (process_.state() != QProcess::NotRunning) {
