@@ -267,7 +267,12 @@ void TForm1::BindEvents() {
     BindKeyRelease();
     connect(Timer1, &TTimer::OnTimer, this,
             [this] { RunGuarded([this] { Timer1Timer(Timer1); }); });
-    connect(MediaPlayer1, &TMediaPlayer::OpenEnded, this, &TForm1::RunWaitingCommands);
+    connect(MediaPlayer1, &TMediaPlayer::OpenEnded, this, [this] {
+        // Input does not act on a window behind a box.
+        if (QApplication::activeModalWidget() != nullptr)
+            commands_.clear();
+        RunWaitingCommands();
+    });
     // The end of a file is taken at once, not at the next tick: the next file of
     // the play list starts up to a tick sooner.
     connect(MediaPlayer1, &TMediaPlayer::Ended, Timer1, &TTimer::FireNow);
